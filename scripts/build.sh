@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds pvcodec into build/ (or the folder given), with tests.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build}
+shift || true
+cmake -S "$here" -B "$build" -G Ninja "$@" >/dev/null
+cmake --build "$build" --parallel "$(nproc)"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building and testing pvcodec needs on a Debian machine.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config
+  libssl-dev          # OpenSSL 3: the outside-library stand-in's ciphers, and the tests' oracle
+  libgtest-dev libgmock-dev googletest
+  libbenchmark-dev
+  libcli11-dev        # the pvcodec command's argument parser
+  libacl1-dev acl     # access-control lists behind file security
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,112 @@
+#include "QZTracer.h"
+
+#include "TraceFormat.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+struct SinkSlot {
+    QZTraceSink sink;
+    void* context;
+};
+
+std::mutex g_sinkMutex;
+SinkSlot g_sink{nullptr, nullptr};
+
+std::string ToUtf8(const std::u16string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+void WriteToEnvironmentTarget(const std::u16string& text)
+{
+    const char* target = std::getenv("QZTRACE");
+    if (target == nullptr || *target == 0)
+        return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm utc{};
+    gmtime_r(&now.tv_sec, &utc);
+    char stamp[64];
+    strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::string line = stamp;
+    char tail[64];
+    snprintf(tail, sizeof tail, ".%03ldZ [%ld] ", now.tv_nsec / 1000000, static_cast<long>(syscall(SYS_gettid)));
+    line += tail;
+    line += ToUtf8(text);
+    line.push_back('\n');
+    if (std::strcmp(target, "stderr") == 0) {
+        (void)!write(STDERR_FILENO, line.data(), line.size());
+        return;
+    }
+    // One append per line keeps lines whole when several processes share the file.
+    if (FILE* f = std::fopen(target, "a")) {
+        std::fwrite(line.data(), 1, line.size(), f);
+        std::fclose(f);
+    }
+}
+
+}  // namespace
+
+extern "C" void QZTraceVW(const char16_t* format, va_list args)
+{
+    std::u16string text = qz::FormatWide(format, args);
+    SinkSlot slot;
+    {
+        std::lock_guard lock(g_sinkMutex);
+        slot = g_sink;
+    }
+    if (slot.sink != nullptr)
+        slot.sink(text.c_str(), slot.context);
+    else
+        WriteToEnvironmentTarget(text);
+}
+
+extern "C" void QZTraceW(const char16_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    QZTraceVW(format, args);
+    va_end(args);
+}
+
+extern "C" void QZTraceSetSink(QZTraceSink sink, void* context)
+{
+    std::lock_guard lock(g_sinkMutex);
+    g_sink = SinkSlot{sink, context};
+}
