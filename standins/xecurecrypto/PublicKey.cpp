@@ -177,6 +177,7 @@ XECURE_EXPORT int32_t SFC_PKEY_ProveKeyPair(SFC_HANDLE privateHandle, SFC_HANDLE
     return same == 1 ? SFC_OK : SFC_ERR_KEY_MISMATCH;
 }
 
+#ifndef XECURECRYPTO_WITHOUT_RANDOM
 XECURE_EXPORT int32_t SFC_GetRandom(unsigned char* buffer, int32_t length)
 {
     if (length < 0 || (length > 0 && buffer == nullptr))
@@ -193,3 +194,4 @@ XECURE_EXPORT int32_t SFC_GetRandom(unsigned char* buffer, int32_t length)
     }
     return SFC_OK;
 }
+#endif
