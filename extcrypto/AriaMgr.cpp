@@ -6,6 +6,8 @@ static_assert(PVEDAriaMgr::kSetPath + 1 == xecure::kExportCount);
 
 int PVEDAriaMgr::LoadCryptoLibrary(const plat::WCHAR* path)
 {
+    if (path == nullptr || path[0] == 0)  // a null name would be the executable itself
+        return 0;
     plat::HMODULE module = plat::GetModuleHandleW(path);
     if (module == nullptr)
         module = plat::LoadLibraryW(path);

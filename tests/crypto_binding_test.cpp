@@ -85,6 +85,8 @@ TEST(Forwarding, LoadCryptoLibraryNeedsTheFirst21Exports)
     EXPECT_NE(withoutRandom.Address(PVEDAriaMgr::kSetPath), nullptr);
 
     PVEDAriaMgr nothing;
+    EXPECT_EQ(nothing.LoadCryptoLibrary(nullptr), 0);
+    EXPECT_EQ(nothing.LoadCryptoLibrary(u""), 0);
     EXPECT_EQ(nothing.LoadCryptoLibrary(u"/nonexistent/XecureCrypto.dll"), 0);
     EXPECT_EQ(nothing.Module(), nullptr);
     // A library with none of the exports.

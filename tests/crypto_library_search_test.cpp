@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 const char kKey[] = "0123456789abcdef";
@@ -272,6 +275,31 @@ TEST(InstallDirectory, LongWindowsFolderGivesNoPath)
     setenv("PVCODEC_WINDOWS_DIR", ("/" + std::string(300, 'w')).c_str(), 1);
     EXPECT_FALSE(FindCryptoLibraryPath().has_value());
     EXPECT_FALSE(FindAteLibraryPath().has_value());
+}
+
+TEST(InstallDirectory, ConcurrentFirstUsersAllGetTheWindowsFolder)
+{
+    // Each test runs in a process of its own under ctest, so these threads
+    // are the first to resolve the Windows-directory functions.
+    CryptoLibraryFolders folders;
+    std::string expected = folders.WindowsDir() + "/Velquist/VPV";
+    std::vector<std::string> wide(4), narrow(4);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < wide.size(); ++i)
+        threads.emplace_back([&, i] {
+            std::array<plat::WCHAR, 260> w{};
+            std::array<char, 260> n{};
+            GetInstallDirectoryW(w);
+            GetInstallDirectoryA(n);
+            wide[i] = plat::Utf16ToUtf8(w.data()).value_or("");
+            narrow[i] = n.data();
+        });
+    for (auto& t : threads)
+        t.join();
+    for (size_t i = 0; i < wide.size(); ++i) {
+        EXPECT_EQ(wide[i], expected);
+        EXPECT_EQ(narrow[i], expected);
+    }
 }
 
 TEST(Registry, Wow64ProcessReadsThe64BitView)
