@@ -34,7 +34,8 @@ public:
 
     // The cause code the framework gives a Win32 error code.
     static int OsErrorToException(LONG lOsError);
-    // Throws the exception for a Win32 error code and a file name.
+    // Throws the exception for a Win32 error code and a file name (a code of 0
+    // still throws, as genericException: a failure was seen).
     [[noreturn]] static void ThrowOsError(LONG lOsError, LPCWSTR fileName = nullptr);
 
     // The message for the user: the cause in words with the file name, at

@@ -218,3 +218,14 @@ TEST(Stdio, OpensReadsAndSeeksAWidePath)
     EXPECT_EQ(plat::_wfopen(Wide(dir / "none").c_str(), u"rb"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
+
+TEST(CFile, FlushesFileAndFolderToDisk)
+{
+    TempDir dir;
+    WriteBytes(dir / "f", "data");
+    EXPECT_TRUE(FlushFileToDisk(Wide(dir / "f").c_str()));
+    EXPECT_TRUE(FlushFolderToDisk(Wide(dir / "f").c_str()));
+    EXPECT_FALSE(FlushFileToDisk(Wide(dir / "none").c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(FlushFolderToDisk(Wide(dir / "nofolder/f").c_str()));
+}

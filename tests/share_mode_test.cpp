@@ -46,12 +46,13 @@ TEST_P(ShareModes, SecondOpenMeetsTheFirst)
     TempDir dir;
     WriteBytes(dir / "f", "content");
     const std::u16string path = Wide(dir / "f");
-    CFile first(path.c_str(), c.first);
-    EXPECT_EQ(OpenCause(path, c.second), c.conflict ? CFileException::sharingViolation : CFileException::none);
-    if (c.conflict) {
-        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    {
+        CFile first(path.c_str(), c.first);
+        EXPECT_EQ(OpenCause(path, c.second), c.conflict ? CFileException::sharingViolation : CFileException::none);
+        if (c.conflict) {
+            EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+        }
     }
-    first.Close();
     EXPECT_EQ(OpenCause(path, c.second), CFileException::none);  // the first open's locks went with it
 }
 

@@ -14,7 +14,10 @@
 // open without FILE_SHARE_DELETE (CFile never shares deletion).
 //
 // The locks are advisory: programs that do not use this layer are not held
-// back, and file systems without these locks take part in no share modes.
+// back. Opens on file systems without these locks, and write-only opens of a
+// file its owner may not read (the locks need a readable descriptor), take
+// part in no share modes; a file the layer cannot open for reading is never
+// seen as held open.
 #pragma once
 
 #include "platform/WinTypes.h"
