@@ -1,5 +1,6 @@
 #include "extcrypto/LibraryPaths.h"
 
+#include "platform/FileFind.h"
 #include "platform/Module.h"
 #include "platform/Registry.h"
 #include "platform/WideString.h"
@@ -10,6 +11,14 @@
 #include <vector>
 
 namespace {
+
+// One file find on exactly that path, as the library search asks.
+bool FileExists(const plat::WCHAR* path)
+{
+    plat::CFileFind finder;
+    return finder.FindFile(path) != plat::FALSE;
+}
+
 
 constexpr plat::WCHAR kInstallKeyW[] = u"SOFTWARE\\VELQUIST\\PVDirectory";
 constexpr plat::WCHAR kInstallValueW[] = u"PVVPVPath";
@@ -232,7 +241,7 @@ std::optional<std::u16string> FindCryptoLibraryPath()
     constexpr std::u16string_view name = kCryptoLibraryName;
     const plat::WCHAR sep[] = {plat::kPathSeparator};
     std::array<plat::WCHAR, kLibraryPathUnits> path{};
-    if (GetModuleDirectoryW(path) == 1 && Append<plat::WCHAR>(path, {name}) && plat::ModuleFileFind(path.data()))
+    if (GetModuleDirectoryW(path) == 1 && Append<plat::WCHAR>(path, {name}) && FileExists(path.data()))
         return std::u16string(path.data());
     path.fill(0);
     GetInstallDirectoryW(path);
@@ -248,7 +257,7 @@ std::optional<std::string> FindAteLibraryPath()
     std::array<char, kLibraryPathUnits> path{};
     if (GetModuleDirectoryA(path) == 1 && Append<char>(path, {name})) {
         std::u16string wide = plat::Utf8ToUtf16(path.data());
-        if (plat::ModuleFileFind(wide.c_str()))
+        if (FileExists(wide.c_str()))
             return std::string(path.data());
     }
     path.fill(0);

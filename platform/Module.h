@@ -54,10 +54,6 @@ UINT GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
 HANDLE GetCurrentProcess();
 BOOL IsWow64Process(HANDLE process, BOOL* wow64);
 
-// TRUE when a file find on exactly `path` (no wildcards) finds an entry,
-// file or folder, as CFileFind::FindFile does.
-BOOL ModuleFileFind(LPCWSTR path);
-
 // For tests and embedding hosts: makes the null module's path (the host
 // executable) `path` instead of the running executable; nullopt restores it.
 void SetHostExecutablePath(std::optional<std::u16string> path);

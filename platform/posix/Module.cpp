@@ -195,15 +195,6 @@ BOOL IsWow64Process(HANDLE, BOOL* wow64)
     return TRUE;
 }
 
-BOOL ModuleFileFind(LPCWSTR path)
-{
-    auto native = ToNativePath(path);
-    if (!native || native->empty())
-        return FALSE;
-    struct stat st;
-    return stat(native->c_str(), &st) == 0 ? TRUE : FALSE;
-}
-
 void SetHostExecutablePath(std::optional<std::u16string> path)
 {
     std::lock_guard lock(g_hostMutex);
