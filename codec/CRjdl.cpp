@@ -1,29 +1,58 @@
+// CRjdl: AES-128, CBC, zero IV over the engine, byte lengths.
 #include "codec/CRjdl.h"
 
-CRjdl::CRjdl() : m_state{} { m_state.readiness = RJDL_NOT_READY_STATE; }
+namespace {
+
+const uint8_t* Bytes(const char* p)
+{
+    return reinterpret_cast<const uint8_t*>(p);
+}
+
+uint8_t* Bytes(char* p)
+{
+    return reinterpret_cast<uint8_t*>(p);
+}
+
+// The engine counts block lengths in bits in a signed 32-bit integer. Lengths
+// of 2^28 bytes and more do not fit; they wrap here as they would in 32-bit
+// arithmetic instead of overflowing a signed multiplication.
+int32_t BitCount(int length)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(length) * 8u);
+}
+
+}  // namespace
+
+CRjdl::CRjdl() : m_state{}
+{
+    m_state.readiness = RJDL_NOT_READY_STATE;
+}
+
 CRjdl::~CRjdl() = default;
+
 void CRjdl::Init(int direction, const char* key)
 {
-    RjdlInit(&m_state, RJDL_MODE_CBC, static_cast<uint8_t>(direction), reinterpret_cast<const uint8_t*>(key),
-             RJDL_KEY_128, nullptr);
+    // The result is not passed on: a failure leaves the engine not ready.
+    RjdlInit(&m_state, RJDL_MODE_CBC, direction, Bytes(key), RJDL_KEY_128, nullptr);
 }
+
 int CRjdl::BlockEncrypt(const char* input, int length, char* output) const
 {
-    return RjdlBlockEncrypt(&m_state, reinterpret_cast<const uint8_t*>(input), length * 8,
-                            reinterpret_cast<uint8_t*>(output)) / 8;
+    // Bits back to bytes; every negative engine code (-1 .. -7) becomes 0.
+    return RjdlBlockEncrypt(&m_state, Bytes(input), BitCount(length), Bytes(output)) / 8;
 }
+
 int CRjdl::BlockDecrypt(const char* input, int length, char* output) const
 {
-    return RjdlBlockDecrypt(&m_state, reinterpret_cast<const uint8_t*>(input), length * 8,
-                            reinterpret_cast<uint8_t*>(output)) / 8;
+    return RjdlBlockDecrypt(&m_state, Bytes(input), BitCount(length), Bytes(output)) / 8;
 }
+
 int CRjdl::PadEncrypt(const char* input, int length, char* output) const
 {
-    return RjdlPadEncrypt(&m_state, reinterpret_cast<const uint8_t*>(input), length,
-                          reinterpret_cast<uint8_t*>(output));
+    return RjdlPadEncrypt(&m_state, Bytes(input), length, Bytes(output));
 }
+
 int CRjdl::PadDecrypt(const char* input, int length, char* output) const
 {
-    return RjdlPadDecrypt(&m_state, reinterpret_cast<const uint8_t*>(input), length,
-                          reinterpret_cast<uint8_t*>(output));
+    return RjdlPadDecrypt(&m_state, Bytes(input), length, Bytes(output));
 }

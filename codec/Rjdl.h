@@ -37,7 +37,11 @@ struct RjdlState {
     uint8_t readiness;
 };
 
-int RjdlInit(RjdlState* state, uint8_t mode, uint8_t direction, const uint8_t* key, int keyLengthCode,
+// All functions answer a null state with RJDL_NOT_READY. The data operations
+// never change the state; output may equal input (in place), no other overlap.
+// RjdlPadEncrypt refuses the last 16 lengths below 2^31, whose padded length
+// does not fit the result, with RJDL_BAD_DATA.
+int RjdlInit(RjdlState* state, int mode, int direction, const uint8_t* key, int keyLengthCode,
              const uint8_t* iv);
 int RjdlBlockEncrypt(const RjdlState* state, const uint8_t* input, int32_t inputBits, uint8_t* output);
 int RjdlBlockDecrypt(const RjdlState* state, const uint8_t* input, int32_t inputBits, uint8_t* output);

@@ -1,0 +1,463 @@
+// The Rijndael engine's contract beyond the cipher itself: the negative codes
+// and the order in which they are checked, padding rules, states that data
+// operations never change, in-place calls, and the byte-length layer CRjdl.
+#include "codec/CRjdl.h"
+#include "codec/Rjdl.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const uint8_t kKey[32] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6, 0xab, 0xf7, 0x15,
+                          0x88, 0x09, 0xcf, 0x4f, 0x3c, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+RjdlState MakeState(int mode, int direction)
+{
+    RjdlState state{};
+    EXPECT_EQ(RjdlInit(&state, mode, direction, kKey, RJDL_KEY_128, nullptr), 0);
+    return state;
+}
+
+// ---- RjdlInit -----------------------------------------------------------
+
+struct InitCase {
+    const char* name;
+    int mode;
+    int direction;
+    int keyCode;
+    bool nullKey;
+    int expected;
+};
+
+class RjdlInitFailure : public ::testing::TestWithParam<InitCase> {};
+
+// Each failure leaves the state not ready, also when it was ready before, so
+// every data operation then answers -5.
+TEST_P(RjdlInitFailure, ReturnsCodeAndLeavesStateNotReady)
+{
+    const auto& c = GetParam();
+    RjdlState state = MakeState(RJDL_MODE_CBC, RJDL_DIR_ENCRYPT);
+    ASSERT_EQ(state.readiness, RJDL_READY);
+    EXPECT_EQ(RjdlInit(&state, c.mode, c.direction, c.nullKey ? nullptr : kKey, c.keyCode, nullptr), c.expected);
+    EXPECT_EQ(state.readiness, RJDL_NOT_READY_STATE);
+
+    uint8_t in[32] = {}, out[48] = {};
+    EXPECT_EQ(RjdlBlockEncrypt(&state, in, 256, out), RJDL_NOT_READY);
+    EXPECT_EQ(RjdlBlockDecrypt(&state, in, 256, out), RJDL_NOT_READY);
+    EXPECT_EQ(RjdlPadEncrypt(&state, in, 32, out), RJDL_NOT_READY);
+    EXPECT_EQ(RjdlPadDecrypt(&state, in, 32, out), RJDL_NOT_READY);
+    for (uint8_t b : out)
+        ASSERT_EQ(b, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, RjdlInitFailure,
+    ::testing::Values(InitCase{"Mode2", 2, 1, RJDL_KEY_128, false, RJDL_BAD_MODE},
+                      InitCase{"Mode6", 6, 1, RJDL_KEY_128, false, RJDL_BAD_MODE},
+                      InitCase{"Mode259IsNotMode3", 259, 1, RJDL_KEY_128, false, RJDL_BAD_MODE},
+                      InitCase{"Direction0", RJDL_MODE_CBC, 0, RJDL_KEY_128, false, RJDL_BAD_DIRECTION},
+                      InitCase{"Direction3", RJDL_MODE_ECB, 3, RJDL_KEY_128, false, RJDL_BAD_DIRECTION},
+                      InitCase{"Direction257IsNotDirection1", RJDL_MODE_CBC, 257, RJDL_KEY_128, false,
+                               RJDL_BAD_DIRECTION},
+                      InitCase{"KeyCode9", RJDL_MODE_CBC, 1, 9, false, RJDL_BAD_KEY_LENGTH},
+                      InitCase{"KeyCode5", RJDL_MODE_CBC, 2, 5, false, RJDL_BAD_KEY_LENGTH},
+                      InitCase{"NullKey", RJDL_MODE_CBC, 1, RJDL_KEY_128, true, RJDL_NO_KEY},
+                      // Several faults at once: the earliest check answers.
+                      InitCase{"ModeBeforeDirection", 2, 0, 9, true, RJDL_BAD_MODE},
+                      InitCase{"DirectionBeforeKeyCode", RJDL_MODE_CFB1, 0, 9, true, RJDL_BAD_DIRECTION},
+                      InitCase{"KeyCodeBeforeNullKey", RJDL_MODE_ECB, 2, 9, true, RJDL_BAD_KEY_LENGTH}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Fields stored before the failing step keep their new values.
+TEST(RjdlInit, FailureKeepsFieldsStoredBeforeIt)
+{
+    RjdlState state = MakeState(RJDL_MODE_CBC, RJDL_DIR_ENCRYPT);
+    uint8_t iv[16];
+    std::memset(iv, 0xa5, sizeof(iv));
+    EXPECT_EQ(RjdlInit(&state, RJDL_MODE_ECB, RJDL_DIR_DECRYPT, nullptr, RJDL_KEY_256, iv), RJDL_NO_KEY);
+    EXPECT_EQ(state.mode, RJDL_MODE_ECB);
+    EXPECT_EQ(state.direction, RJDL_DIR_DECRYPT);
+    EXPECT_EQ(state.iv[0], 0xa5);
+    EXPECT_EQ(state.rounds, 14);
+
+    EXPECT_EQ(RjdlInit(&state, RJDL_MODE_CFB1, 7, kKey, RJDL_KEY_128, nullptr), RJDL_BAD_DIRECTION);
+    EXPECT_EQ(state.mode, RJDL_MODE_CFB1);
+    EXPECT_EQ(state.direction, RJDL_DIR_DECRYPT);
+    EXPECT_EQ(state.iv[0], 0xa5);  // the IV step comes after the direction
+}
+
+TEST(RjdlInit, NullIvMeansZeroIvAndDecryptKeysAreConverted)
+{
+    uint8_t iv[16];
+    std::memset(iv, 0xff, sizeof(iv));
+    RjdlState state{};
+    ASSERT_EQ(RjdlInit(&state, RJDL_MODE_CBC, RJDL_DIR_ENCRYPT, kKey, RJDL_KEY_128, iv), 0);
+    ASSERT_EQ(RjdlInit(&state, RJDL_MODE_CBC, RJDL_DIR_DECRYPT, kKey, RJDL_KEY_128, nullptr), 0);
+    for (uint8_t b : state.iv)
+        EXPECT_EQ(b, 0);
+    RjdlState enc = MakeState(RJDL_MODE_CBC, RJDL_DIR_ENCRYPT);
+    // First and last round keys stay; the middle ones take the inverse form.
+    EXPECT_EQ(std::memcmp(enc.roundKeys[0], state.roundKeys[0], 16), 0);
+    EXPECT_EQ(std::memcmp(enc.roundKeys[10], state.roundKeys[10], 16), 0);
+    EXPECT_NE(std::memcmp(enc.roundKeys[5], state.roundKeys[5], 16), 0);
+}
+
+// ---- Data operations: codes and their order --------------------------------
+
+enum class Op { BlockEncrypt, BlockDecrypt, PadEncrypt, PadDecrypt };
+enum class Kind { NotReady, EncEcb, EncCbc, EncCfb1, DecEcb, DecCbc, DecCfb1, EncOddMode, DecOddMode };
+
+RjdlState StateOf(Kind kind)
+{
+    switch (kind) {
+    case Kind::NotReady: {
+        RjdlState s{};
+        s.readiness = RJDL_NOT_READY_STATE;
+        return s;
+    }
+    case Kind::EncEcb: return MakeState(RJDL_MODE_ECB, RJDL_DIR_ENCRYPT);
+    case Kind::EncCbc: return MakeState(RJDL_MODE_CBC, RJDL_DIR_ENCRYPT);
+    case Kind::EncCfb1: return MakeState(RJDL_MODE_CFB1, RJDL_DIR_ENCRYPT);
+    case Kind::DecEcb: return MakeState(RJDL_MODE_ECB, RJDL_DIR_DECRYPT);
+    case Kind::DecCbc: return MakeState(RJDL_MODE_CBC, RJDL_DIR_DECRYPT);
+    case Kind::DecCfb1: return MakeState(RJDL_MODE_CFB1, RJDL_DIR_DECRYPT);
+    case Kind::EncOddMode:
+    case Kind::DecOddMode: {
+        // A ready state whose mode no operation serves (a damaged record).
+        RjdlState s = MakeState(RJDL_MODE_CBC, kind == Kind::EncOddMode ? RJDL_DIR_ENCRYPT : RJDL_DIR_DECRYPT);
+        s.mode = 7;
+        return s;
+    }
+    }
+    return {};
+}
+
+int RunOp(Op op, const RjdlState* state, const uint8_t* in, int length, uint8_t* out)
+{
+    switch (op) {
+    case Op::BlockEncrypt: return RjdlBlockEncrypt(state, in, length, out);
+    case Op::BlockDecrypt: return RjdlBlockDecrypt(state, in, length, out);
+    case Op::PadEncrypt: return RjdlPadEncrypt(state, in, length, out);
+    case Op::PadDecrypt: return RjdlPadDecrypt(state, in, length, out);
+    }
+    return 99;
+}
+
+struct DataCase {
+    const char* name;
+    Op op;
+    Kind kind;
+    bool nullInput;
+    int length;  // bits for block operations, bytes for pad operations
+    int expected;
+};
+
+class RjdlDataCodes : public ::testing::TestWithParam<DataCase> {};
+
+TEST_P(RjdlDataCodes, ReturnsCodeAndWritesNothingOnFailure)
+{
+    const auto& c = GetParam();
+    RjdlState state = StateOf(c.kind);
+    RjdlState before = state;
+    std::array<uint8_t, 64> in{}, out{};
+    out.fill(0xee);
+    int result = RunOp(c.op, &state, c.nullInput ? nullptr : in.data(), c.length, out.data());
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(std::memcmp(&before, &state, sizeof(state)), 0);
+    if (result <= 0) {
+        for (uint8_t b : out)
+            ASSERT_EQ(b, 0xee) << "written despite result " << result;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Order, RjdlDataCodes,
+    ::testing::Values(
+        // Block encryption: readiness, direction, input, length, mode.
+        DataCase{"BeNotReadyFirst", Op::BlockEncrypt, Kind::NotReady, true, 0, RJDL_NOT_READY},
+        DataCase{"BeDecryptState", Op::BlockEncrypt, Kind::DecCbc, true, 0, RJDL_WRONG_DIRECTION},
+        DataCase{"BeDecryptStateCfb1", Op::BlockEncrypt, Kind::DecCfb1, false, 128, RJDL_WRONG_DIRECTION},
+        DataCase{"BeNullInput", Op::BlockEncrypt, Kind::EncCbc, true, 128, 0},
+        DataCase{"BeZeroBits", Op::BlockEncrypt, Kind::EncCbc, false, 0, 0},
+        DataCase{"BeNegativeBits", Op::BlockEncrypt, Kind::EncCbc, false, -128, 0},
+        DataCase{"Be127Bits", Op::BlockEncrypt, Kind::EncCbc, false, 127, 0},
+        DataCase{"BeNullBeforeMode", Op::BlockEncrypt, Kind::EncOddMode, true, 128, 0},
+        DataCase{"BeShortBeforeMode", Op::BlockEncrypt, Kind::EncOddMode, false, 127, 0},
+        DataCase{"BeOddMode", Op::BlockEncrypt, Kind::EncOddMode, false, 128, RJDL_BAD_MODE},
+        DataCase{"BeEcb", Op::BlockEncrypt, Kind::EncEcb, false, 300, 256},
+        DataCase{"BeCfb1", Op::BlockEncrypt, Kind::EncCfb1, false, 128, 128},
+        // Block decryption: 1-bit CFB accepts a state of either direction.
+        DataCase{"BdNotReadyFirst", Op::BlockDecrypt, Kind::NotReady, true, 0, RJDL_NOT_READY},
+        DataCase{"BdEncryptState", Op::BlockDecrypt, Kind::EncCbc, true, 0, RJDL_WRONG_DIRECTION},
+        DataCase{"BdEncryptStateEcb", Op::BlockDecrypt, Kind::EncEcb, false, 128, RJDL_WRONG_DIRECTION},
+        DataCase{"BdEncryptStateCfb1", Op::BlockDecrypt, Kind::EncCfb1, false, 128, 128},
+        DataCase{"BdDecryptStateCfb1", Op::BlockDecrypt, Kind::DecCfb1, false, 256, 256},
+        DataCase{"BdNullInput", Op::BlockDecrypt, Kind::DecCbc, true, 128, 0},
+        DataCase{"BdNegativeBits", Op::BlockDecrypt, Kind::DecCbc, false, -1, 0},
+        DataCase{"BdNullBeforeMode", Op::BlockDecrypt, Kind::DecOddMode, true, 128, 0},
+        DataCase{"BdOddMode", Op::BlockDecrypt, Kind::DecOddMode, false, 128, RJDL_BAD_MODE},
+        // Pad encryption: not ready and a decrypt state both give -5.
+        DataCase{"PeNotReady", Op::PadEncrypt, Kind::NotReady, true, 0, RJDL_NOT_READY},
+        DataCase{"PeDecryptState", Op::PadEncrypt, Kind::DecCbc, false, 16, RJDL_NOT_READY},
+        DataCase{"PeDecryptStateCfb1", Op::PadEncrypt, Kind::DecCfb1, true, 0, RJDL_NOT_READY},
+        DataCase{"PeNullInput", Op::PadEncrypt, Kind::EncCbc, true, 16, 0},
+        DataCase{"PeZeroBytes", Op::PadEncrypt, Kind::EncCbc, false, 0, 0},
+        DataCase{"PeNegativeBytes", Op::PadEncrypt, Kind::EncEcb, false, -16, 0},
+        DataCase{"PeNullBeforeMode", Op::PadEncrypt, Kind::EncCfb1, true, 5, 0},
+        DataCase{"PeCfb1", Op::PadEncrypt, Kind::EncCfb1, false, 5, RJDL_BAD_MODE},
+        DataCase{"PeOddMode", Op::PadEncrypt, Kind::EncOddMode, false, 16, RJDL_BAD_MODE},
+        // Pad decryption: readiness, direction, input, multiple of 16, mode.
+        DataCase{"PdNotReady", Op::PadDecrypt, Kind::NotReady, true, 0, RJDL_NOT_READY},
+        DataCase{"PdEncryptState", Op::PadDecrypt, Kind::EncCbc, true, 0, RJDL_WRONG_DIRECTION},
+        DataCase{"PdEncryptStateCfb1", Op::PadDecrypt, Kind::EncCfb1, false, 32, RJDL_WRONG_DIRECTION},
+        DataCase{"PdNullInput", Op::PadDecrypt, Kind::DecCbc, true, 20, 0},
+        DataCase{"PdZeroBytes", Op::PadDecrypt, Kind::DecCbc, false, 0, 0},
+        DataCase{"PdNegativeBytes", Op::PadDecrypt, Kind::DecCbc, false, -16, 0},
+        DataCase{"Pd20Bytes", Op::PadDecrypt, Kind::DecCbc, false, 20, RJDL_BAD_DATA},
+        DataCase{"Pd15Bytes", Op::PadDecrypt, Kind::DecEcb, false, 15, RJDL_BAD_DATA},
+        DataCase{"PdLengthBeforeMode", Op::PadDecrypt, Kind::DecCfb1, false, 20, RJDL_BAD_DATA},
+        DataCase{"PdCfb1", Op::PadDecrypt, Kind::DecCfb1, false, 32, RJDL_BAD_MODE},
+        DataCase{"PdOddMode", Op::PadDecrypt, Kind::DecOddMode, false, 16, RJDL_BAD_MODE}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RjdlData, NullStateIsNotReady)
+{
+    uint8_t buf[32] = {};
+    EXPECT_EQ(RjdlInit(nullptr, RJDL_MODE_CBC, 1, kKey, RJDL_KEY_128, nullptr), RJDL_NOT_READY);
+    EXPECT_EQ(RjdlBlockEncrypt(nullptr, buf, 128, buf), RJDL_NOT_READY);
+    EXPECT_EQ(RjdlBlockDecrypt(nullptr, buf, 128, buf), RJDL_NOT_READY);
+    EXPECT_EQ(RjdlPadEncrypt(nullptr, buf, 16, buf), RJDL_NOT_READY);
+    EXPECT_EQ(RjdlPadDecrypt(nullptr, buf, 16, buf), RJDL_NOT_READY);
+}
+
+// ---- Padding ---------------------------------------------------------------
+
+// Deciphers the pad-encrypted output block by block to see the padded plaintext.
+Bytes PaddedPlaintext(int mode, const Bytes& cipher)
+{
+    RjdlState dec = MakeState(mode, RJDL_DIR_DECRYPT);
+    Bytes plain(cipher.size());
+    EXPECT_EQ(RjdlBlockDecrypt(&dec, cipher.data(), static_cast<int>(cipher.size() * 8), plain.data()),
+              static_cast<int>(cipher.size() * 8));
+    return plain;
+}
+
+TEST(RjdlPadEncrypt, PadsOneToSixteenBytesOfTheirCount)
+{
+    for (int mode : {RJDL_MODE_ECB, RJDL_MODE_CBC}) {
+        RjdlState enc = MakeState(mode, RJDL_DIR_ENCRYPT);
+        for (int length : {1, 15, 16, 17, 31, 32, 33}) {
+            Bytes in(length);
+            for (int i = 0; i < length; ++i)
+                in[i] = static_cast<uint8_t>(0x40 + i);
+            const int padded = 16 * (length / 16 + 1);
+            Bytes out(padded + 16, 0xee);
+            ASSERT_EQ(RjdlPadEncrypt(&enc, in.data(), length, out.data()), padded);
+            EXPECT_EQ(out[padded], 0xee) << "written past the padded length";
+            out.resize(padded);
+            Bytes plain = PaddedPlaintext(mode, out);
+            const int pad = padded - length;
+            EXPECT_EQ(Bytes(plain.begin(), plain.begin() + length), in);
+            for (int i = length; i < padded; ++i)
+                ASSERT_EQ(plain[i], pad) << "mode " << mode << " length " << length;
+        }
+    }
+}
+
+// Builds a two-block ciphertext whose second plaintext block is `last`.
+Bytes CipherWithLastBlock(int mode, const std::array<uint8_t, 16>& last)
+{
+    uint8_t plain[32];
+    std::memset(plain, 0x33, 16);
+    std::memcpy(plain + 16, last.data(), 16);
+    RjdlState enc = MakeState(mode, RJDL_DIR_ENCRYPT);
+    Bytes cipher(32);
+    EXPECT_EQ(RjdlBlockEncrypt(&enc, plain, 256, cipher.data()), 256);
+    return cipher;
+}
+
+struct PadCase {
+    const char* name;
+    std::array<uint8_t, 16> last;
+    int expected;
+};
+
+class RjdlPadDecryptLastBlock : public ::testing::TestWithParam<PadCase> {};
+
+TEST_P(RjdlPadDecryptLastBlock, ChecksEveryPadByte)
+{
+    const auto& c = GetParam();
+    for (int mode : {RJDL_MODE_ECB, RJDL_MODE_CBC}) {
+        Bytes cipher = CipherWithLastBlock(mode, c.last);
+        RjdlState dec = MakeState(mode, RJDL_DIR_DECRYPT);
+        Bytes out(32, 0xee);
+        int result = RjdlPadDecrypt(&dec, cipher.data(), 32, out.data());
+        EXPECT_EQ(result, c.expected) << "mode " << mode;
+        // The blocks before the last are written in any case.
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + 16), Bytes(16, 0x33));
+        if (result > 0) {
+            EXPECT_EQ(std::memcmp(out.data() + 16, c.last.data(), static_cast<size_t>(result - 16)), 0);
+            for (int i = result; i < 32; ++i)
+                ASSERT_EQ(out[i], 0xee) << "pad bytes copied out";
+        } else {
+            for (int i = 16; i < 32; ++i)
+                ASSERT_EQ(out[i], 0xee) << "last block copied out on failure";
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Padding, RjdlPadDecryptLastBlock,
+    ::testing::Values(PadCase{"PadOne", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 1}, 31},
+                      PadCase{"PadSixteen", {16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16}, 16},
+                      PadCase{"PadThree", {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 3, 3, 3}, 29},
+                      PadCase{"PadZero", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, RJDL_BAD_DATA},
+                      PadCase{"PadSeventeen", {17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17, 17},
+                              RJDL_BAD_DATA},
+                      PadCase{"PadByteDiffers", {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 4, 3, 3}, RJDL_BAD_DATA},
+                      PadCase{"FirstOfSixteenDiffers",
+                              {15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16}, RJDL_BAD_DATA},
+                      PadCase{"PadFF", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff}, RJDL_BAD_DATA}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Chains and the state --------------------------------------------------
+
+// Every call starts from the state's IV: two calls of 16 bytes give the same
+// first block as one call of 32, and a different second block.
+TEST(RjdlChain, EachCallIsAFreshChain)
+{
+    RjdlState enc = MakeState(RJDL_MODE_CBC, RJDL_DIR_ENCRYPT);
+    RjdlState before = enc;
+    uint8_t in[32];
+    for (int i = 0; i < 32; ++i)
+        in[i] = static_cast<uint8_t>(i * 7);
+    uint8_t whole[32], split[32];
+    ASSERT_EQ(RjdlBlockEncrypt(&enc, in, 256, whole), 256);
+    ASSERT_EQ(RjdlBlockEncrypt(&enc, in, 128, split), 128);
+    ASSERT_EQ(RjdlBlockEncrypt(&enc, in + 16, 128, split + 16), 128);
+    EXPECT_EQ(std::memcmp(whole, split, 16), 0);
+    EXPECT_NE(std::memcmp(whole + 16, split + 16, 16), 0);
+    EXPECT_EQ(std::memcmp(&before, &enc, sizeof(enc)), 0);
+}
+
+// In place: the drivers encipher their buffers where they lie.
+TEST(RjdlChain, InPlaceMatchesSeparateBuffers)
+{
+    for (int mode : {RJDL_MODE_ECB, RJDL_MODE_CBC, RJDL_MODE_CFB1}) {
+        RjdlState enc = MakeState(mode, RJDL_DIR_ENCRYPT);
+        RjdlState dec = MakeState(mode, RJDL_DIR_DECRYPT);
+        Bytes in(80);
+        for (size_t i = 0; i < in.size(); ++i)
+            in[i] = static_cast<uint8_t>(i * 13 + 5);
+        Bytes out(96), buf = in;
+        ASSERT_EQ(RjdlBlockEncrypt(&enc, in.data(), 640, out.data()), 640);
+        ASSERT_EQ(RjdlBlockEncrypt(&enc, buf.data(), 640, buf.data()), 640);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + 80), buf) << "mode " << mode;
+        ASSERT_EQ(RjdlBlockDecrypt(&dec, buf.data(), 640, buf.data()), 640);
+        EXPECT_EQ(buf, in) << "mode " << mode;
+        if (mode == RJDL_MODE_CFB1)
+            continue;
+        // Pad operations in place: 70 bytes grow to 80 and come back.
+        buf = in;
+        buf.resize(80);
+        ASSERT_EQ(RjdlPadEncrypt(&enc, buf.data(), 70, buf.data()), 80);
+        ASSERT_EQ(RjdlPadEncrypt(&enc, in.data(), 70, out.data()), 80);
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + 80), buf);
+        ASSERT_EQ(RjdlPadDecrypt(&dec, buf.data(), 80, buf.data()), 70);
+        EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 70), Bytes(in.begin(), in.begin() + 70));
+    }
+}
+
+// ---- CRjdl: byte lengths, AES-128-CBC from the zero IV ---------------------
+
+class CRjdlTest : public ::testing::Test {
+protected:
+    char key[16] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+    CRjdl enc, dec;
+    void SetUp() override
+    {
+        enc.Init(RJDL_DIR_ENCRYPT, key);
+        dec.Init(RJDL_DIR_DECRYPT, key);
+    }
+};
+
+TEST_F(CRjdlTest, BlockEncryptOf20BytesProcesses16)
+{
+    char in[20] = "0123456789abcdefXYZ";
+    char out[20];
+    std::memset(out, 0x5a, sizeof(out));
+    EXPECT_EQ(enc.BlockEncrypt(in, 20, out), 16);
+    for (int i = 16; i < 20; ++i)
+        EXPECT_EQ(out[i], 0x5a);
+    char back[16];
+    EXPECT_EQ(dec.BlockDecrypt(out, 20, back), 16);
+    EXPECT_EQ(std::memcmp(back, in, 16), 0);
+}
+
+TEST_F(CRjdlTest, BlockEncryptOf15BytesWritesNothing)
+{
+    char in[15] = {};
+    char out[16];
+    std::memset(out, 0x5a, sizeof(out));
+    EXPECT_EQ(enc.BlockEncrypt(in, 15, out), 0);
+    EXPECT_EQ(dec.BlockDecrypt(in, 15, out), 0);
+    for (char b : out)
+        EXPECT_EQ(b, 0x5a);
+}
+
+TEST_F(CRjdlTest, WrongDirectionAndNotReady)
+{
+    char buf[32] = {};
+    EXPECT_EQ(dec.BlockEncrypt(buf, 16, buf), 0);
+    EXPECT_EQ(dec.PadEncrypt(buf, 16, buf), RJDL_NOT_READY);
+    EXPECT_EQ(enc.BlockDecrypt(buf, 16, buf), 0);
+    EXPECT_EQ(enc.PadDecrypt(buf, 16, buf), RJDL_WRONG_DIRECTION);
+    CRjdl fresh;
+    EXPECT_EQ(fresh.State().readiness, RJDL_NOT_READY_STATE);
+    EXPECT_EQ(fresh.BlockEncrypt(buf, 16, buf), 0);
+    EXPECT_EQ(fresh.PadDecrypt(buf, 16, buf), RJDL_NOT_READY);
+    CRjdl badDirection;
+    badDirection.Init(0, key);
+    EXPECT_EQ(badDirection.PadEncrypt(buf, 16, buf), RJDL_NOT_READY);
+    CRjdl noKey;
+    noKey.Init(RJDL_DIR_ENCRYPT, nullptr);
+    EXPECT_EQ(noKey.BlockEncrypt(buf, 16, buf), 0);
+    EXPECT_EQ(noKey.PadEncrypt(buf, 16, buf), RJDL_NOT_READY);
+}
+
+TEST_F(CRjdlTest, PadOperationsPassCodesOn)
+{
+    char buf[48] = {};
+    EXPECT_EQ(enc.PadEncrypt(buf, 0, buf), 0);
+    EXPECT_EQ(enc.PadEncrypt(buf, 15, buf), 16);
+    EXPECT_EQ(dec.PadDecrypt(buf, 20, buf), RJDL_BAD_DATA);
+    char in[16] = "fifteen bytes..";
+    char out[32], back[32];
+    ASSERT_EQ(enc.PadEncrypt(in, 16, out), 32);
+    ASSERT_EQ(dec.PadDecrypt(out, 32, back), 16);
+    EXPECT_EQ(std::memcmp(back, in, 16), 0);
+}
+
+// Lengths of 2^28 bytes and more are outside the supported range; the bit
+// count wraps as 32-bit arithmetic does (no undefined behaviour) and nothing
+// is written for these.
+TEST_F(CRjdlTest, LengthsOutsideTheRangeDoNotOverflow)
+{
+    char buf[32];
+    std::memset(buf, 0x5a, sizeof(buf));
+    EXPECT_EQ(enc.BlockEncrypt(buf, 1 << 28, buf), 0);
+    EXPECT_EQ(enc.BlockEncrypt(buf, 0x7fffffff, buf), 0);
+    EXPECT_EQ(dec.BlockDecrypt(buf, -1, buf), 0);
+    EXPECT_EQ(dec.BlockDecrypt(buf, static_cast<int>(0x80000000u), buf), 0);
+    for (char b : buf)
+        EXPECT_EQ(b, 0x5a);
+}
+
+}  // namespace
