@@ -156,7 +156,6 @@ struct SegmentedBodyShape {
                               // padding trailer or a padded tail of 1..15 bytes
         ShortTail,            // 1..15 bytes after the segments: not deciphered
         UnalignedTail,        // a final piece that is not whole 16-byte blocks
-        OversizedTail,        // 1009..1023 bytes: longer than any padded piece
     };
     Fit fit;
     int64_t fullSegments;
@@ -186,10 +185,7 @@ constexpr SegmentedBodyShape DescribeSegmentedBody(int64_t length)
         shape.fit = Fit::UnalignedTail;
         return shape;
     }
-    if (piece > PaddedLength(ENC_BUFFER_SIZE - kTrailerThreshold - 1)) {
-        shape.fit = Fit::OversizedTail;
-        return shape;
-    }
+    // Whole blocks below 1024 are at most 1008 bytes, the longest padded piece.
     // A padded piece of 16m bytes holds 16(m-1)..16m-1 plain bytes, at least 1.
     shape.fit = Fit::PaddedTail;
     shape.minDocument = length - 16 + (piece == 16 ? 1 : 0);
