@@ -7,6 +7,7 @@
 namespace cli {
 
 void AddRawCommand(CLI::App& app, int& exitStatus);
+void AddInspectCommand(CLI::App& app, int& exitStatus);
 
 // Reads all of standard input / writes all of a buffer to standard output.
 std::string ReadAllStdin();
