@@ -35,7 +35,7 @@ struct Image {
         : bytes(32 + headerPart + document.size() + 32 + kGuard, kBeyond)
     {
         std::memset(bytes.data(), kUntouched, 32);
-        std::memcpy(bytes.data() + 32, document.data(), document.size());
+        std::copy(document.begin(), document.end(), bytes.begin() + 32);
     }
     char* data() { return bytes.data(); }
     int32_t StoredLength() const

@@ -34,7 +34,7 @@ struct Result {
 // past its end shows under the address sanitizer.
 Result Decrypt(const Bytes& container, int offset, const std::string& key = kKey)
 {
-    auto source = std::make_unique<char[]>(container.size() + 0);
+    auto source = std::make_unique<char[]>(container.size());
     std::memcpy(source.get(), container.data(), container.size());
     Bytes output(32 + std::max<size_t>(container.size(), 16), kFill);
     TraceCapture trace;
