@@ -5,7 +5,6 @@
 // loader here cannot be told to refuse a library from its constructor: when
 // the entry answers 0 on attach, the library stays loaded but unregistered,
 // and no detach is run for it.
-#include "PVCodec.h"
 #include "module/ModuleEntry.h"
 
 #include <dlfcn.h>

@@ -329,6 +329,24 @@ TEST(MemoryWriter, RefusedInputLeavesTheBufferAlone)
     EXPECT_EQ(resultSize, -1);
 }
 
+// A null key leaves the cipher not ready: segments come out empty and the
+// padded end fails, so the consumed count falls short.
+TEST(MemoryWriter, NullKeyFailsCleanly)
+{
+    Bytes document = reference::Document(1025, 4);
+    Image image(document);
+    Bytes header = kHeader;
+    int resultSize = -1;
+    TraceCapture trace;
+    EXPECT_EQ(CPVCodec::DoEncryptMemoryToMemory(image.data(), 1025, &resultSize, nullptr, header.data(),
+                                                static_cast<int>(header.size()), 0, nullptr),
+              0);
+    EXPECT_EQ(resultSize, -1);
+    EXPECT_TRUE(trace.Contains("[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Src file Read size is "
+                               "incorrect, nSrcPos=1024, nSrcFileSize=1025"));
+    EXPECT_TRUE(image.UntouchedFrom(32 + 14 + header.size() + 1025));
+}
+
 TEST(MemoryWriter, TraceLinesOfTheBodyEnds)
 {
     Bytes header = kHeader;

@@ -117,6 +117,17 @@ TEST(MemoryReader, WrongKeyGoesUnnoticedWithoutAPaddedEnd)
     EXPECT_FALSE(r.plain == document);
 }
 
+TEST(MemoryReader, NullKeyFailsAtThePaddedEnd)
+{
+    Bytes container = DefaultContainer(reference::Document(1030, 4));
+    Bytes output(32 + container.size());
+    int size = -1;
+    EXPECT_EQ(CPVCodec::DecryptMemoryToMemory(container.data(), output.data(), static_cast<int>(container.size()),
+                                              &size, nullptr, kOffset),
+              0);
+    EXPECT_EQ(size, -1);
+}
+
 TEST(MemoryReader, AnAlteredSegmentSpoilsOnlyTwoOfItsBlocks)
 {
     Bytes document = reference::Document(3000, 6);
