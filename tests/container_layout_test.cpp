@@ -4,7 +4,6 @@
 #include "codec/RawCodec.h"
 #include "container/ContainerLayout.h"
 #include "support/ReferenceContainer.h"
-#include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -235,20 +234,6 @@ TEST(ContainerBody, DecipheredTailReportsTheTrailer)
     TailRead stale = DecipherTail(decrypt, notPadded.data(), 16, work);
     EXPECT_FALSE(stale.trailer);
     EXPECT_TRUE(stale.failed);
-}
-
-TEST(ContainerBody, ReaderTracesTheLinesItIsGiven)
-{
-    CRawCodec decrypt(2, const_cast<char*>(kKey.data()), 0);
-    Bytes body = reference::SegmentedBody(kKey, reference::Document(2040, 2));
-    Bytes out(body.size());
-    SegmentedReadTraces traces{u"after segments", u"trailer %d", u"after pad", u"failed %d", u"result %d %d"};
-    TraceCapture trace;
-    BodyRead read = DecipherSegmentedBody(decrypt, body.data(), static_cast<int64_t>(body.size()), out.data(), traces);
-    EXPECT_EQ(read.consumed, 2064);
-    EXPECT_EQ(read.produced, 2040);
-    EXPECT_EQ(trace.Lines(),
-              (std::vector<std::string>{"after segments", "trailer 8", "after pad", "result 2040 0"}));
 }
 
 }  // namespace

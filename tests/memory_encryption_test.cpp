@@ -295,19 +295,6 @@ TEST(MemoryWriter, EntryPointsAndUnknownModesGiveTheDefaultForm)
     EXPECT_EQ(size5, size1);
 }
 
-TEST(MemoryWriter, CallerMagicIsCutToTenBytes)
-{
-    Bytes document = reference::Document(100, 13);
-    Image image(document);
-    Bytes header = kHeader;
-    char magic[] = "ABCDEFGHIJKLMNOP";
-    int resultSize = 0;
-    ASSERT_EQ(Encrypt(image, 100, header.data(), static_cast<int>(header.size()), 1, magic, &resultSize), 1);
-    Bytes expected = reference::Concat(reference::DefaultHeader("ABCDEFGHIJ", kHeader),
-                                       reference::SegmentedBody(kKey, document));
-    EXPECT_TRUE(image.Container(resultSize) == expected);
-}
-
 TEST(MemoryWriter, RefusedInputLeavesTheBufferAlone)
 {
     TraceCapture trace;
