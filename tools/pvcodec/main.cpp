@@ -37,6 +37,8 @@ int main(int argc, char** argv)
     int exitStatus = 0;
     cli::AddRawCommand(app, exitStatus);
     cli::AddInspectCommand(app, exitStatus);
+    cli::AddRsaCommand(app, exitStatus);
+    cli::AddGenkeyCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
