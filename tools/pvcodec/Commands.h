@@ -7,6 +7,8 @@
 namespace cli {
 
 void AddRawCommand(CLI::App& app, int& exitStatus);
+void AddEncryptCommand(CLI::App& app, int& exitStatus);
+void AddDecryptCommand(CLI::App& app, int& exitStatus);
 void AddInspectCommand(CLI::App& app, int& exitStatus);
 void AddRsaCommand(CLI::App& app, int& exitStatus);
 void AddGenkeyCommand(CLI::App& app, int& exitStatus);

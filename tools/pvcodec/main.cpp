@@ -35,6 +35,8 @@ int main(int argc, char** argv)
     CLI::App app{"pvcodec: protected document containers and raw ciphers"};
     app.require_subcommand(1);
     int exitStatus = 0;
+    cli::AddEncryptCommand(app, exitStatus);
+    cli::AddDecryptCommand(app, exitStatus);
     cli::AddRawCommand(app, exitStatus);
     cli::AddInspectCommand(app, exitStatus);
     cli::AddRsaCommand(app, exitStatus);

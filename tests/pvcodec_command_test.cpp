@@ -1,0 +1,449 @@
+// The pvcodec command's encrypt and decrypt, run as a user runs them: round
+// trips through every writer and reader it offers, the exit status and the
+// one line it prints for each kind of failure, the files it leaves, its
+// progress bar on a terminal, and that no output ever holds the key.
+#include "support/FileHelpers.h"
+#include "support/ReferenceContainer.h"
+#include "support/TempDir.h"
+#include "support/ToolRun.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#ifdef PVCODEC_TOOL
+
+namespace {
+
+using reference::Bytes;
+
+// Printable on purpose: a leak of the raw key into text output would show.
+const std::string kKey = "K3y!pvcodec#2024";
+const std::string kKeyHex = "4b3379217076636f6465632332303234";
+const std::string kOtherKeyHex = "000102030405060708090a0b0c0d0e0f";
+const std::string kDefaultHeader = "pvcodec";
+
+std::string AsString(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Document(size_t size, uint32_t seed = 7)
+{
+    return AsString(reference::Document(size, seed));
+}
+
+// A folder with the key file and whatever a test puts there; `@d`, `@key`
+// and `@other` in arguments and expected messages stand for the folder, the
+// key file and a file holding another key.
+class Scene {
+public:
+    Scene()
+    {
+        WriteBytes(Path("key"), kKey);
+        WriteBytes(Path("other"), std::string(16, '\x5a'));
+    }
+    std::string Path(const std::string& name) const { return m_dir / name; }
+    std::string Expand(std::string text) const
+    {
+        for (auto [token, value] : {std::pair<std::string, std::string>{"@key", Path("key")},
+                                    {"@other", Path("other")}, {"@d", m_dir.Path()}})
+            for (size_t at = text.find(token); at != std::string::npos; at = text.find(token, at + value.size()))
+                text.replace(at, token.size(), value);
+        return text;
+    }
+    ToolResult Run(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env = {}) const
+    {
+        std::vector<std::string> expanded;
+        for (const std::string& a : arguments)
+            expanded.push_back(Expand(a));
+        return RunTool(PVCODEC_TOOL, expanded, env);
+    }
+    // Names in the folder besides the key files, sorted.
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
+            std::string name = entry.path().filename().string();
+            if (name != "key" && name != "other")
+                names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    TempDir m_dir;
+};
+
+// ---- Round trips ----------------------------------------------------------
+
+struct RoundTrip {
+    const char* name;
+    std::vector<std::string> encrypt;  // options besides the key and paths
+    std::vector<std::string> decrypt;
+    bool inPlace = false;
+    bool toStdout = false;
+    bool extended = false;  // the writer notes the header size to give
+};
+
+const RoundTrip kRoundTrips[] = {
+    {"FullWriterFullReader", {}, {}},
+    {"StreamingWriterStreamingReader", {"--streaming"}, {"--streaming"}},
+    {"FullWriterStreamingReader", {}, {"--streaming"}},
+    {"ToStdout", {}, {"--stdout"}, false, true},
+    {"ToStdoutStreaming", {"--streaming"}, {"--stdout", "--streaming"}, false, true},
+    {"InPlace", {}, {}, true},
+    {"InPlaceStreaming", {"--streaming"}, {"--streaming"}, true},
+    {"HeaderFile", {"--header-file", "@d/header.bin"}, {}},
+    {"HeaderText", {"--header-text", "Quarterly figures"}, {}},
+    {"CallerMagic", {"--magic", "MYMAGIC"}, {"--magic", "MYMAGIC"}},
+    {"CallerMagicVQPVA003", {"--header-mode", "1", "--magic", "VQPVA003"}, {}},
+    {"ExplicitOffset", {}, {"--offset", "21"}},
+    {"Aria", {"--alg", "aria"}, {"--header-size", "7"}, false, false, true},
+    {"AriaInPlaceStreaming", {"--alg", "aria"}, {"--header-size", "7", "--streaming"}, true, false, true},
+    {"AriaToStdout", {"--alg", "aria"}, {"--header-size", "7", "--stdout"}, false, true, true},
+    {"Ate", {"--alg", "ate"}, {"--header-size", "7"}, false, false, true},
+    {"AteInPlace", {"--alg", "ate"}, {"--header-size", "7"}, true, false, true},
+    {"AteToStdoutStreaming", {"--alg", "ate"}, {"--header-size", "7", "--stdout", "--streaming"}, false, true, true},
+    {"PrefixFile", {"--prefix-file", "@d/prefix.bin"}, {"--header-size", "7"}, false, false, true},
+};
+
+// Sizes where the layout changes: one byte, the trailer's zero fill, whole
+// segments without a final piece, segments and a padded tail.
+const size_t kSizes[] = {1, 1008, 2048, 5000};
+
+class CommandRoundTrip : public testing::TestWithParam<std::tuple<RoundTrip, size_t>> {};
+
+TEST_P(CommandRoundTrip, BytesComeBack)
+{
+    const auto& [trip, size] = GetParam();
+    Scene scene;
+    const std::string document = Document(size);
+    WriteBytes(scene.Path("plain.txt"), document);
+    WriteBytes(scene.Path("header.bin"), std::string("\x00\x01opaque\xff", 9));
+    Bytes prefix = reference::ExtendedPrefix('T');
+    WriteBytes(scene.Path("prefix.bin"), AsString(prefix));
+
+    std::vector<std::string> encrypt = {"encrypt", "--key-file", "@key"};
+    encrypt.insert(encrypt.end(), trip.encrypt.begin(), trip.encrypt.end());
+    encrypt.push_back("@d/plain.txt");
+    if (!trip.inPlace)
+        encrypt.push_back("@d/box.pvc");
+    ToolResult written = scene.Run(encrypt);
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(written.out, "");
+    EXPECT_EQ(written.err, trip.extended ? "pvcodec: note: the extended form does not store its header size: "
+                                           "decrypt with --header-size 7\n"
+                                         : "");
+    const std::string container = trip.inPlace ? "@d/plain.txt" : "@d/box.pvc";
+    EXPECT_NE(ReadBytes(scene.Expand(container)), document);
+
+    std::vector<std::string> decrypt = {"decrypt", "--key-hex", kKeyHex};
+    decrypt.insert(decrypt.end(), trip.decrypt.begin(), trip.decrypt.end());
+    decrypt.push_back(container);
+    if (!trip.inPlace && !trip.toStdout)
+        decrypt.push_back("@d/back.txt");
+    ToolResult read = scene.Run(decrypt);
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.err, "");
+    if (trip.toStdout) {
+        EXPECT_EQ(read.out, document);
+    } else {
+        EXPECT_EQ(read.out, "");
+        EXPECT_EQ(ReadBytes(scene.Expand(trip.inPlace ? "@d/plain.txt" : "@d/back.txt")), document);
+    }
+    // Nothing else: no temporary file is left behind.
+    std::vector<std::string> expected = {"header.bin", "plain.txt", "prefix.bin"};
+    if (!trip.inPlace)
+        expected.push_back("box.pvc");
+    if (!trip.inPlace && !trip.toStdout)
+        expected.push_back("back.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(scene.Names(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWriterAndReader, CommandRoundTrip,
+                         testing::Combine(testing::ValuesIn(kRoundTrips), testing::ValuesIn(kSizes)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
+
+// The default container is "VQPVA002", N = 7, "pvcodec" and the body as an
+// independent AES-128-CBC construction makes it, from either writer.
+TEST(CommandContainer, BothWritersWriteTheDefaultForm)
+{
+    Scene scene;
+    const Bytes document = reference::Document(3000, 3);
+    WriteBytes(scene.Path("plain.txt"), AsString(document));
+    ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "@d/plain.txt", "@d/full.pvc"}).status, 0);
+    ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--streaming", "@d/plain.txt", "@d/stream.pvc"}).status, 0);
+    const Bytes expected = reference::Concat(
+        reference::DefaultHeader("VQPVA002", Bytes(kDefaultHeader.begin(), kDefaultHeader.end())),
+        reference::SegmentedBody(kKey, document));
+    EXPECT_EQ(ReadBytes(scene.Path("full.pvc")), AsString(expected));
+    EXPECT_EQ(ReadBytes(scene.Path("stream.pvc")), AsString(expected));
+}
+
+TEST(CommandContainer, AlgorithmOptionWritesTheExtendedPrefix)
+{
+    for (auto [alg, tag] : {std::pair<const char*, char>{"aria", 'A'}, {"ate", 'T'}}) {
+        Scene scene;
+        WriteBytes(scene.Path("plain.txt"), Document(100));
+        ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--alg", alg, "@d/plain.txt", "@d/box.pvc"}).status, 0);
+        std::string prefix(92, '\0');
+        prefix.replace(0, 8, "VQPVA004");
+        prefix[10] = tag;
+        EXPECT_EQ(ReadBytes(scene.Path("box.pvc")).substr(0, 99), prefix + kDefaultHeader) << alg;
+    }
+}
+
+// A bare body is written only for the sizes the library's size check lets
+// through (it subtracts 14 header bytes that a bare body does not have).
+TEST(CommandContainer, BareBody)
+{
+    for (size_t size : {size_t{1}, size_t{1010}}) {
+        Scene scene;
+        const std::string document = Document(size);
+        WriteBytes(scene.Path("plain.txt"), document);
+        ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--bare", "@d/plain.txt", "@d/box.pvc"}).status, 0);
+        EXPECT_EQ(ReadBytes(scene.Path("box.pvc")), AsString(reference::SegmentedBody(kKey, Bytes(document.begin(),
+                                                                                                   document.end()))));
+        ToolResult read = scene.Run({"decrypt", "--key-file", "@key", "--bare", "--stdout", "@d/box.pvc"});
+        EXPECT_EQ(read.status, 0) << read.err;
+        EXPECT_EQ(read.out, document);
+    }
+}
+
+// ---- Failures: exit status, the one line, the files afterwards -------------
+
+struct FailureCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    int status;
+    std::string message;                 // all of standard error
+    std::vector<std::string> namesAfter; // the folder afterwards (besides key files)
+};
+
+// Every case starts from: plain.txt (100 bytes), box.pvc (its container),
+// long.pvc (a container of 2048 bytes with three bytes appended to the body),
+// aria.pvc (an extended-form container).
+const FailureCase kFailures[] = {
+    {"WrongKey",
+     {"decrypt", "--key-file", "@other", "@d/box.pvc", "@d/out.txt"},
+     1,
+     "pvcodec: decrypt: wrong key or damaged container\n",
+     {}},
+    {"WrongKeyStreaming",
+     {"decrypt", "--key-file", "@other", "--streaming", "@d/box.pvc", "@d/out.txt"},
+     1,
+     "pvcodec: decrypt: wrong key or damaged container\n",
+     {}},
+    {"WrongKeyInPlace",
+     {"decrypt", "--key-file", "@other", "@d/box.pvc"},
+     1,
+     "pvcodec: decrypt: wrong key or damaged container\n",
+     {}},
+    {"WrongKeyToStdout",
+     {"decrypt", "--key-file", "@other", "--stdout", "@d/box.pvc"},
+     1,
+     "pvcodec: decrypt: wrong key or damaged container\n",
+     {}},
+    {"WrongKeyToStdoutStreaming",
+     {"decrypt", "--key-file", "@other", "--stdout", "--streaming", "@d/box.pvc"},
+     1,
+     "pvcodec: decrypt: wrong key or damaged container\n",
+     {}},
+    {"MissingSourceEncrypt",
+     {"encrypt", "--key-file", "@key", "@d/missing.txt", "@d/out.pvc"},
+     1,
+     "pvcodec: encrypt: cannot open @d/missing.txt: No such file or directory\n",
+     {}},
+    {"MissingSourceDecrypt",
+     {"decrypt", "--key-file", "@key", "@d/missing.pvc", "@d/out.txt"},
+     1,
+     "pvcodec: decrypt: cannot open @d/missing.pvc: No such file or directory\n",
+     {}},
+    {"NotAContainer",
+     {"decrypt", "--key-file", "@key", "@d/plain.txt", "@d/out.txt"},
+     1,
+     "pvcodec: decrypt: @d/plain.txt is not a protected container (it does not begin with a known magic); for a "
+     "bare body give --bare, for a caller's magic --magic or --offset\n",
+     {}},
+    {"AlreadyEncrypted",
+     {"encrypt", "--key-file", "@key", "@d/box.pvc"},
+     1,
+     "pvcodec: encrypt: @d/box.pvc is already a protected container\n",
+     {}},
+    // The streaming writer leaves an empty temporary file; the command removes it.
+    {"AlreadyEncryptedStreaming",
+     {"encrypt", "--key-file", "@key", "--streaming", "@d/box.pvc", "@d/out.pvc"},
+     1,
+     "pvcodec: encrypt: @d/box.pvc is already a protected container\n",
+     {}},
+    {"OffsetBeyondTheEnd",
+     {"decrypt", "--key-file", "@key", "--offset", "100000", "@d/box.pvc", "@d/out.txt"},
+     1,
+     "pvcodec: decrypt: @d/box.pvc is shorter than the body offset 100000: not a container of this layout, or the "
+     "offset is beyond its end\n",
+     {}},
+    {"OffsetBeyondTheEndToStdout",
+     {"decrypt", "--key-file", "@key", "--offset", "100000", "--stdout", "@d/box.pvc"},
+     1,
+     "pvcodec: decrypt: @d/box.pvc is shorter than the body offset 100000: not a container of this layout, or the "
+     "offset is beyond its end\n",
+     {}},
+    {"BodyOfNoLayout",
+     {"decrypt", "--key-file", "@key", "@d/long.pvc", "@d/out.txt"},
+     1,
+     "pvcodec: decrypt: the body of @d/long.pvc does not end where the container layout says: a damaged "
+     "container, or the wrong offset\n",
+     {}},
+    {"ExtendedFormWithoutHeaderSize",
+     {"decrypt", "--key-file", "@key", "@d/aria.pvc", "@d/out.txt"},
+     1,
+     "pvcodec: decrypt: @d/aria.pvc is in the extended form, which does not store its header size: give "
+     "--header-size N (the body starts at 92 + N) or --offset\n",
+     {}},
+    {"BareBodyOfARefusedSize",
+     {"encrypt", "--key-file", "@key", "--bare", "@d/plain.txt", "@d/out.pvc"},
+     1,
+     "pvcodec: encrypt: the library does not write a bare body for a document of this size (its size check "
+     "counts the 14 header bytes that a bare body lacks); give a header\n",
+     {}},
+    {"NoDestinationFolder",
+     {"encrypt", "--key-file", "@key", "@d/plain.txt", "@d/nowhere/out.pvc"},
+     1,
+     "pvcodec: encrypt: cannot create a temporary file in the folder of @d/nowhere/out.pvc\n",
+     {}},
+    {"NoKey",
+     {"encrypt", "@d/plain.txt", "@d/out.pvc"},
+     2,
+     "pvcodec: encrypt: no key: give --key-file, --key-hex or set PVCODEC_KEY\n",
+     {}},
+    {"ShortHexKey",
+     {"decrypt", "--key-hex", "0011", "@d/box.pvc", "@d/out.txt"},
+     2,
+     "pvcodec: decrypt: --key-hex must be 32 hexadecimal digits\n",
+     {}},
+    {"StreamingExtendedForm",
+     {"encrypt", "--key-file", "@key", "--streaming", "--alg", "aria", "@d/plain.txt", "@d/out.pvc"},
+     2,
+     "pvcodec: encrypt: --streaming writes only the default form (VQPVA002) with Rijndael\n",
+     {}},
+    {"MagicOutsideModeOne",
+     {"encrypt", "--key-file", "@key", "--header-mode", "2", "--magic", "X", "@d/plain.txt", "@d/out.pvc"},
+     2,
+     "pvcodec: encrypt: --magic belongs to header mode 1\n",
+     {}},
+    {"StdoutAndDestination",
+     {"decrypt", "--key-file", "@key", "--stdout", "@d/box.pvc", "@d/out.txt"},
+     2,
+     "pvcodec: decrypt: give DST or --stdout, not both\n",
+     {}},
+};
+
+class CommandFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(CommandFailure, ExitStatusMessageAndFiles)
+{
+    const FailureCase& c = GetParam();
+    Scene scene;
+    WriteBytes(scene.Path("plain.txt"), Document(100));
+    WriteBytes(scene.Path("long.txt"), Document(2048));
+    ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "@d/plain.txt", "@d/box.pvc"}).status, 0);
+    ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "@d/long.txt", "@d/long.pvc"}).status, 0);
+    ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--alg", "aria", "@d/plain.txt", "@d/aria.pvc"}).status, 0);
+    std::ofstream(scene.Path("long.pvc"), std::ios::app) << "xyz";
+    std::filesystem::remove(scene.Path("long.txt"));
+    const std::vector<std::string> before = scene.Names();
+    const std::string box = ReadBytes(scene.Path("box.pvc"));
+
+    ToolResult run = scene.Run(c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, scene.Expand(c.message));
+    EXPECT_EQ(run.out, "");
+    // Nothing created, nothing lost: the same files, box.pvc unchanged.
+    EXPECT_EQ(scene.Names(), before);
+    EXPECT_EQ(ReadBytes(scene.Path("box.pvc")), box);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CommandFailure, testing::ValuesIn(kFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The key stays secret --------------------------------------------------
+
+// Every way of giving the key, on success and failure paths, with the trace
+// shown: neither the key's bytes nor its hex form appear in any output.
+TEST(CommandKey, NeverAppearsInAnyOutput)
+{
+    Scene scene;
+    const std::string document = Document(5000);
+    WriteBytes(scene.Path("plain.txt"), document);
+    const std::map<std::string, std::string> env = {{"PVCODEC_KEY", kKeyHex}};
+    const std::vector<std::vector<std::string>> runs = {
+        {"encrypt", "--verbose", "--key-hex", kKeyHex, "@d/plain.txt", "@d/a.pvc"},
+        {"encrypt", "--verbose", "--streaming", "@d/plain.txt", "@d/b.pvc"},
+        {"encrypt", "--verbose", "--key-file", "@key", "--alg", "ate", "@d/plain.txt", "@d/c.pvc"},
+        {"encrypt", "--verbose", "--key-file", "@key", "@d/a.pvc"},
+        {"decrypt", "--verbose", "@d/a.pvc", "@d/a.txt"},
+        {"decrypt", "--verbose", "--key-hex", kKeyHex, "--streaming", "@d/b.pvc", "@d/b.txt"},
+        {"decrypt", "--verbose", "--key-file", "@key", "--header-size", "7", "--stdout", "@d/c.pvc"},
+        {"decrypt", "--verbose", "--key-hex", kOtherKeyHex, "@d/a.pvc", "@d/wrong.txt"},
+        {"decrypt", "--verbose", "--key-hex", kKeyHex, "@d/plain.txt", "@d/x.txt"},
+        {"decrypt", "--verbose", "--key-hex", kKeyHex.substr(2), "@d/a.pvc", "@d/x.txt"},
+    };
+    std::string upperHex = kKeyHex;
+    std::transform(upperHex.begin(), upperHex.end(), upperHex.begin(), ::toupper);
+    bool sawTrace = false;
+    for (const auto& arguments : runs) {
+        ToolResult run = scene.Run(arguments, env);
+        std::string everything = run.out + run.err;
+        if (run.status == 0) {
+            EXPECT_TRUE(run.out.empty() || run.out == document);
+        }
+        for (const std::string& secret : {kKey, kKeyHex, upperHex, kKeyHex.substr(2)})
+            EXPECT_EQ(everything.find(secret), std::string::npos) << arguments[0] << " " << arguments[1];
+        sawTrace = sawTrace || run.err.find("trace: [PVCodec.dll]") != std::string::npos;
+    }
+    // The trace was shown, so the check above looked at it.
+    EXPECT_TRUE(sawTrace);
+    EXPECT_EQ(ReadBytes(scene.Path("a.txt")), document);
+    EXPECT_EQ(ReadBytes(scene.Path("b.txt")), document);
+}
+
+// ---- Progress ---------------------------------------------------------------
+
+// On a terminal the library's progress messages draw a bar up to 100%.
+TEST(CommandProgress, BarOnATerminal)
+{
+    Scene scene;
+    WriteBytes(scene.Path("plain.txt"), Document(10240));
+    ToolResult run =
+        RunToolOnTerminal(PVCODEC_TOOL, {"encrypt", "--key-file", scene.Path("key"), scene.Path("plain.txt")});
+    EXPECT_EQ(run.status, 0) << run.out;
+    const std::string label = "encrypt " + scene.Path("plain.txt") + " [";
+    EXPECT_NE(run.out.find("\r" + label + "###############...............]  50%"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\r" + label + "##############################] 100%"), std::string::npos) << run.out;
+
+    run = RunToolOnTerminal(PVCODEC_TOOL, {"decrypt", "--key-file", scene.Path("key"), scene.Path("plain.txt")});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("] 100%"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadBytes(scene.Path("plain.txt")), Document(10240));
+}
+
+// Not a terminal: nothing but what failed.
+TEST(CommandProgress, QuietOtherwise)
+{
+    Scene scene;
+    WriteBytes(scene.Path("plain.txt"), Document(10240));
+    ToolResult run = scene.Run({"encrypt", "--key-file", "@key", "@d/plain.txt"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+}  // namespace
+
+#endif  // PVCODEC_TOOL

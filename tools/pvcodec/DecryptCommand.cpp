@@ -1,0 +1,293 @@
+// pvcodec decrypt: turns a protected container back into the plain document,
+// in place or under a new name (DecryptFileW, or DecryptFile2 when
+// streaming), or onto standard output through the readers into memory.
+//
+// The readers need the offset of the body. The default form stores its header
+// size N, so the offset is 14 + N; the extended form does not store N
+// (--header-size N gives 92 + N); a bare body starts at 0 and carries no mark
+// at all, so it is read only when asked for with --bare.
+#include "Commands.h"
+#include "KeySource.h"
+#include "LibraryCall.h"
+
+#include "container/ContainerFormat.h"
+
+#include <PVCodec.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+namespace cli {
+namespace {
+
+using namespace container;
+
+struct DecryptOptions {
+    std::string source;
+    std::string destination;
+    KeyOptions key;
+    std::optional<long long> offset;
+    std::optional<long long> headerSize;
+    std::optional<std::string> magic;
+    bool bare = false;
+    bool streaming = false;
+    bool toStdout = false;
+    bool verbose = false;
+};
+
+// The first bytes of the container and its length.
+struct Probe {
+    unsigned char head[kFixedHeaderSize] = {};
+    size_t got = 0;
+    long long length = 0;
+};
+
+std::optional<Probe> ProbeSource(const std::string& path, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    Probe probe;
+    in.read(reinterpret_cast<char*>(probe.head), sizeof probe.head);
+    probe.got = static_cast<size_t>(in.gcount());
+    in.clear();
+    in.seekg(0, std::ios::end);
+    probe.length = static_cast<long long>(in.tellg());
+    if (probe.length < 0) {
+        error = "cannot read " + path;
+        return std::nullopt;
+    }
+    return probe;
+}
+
+long long StoredHeaderSize(const Probe& probe)
+{
+    return static_cast<int32_t>(ReadLittleEndian32(probe.head + kHeaderSizeFieldOffset));
+}
+
+// Where the body starts, or nullopt with `error` and `usage` (a problem with
+// the options rather than with the file) set.
+std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe, std::string& error, bool& usage)
+{
+    usage = true;
+    if (o.offset.has_value() + o.headerSize.has_value() + o.magic.has_value() + o.bare > 1) {
+        error = "give at most one of --offset, --header-size, --magic and --bare";
+        return std::nullopt;
+    }
+    if (o.offset) {
+        if (*o.offset < 0 || *o.offset > INT_MAX) {
+            error = "--offset must be 0 to 2147483647";
+            return std::nullopt;
+        }
+        return *o.offset;
+    }
+    if (o.bare)
+        return 0;
+    if (o.headerSize && (*o.headerSize < 0 || *o.headerSize > INT_MAX - kHeaderPrefixSize)) {
+        error = "--header-size must be 0 to 2147483555";
+        return std::nullopt;
+    }
+    if (o.magic && (o.magic->empty() || o.magic->size() > static_cast<size_t>(kMagicFieldSize))) {
+        error = "--magic takes 1 to 10 characters";
+        return std::nullopt;
+    }
+
+    usage = false;
+    const bool fullHeader = probe.got == sizeof probe.head;
+    const bool extended = probe.got > static_cast<size_t>(kMagicLength) && IsExtendedForm(probe.head);
+    const bool knownDefault = probe.got > static_cast<size_t>(kMagicLength) &&
+                              (HoldsMagic(probe.head, MAGIC_DEFAULT) || HoldsMagic(probe.head, MAGIC_CALLER));
+    bool defaultForm = knownDefault;
+    if (o.magic) {
+        unsigned char field[kMagicFieldSize] = {};
+        std::copy(o.magic->begin(), o.magic->end(), field);
+        if (!fullHeader || !std::equal(field, field + kMagicFieldSize, probe.head)) {
+            error = o.source + " does not begin with the magic " + *o.magic;
+            return std::nullopt;
+        }
+        defaultForm = true;
+    }
+    if (o.headerSize) {
+        if (defaultForm) {
+            usage = true;
+            error = o.source + " stores its header size; --header-size is for the extended form";
+            return std::nullopt;
+        }
+        return kHeaderPrefixSize + *o.headerSize;
+    }
+    if (extended) {
+        error = o.source + " is in the extended form, which does not store its header size: give --header-size N "
+                           "(the body starts at 92 + N) or --offset";
+        return std::nullopt;
+    }
+    if (!defaultForm) {
+        error = o.source + " is not a protected container (it does not begin with a known magic); for a bare body "
+                           "give --bare, for a caller's magic --magic or --offset";
+        return std::nullopt;
+    }
+    if (!fullHeader) {
+        error = o.source + " ends inside its 14-byte header: a damaged container";
+        return std::nullopt;
+    }
+    const long long n = StoredHeaderSize(probe);
+    if (n < 0 || n > INT_MAX - kFixedHeaderSize) {
+        error = o.source + " has a damaged header: its header size field holds " + std::to_string(n);
+        return std::nullopt;
+    }
+    return kFixedHeaderSize + n;
+}
+
+std::optional<std::vector<char>> ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        return std::nullopt;
+    return bytes;
+}
+
+int ToStandardOutput(const DecryptOptions& options, const CallContext& context, const Probe& probe, long long offset,
+                     char* key)
+{
+    const long long body = probe.length - offset;
+    if (body < 0) {
+        Fail("decrypt: " + options.source + " is shorter than the body offset " + std::to_string(offset) +
+             ": not a container of this layout, or the offset is beyond its end");
+        return 1;
+    }
+    if (body > INT_MAX) {
+        Fail("decrypt: the body of " + options.source + " is 2 GiB or larger");
+        return 1;
+    }
+    // The readers from a file read every body as segmented, an ARIA body too;
+    // an ARIA container goes through the reader of container images, which
+    // knows the whole-document body.
+    const bool aria = probe.got > static_cast<size_t>(kAlgorithmTagOffset) && IsExtendedForm(probe.head) &&
+                      CPVCodec::ConvertFileAlgToProgAlg(probe.head[kAlgorithmTagOffset]) == kAlgorithmAria;
+    std::vector<char> buffer(static_cast<size_t>(kImageDataOffset + body));
+    std::vector<char> image;
+    if (aria) {
+        auto bytes = ReadWholeFile(options.source);
+        if (!bytes || static_cast<long long>(bytes->size()) != probe.length) {
+            Fail("decrypt: cannot read " + options.source);
+            return 1;
+        }
+        image = std::move(*bytes);
+    }
+    const std::u16string source = WidePath(options.source);
+    int size = 0;
+    CallOutcome outcome = RunLibraryCall(context, options.verbose, nullptr, [&] {
+        if (aria)
+            return CPVCodec::DecryptMemoryToMemory(image.data(), buffer.data(), static_cast<int>(probe.length), &size,
+                                                   key, static_cast<int>(offset));
+        if (options.streaming)
+            return CPVCodec::DecryptFileToMemory2(source.c_str(), buffer.data(), &size, key, static_cast<int>(offset));
+        return CPVCodec::DecryptFileToMemory(source.c_str(), buffer.data(), &size, key, static_cast<int>(offset));
+    });
+    if (outcome.ok && (size < 0 || size > body)) {
+        outcome.ok = false;
+        outcome.failure = "the library reported an impossible length";
+    }
+    if (!outcome.ok) {
+        Fail("decrypt: " + outcome.failure);
+        return 1;
+    }
+    if (!WriteAllStdout(buffer.data() + kImageDataOffset, static_cast<size_t>(size))) {
+        Fail("decrypt: cannot write standard output");
+        return 1;
+    }
+    return 0;
+}
+
+int Run(const DecryptOptions& options)
+{
+    if (options.toStdout && !options.destination.empty()) {
+        Fail("decrypt: give DST or --stdout, not both");
+        return 2;
+    }
+    std::string error;
+    auto key = LoadKey(options.key, error);
+    if (!key) {
+        Fail("decrypt: " + error);
+        return 2;
+    }
+    auto probe = ProbeSource(options.source, error);
+    if (!probe) {
+        Fail("decrypt: " + error);
+        return 1;
+    }
+    bool usage = false;
+    auto offset = BodyOffset(options, *probe, error, usage);
+    if (!offset) {
+        Fail("decrypt: " + error);
+        return usage ? 2 : 1;
+    }
+    CallContext context;
+    context.operation = "decrypt";
+    context.source = options.source;
+    context.destination = options.destination.empty() ? options.source : options.destination;
+    context.offset = *offset;
+
+    int status = 0;
+    if (options.toStdout) {
+        status = ToStandardOutput(options, context, *probe, *offset, key->data());
+    } else {
+        const std::u16string source = WidePath(options.source);
+        const std::u16string destination = options.destination.empty() ? source : WidePath(options.destination);
+        ProgressBar progress("decrypt " + options.source);
+        CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
+            if (options.streaming)
+                return CPVCodec::DecryptFile2(source.c_str(), destination.c_str(), key->data(), progress.Window(),
+                                              static_cast<int>(*offset));
+            return CPVCodec::DecryptFileW(source.c_str(), destination.c_str(), key->data(), progress.Window(),
+                                          static_cast<int>(*offset));
+        });
+        if (!outcome.ok) {
+            Fail("decrypt: " + outcome.failure);
+            status = 1;
+        }
+    }
+    std::fill(key->begin(), key->end(), 0);
+    return status;
+}
+
+}  // namespace
+
+void AddDecryptCommand(CLI::App& app, int& exitStatus)
+{
+    auto o = std::make_shared<DecryptOptions>();
+    CLI::App* decrypt = app.add_subcommand(
+        "decrypt", "Decrypt a protected container (in place when DST is left out, or to standard output)");
+    decrypt->footer(
+        "Where the body starts: a container beginning with VQPVA002 or VQPVA003 stores its header size N, and\n"
+        "the body starts at 14 + N. The extended form (VQPVA004) does not store N: give --header-size N (the\n"
+        "body starts at 92 + N). A file without a known magic is refused unless --bare (a bare body, offset 0),\n"
+        "--magic M (a default-form header with the caller's magic M) or --offset says where the body starts.\n"
+        "The cipher comes from the container: byte 10 of an extended-form prefix, Rijndael otherwise.\n"
+        "A wrong key shows as \"wrong key or damaged container\" for most sizes; a body of whole 1024-byte\n"
+        "segments, or an ARIA body, decrypts to wrong bytes without a sign. Exit status: 0 done, 1 the\n"
+        "operation failed, 2 bad options.");
+    decrypt->add_option("SRC", o->source, "Container file")->required();
+    decrypt->add_option("DST", o->destination, "Plain file to write (default: SRC, replaced in place)");
+    decrypt->add_option("--key-file", o->key.keyFile, "File holding the 16-byte key");
+    decrypt->add_option("--key-hex", o->key.keyHex, "The key as 32 hexadecimal digits (else PVCODEC_KEY)");
+    decrypt->add_option("--offset", o->offset, "The body starts at this byte, whatever the header says");
+    decrypt->add_option("--header-size", o->headerSize, "Extended form: the header size N (body at 92 + N)");
+    decrypt->add_option("--magic", o->magic, "The container begins with this caller's magic (header mode 1)");
+    decrypt->add_flag("--bare", o->bare, "SRC is a bare body (offset 0)");
+    decrypt->add_flag("--streaming", o->streaming, "The streaming reader (1 KiB at a time)");
+    decrypt->add_flag("--stdout", o->toStdout, "Write the plain document to standard output (readers into memory)");
+    decrypt->add_flag("--verbose", o->verbose, "Show the library's trace lines on standard error");
+    decrypt->callback([o, &exitStatus] { exitStatus = Run(*o); });
+}
+
+}  // namespace cli

@@ -1,0 +1,312 @@
+// pvcodec encrypt: turns a plain file into a protected container, in place or
+// under a new name, through the library's full writer (DoEncryptFile) or its
+// streaming writer (EncryptFile2).
+#include "Commands.h"
+#include "KeySource.h"
+#include "LibraryCall.h"
+
+#include "container/ContainerFormat.h"
+
+#include <PVCodec.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace cli {
+namespace {
+
+using namespace container;
+
+// The opaque header written when the user names none: the library writes a
+// header only when it has at least one byte, and a container with a header
+// is one that `pvcodec decrypt` can read without being told an offset.
+constexpr char kDefaultHeader[] = "pvcodec";
+constexpr size_t kMaxHeader = size_t{16} << 20;
+constexpr long long kMaxDocument = 2147483647LL;  // sizes are signed 32-bit
+
+struct EncryptOptions {
+    std::string source;
+    std::string destination;
+    KeyOptions key;
+    std::string headerFile;
+    std::string headerText;
+    bool bare = false;
+    std::optional<unsigned> headerMode;
+    std::optional<std::string> magic;
+    std::string prefixFile;
+    std::optional<std::string> algorithm;
+    bool streaming = false;
+    bool verbose = false;
+};
+
+// What the writer is called with.
+struct WriterCall {
+    std::vector<char> header;              // empty: no header (bare body)
+    unsigned mode = HEADER_MODE_DEFAULT;
+    std::vector<char> magicOrPrefix;       // empty: null
+    int algorithm = kAlgorithmRijndael;
+};
+
+std::optional<std::vector<char>> ReadSmallFile(const std::string& path, size_t limit, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path;
+        return std::nullopt;
+    }
+    std::vector<char> bytes;
+    char buffer[1 << 14];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+        if (bytes.size() > limit) {
+            error = path + " is larger than " + std::to_string(limit) + " bytes";
+            return std::nullopt;
+        }
+    }
+    return bytes;
+}
+
+int AlgorithmFromName(const std::string& name)
+{
+    if (name == "aria")
+        return kAlgorithmAria;
+    if (name == "ate")
+        return kAlgorithmAte;
+    return kAlgorithmRijndael;
+}
+
+const char* AlgorithmName(int algorithm)
+{
+    switch (algorithm) {
+    case kAlgorithmAria: return "aria";
+    case kAlgorithmAte: return "ate";
+    default: return "rijndael";
+    }
+}
+
+// Checks the options against each other and builds the writer's arguments.
+std::optional<WriterCall> Plan(const EncryptOptions& o, std::string& error)
+{
+    WriterCall call;
+    if (o.bare + !o.headerFile.empty() + !o.headerText.empty() > 1) {
+        error = "give at most one of --header-file, --header-text and --bare";
+        return std::nullopt;
+    }
+    if (!o.headerFile.empty()) {
+        auto bytes = ReadSmallFile(o.headerFile, kMaxHeader, error);
+        if (!bytes)
+            return std::nullopt;
+        if (bytes->empty()) {
+            error = "header file " + o.headerFile + " is empty (a header holds at least one byte; --bare writes none)";
+            return std::nullopt;
+        }
+        call.header = std::move(*bytes);
+    } else if (!o.headerText.empty()) {
+        call.header.assign(o.headerText.begin(), o.headerText.end());
+    } else if (!o.bare) {
+        call.header.assign(kDefaultHeader, kDefaultHeader + sizeof kDefaultHeader - 1);
+    }
+
+    const int algorithm = o.algorithm ? AlgorithmFromName(*o.algorithm) : kAlgorithmRijndael;
+    unsigned mode = HEADER_MODE_DEFAULT;
+    if (o.headerMode)
+        mode = *o.headerMode;
+    else if (!o.prefixFile.empty() || algorithm != kAlgorithmRijndael)
+        mode = HEADER_MODE_EXTENDED;
+    else if (o.magic)
+        mode = HEADER_MODE_CALLER_MAGIC;
+    if (mode > HEADER_MODE_EXTENDED) {
+        error = "--header-mode is 0, 1 or 2";
+        return std::nullopt;
+    }
+    call.mode = mode;
+    if (o.magic && mode != HEADER_MODE_CALLER_MAGIC) {
+        error = "--magic belongs to header mode 1";
+        return std::nullopt;
+    }
+    if (!o.prefixFile.empty() && mode != HEADER_MODE_EXTENDED) {
+        error = "--prefix-file belongs to header mode 2";
+        return std::nullopt;
+    }
+    if (algorithm != kAlgorithmRijndael && mode != HEADER_MODE_EXTENDED) {
+        error = std::string("--alg ") + AlgorithmName(algorithm) +
+                " writes the extended form (header mode 2): only its prefix names the cipher";
+        return std::nullopt;
+    }
+    if (mode != HEADER_MODE_DEFAULT && call.header.empty()) {
+        error = "header mode " + std::to_string(mode) + " needs a header (the library writes none without one)";
+        return std::nullopt;
+    }
+
+    if (mode == HEADER_MODE_CALLER_MAGIC && o.magic) {
+        if (o.magic->empty() || o.magic->size() > static_cast<size_t>(kMagicFieldSize)) {
+            error = "--magic takes 1 to 10 characters";
+            return std::nullopt;
+        }
+        if (*o.magic == MAGIC_EXTENDED) {
+            error = "--magic VQPVA004 would make readers take the header size's lowest byte as the cipher; use "
+                    "--header-mode 2 or --alg for the extended form";
+            return std::nullopt;
+        }
+        call.magicOrPrefix.assign(o.magic->begin(), o.magic->end());
+        call.magicOrPrefix.push_back(0);
+    }
+
+    if (mode == HEADER_MODE_EXTENDED) {
+        std::vector<char> prefix(kHeaderPrefixSize, 0);
+        if (!o.prefixFile.empty()) {
+            auto bytes = ReadSmallFile(o.prefixFile, kHeaderPrefixSize, error);
+            if (!bytes)
+                return std::nullopt;
+            if (bytes->size() != static_cast<size_t>(kHeaderPrefixSize)) {
+                error = "prefix file " + o.prefixFile + " must hold exactly 92 bytes (it holds " +
+                        std::to_string(bytes->size()) + ")";
+                return std::nullopt;
+            }
+            prefix = std::move(*bytes);
+            const unsigned char tag = static_cast<unsigned char>(prefix[kAlgorithmTagOffset]);
+            const int prefixAlgorithm = CPVCodec::ConvertFileAlgToProgAlg(tag);
+            if (o.algorithm && prefixAlgorithm != algorithm) {
+                error = std::string("the prefix file names ") + AlgorithmName(prefixAlgorithm) +
+                        " at byte 10, but --alg asks for " + AlgorithmName(algorithm);
+                return std::nullopt;
+            }
+            // The writer takes the cipher from byte 10 whatever the prefix
+            // holds; the readers only when it begins "VQPVA004" and a zero.
+            if (!IsExtendedForm(reinterpret_cast<const unsigned char*>(prefix.data())) &&
+                prefixAlgorithm != kAlgorithmRijndael) {
+                error = "the prefix file names " + std::string(AlgorithmName(prefixAlgorithm)) +
+                        " at byte 10 but does not begin with VQPVA004 and a zero byte: readers would take the "
+                        "body for Rijndael";
+                return std::nullopt;
+            }
+            call.algorithm = prefixAlgorithm;
+        } else {
+            std::copy_n(MAGIC_EXTENDED, kMagicLength, prefix.begin());
+            prefix[kAlgorithmTagOffset] = static_cast<char>(CPVCodec::ConvertProgAlgToFileAlg(algorithm));
+            call.algorithm = algorithm;
+        }
+        call.magicOrPrefix = std::move(prefix);
+    }
+
+    if (o.streaming && (mode != HEADER_MODE_DEFAULT || call.algorithm != kAlgorithmRijndael)) {
+        error = "--streaming writes only the default form (VQPVA002) with Rijndael";
+        return std::nullopt;
+    }
+    return call;
+}
+
+// The source must be a readable regular file of less than 2 GiB. Checked
+// here so that a missing file fails at once (the library's writer tries three
+// times, a second apart) and with the system's own words.
+bool CheckSource(const std::string& path, std::string& error)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    bool ok = fstat(fd, &st) == 0;
+    close(fd);
+    if (!ok || !S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file";
+        return false;
+    }
+    if (st.st_size > kMaxDocument) {
+        error = path + " is 2 GiB or larger; containers hold documents of less than 2 GiB";
+        return false;
+    }
+    return true;
+}
+
+int Run(const EncryptOptions& options)
+{
+    std::string error;
+    auto plan = Plan(options, error);
+    if (!plan) {
+        Fail("encrypt: " + error);
+        return 2;
+    }
+    auto key = LoadKey(options.key, error);
+    if (!key) {
+        Fail("encrypt: " + error);
+        return 2;
+    }
+    if (!CheckSource(options.source, error)) {
+        Fail("encrypt: " + error);
+        return 1;
+    }
+    CallContext context;
+    context.operation = "encrypt";
+    context.source = options.source;
+    context.destination = options.destination.empty() ? options.source : options.destination;
+    context.bareBody = plan->header.empty();
+    const std::u16string source = WidePath(options.source);
+    const std::u16string destination = options.destination.empty() ? source : WidePath(options.destination);
+
+    ProgressBar progress("encrypt " + options.source);
+    WriterCall& call = *plan;
+    char* header = call.header.empty() ? nullptr : call.header.data();
+    const int headerSize = static_cast<int>(call.header.size());
+    char* magicOrPrefix = call.magicOrPrefix.empty() ? nullptr : call.magicOrPrefix.data();
+    CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
+        if (options.streaming)
+            return CPVCodec::EncryptFile2(source.c_str(), destination.c_str(), key->data(), header, headerSize,
+                                          progress.Window());
+        return CPVCodec::DoEncryptFile(source.c_str(), destination.c_str(), key->data(), header, headerSize,
+                                       progress.Window(), call.mode, magicOrPrefix);
+    });
+    std::fill(key->begin(), key->end(), 0);
+    if (!outcome.ok) {
+        Fail("encrypt: " + outcome.failure);
+        return 1;
+    }
+    if (call.mode == HEADER_MODE_EXTENDED)
+        Fail("note: the extended form does not store its header size: decrypt with --header-size " +
+             std::to_string(headerSize));
+    return 0;
+}
+
+}  // namespace
+
+void AddEncryptCommand(CLI::App& app, int& exitStatus)
+{
+    auto o = std::make_shared<EncryptOptions>();
+    CLI::App* encrypt = app.add_subcommand(
+        "encrypt", "Encrypt a file into a protected container (in place when DST is left out)");
+    encrypt->footer(
+        "Without --header-file or --header-text the container carries the 7-byte header \"pvcodec\" in the\n"
+        "default form (\"VQPVA002\", N, header, body), which `pvcodec decrypt` reads without further options.\n"
+        "--bare writes the body alone; the library then accepts only some document sizes, as its size check\n"
+        "counts 14 header bytes. --alg aria|ate writes the extended form: a 92-byte prefix \"VQPVA004\", 0, 0,\n"
+        "the tag 'A' or 'T', zeros (or --prefix-file), then the header; decrypt it with --header-size N.\n"
+        "A file that is replaced is wiped out first. Exit status: 0 done, 1 the operation failed, 2 bad options.");
+    encrypt->add_option("SRC", o->source, "Plain file")->required();
+    encrypt->add_option("DST", o->destination, "Container to write (default: SRC, replaced in place)");
+    encrypt->add_option("--key-file", o->key.keyFile, "File holding the 16-byte key");
+    encrypt->add_option("--key-hex", o->key.keyHex, "The key as 32 hexadecimal digits (else PVCODEC_KEY)");
+    encrypt->add_option("--header-file", o->headerFile, "The opaque header bytes (1 byte to 16 MiB)");
+    encrypt->add_option("--header-text", o->headerText, "The opaque header as text");
+    encrypt->add_flag("--bare", o->bare, "No header: the body alone");
+    encrypt->add_option("--header-mode", o->headerMode,
+                        "0 default form; 1 default form with --magic; 2 extended form (--prefix-file or --alg)");
+    encrypt->add_option("--magic", o->magic, "Header mode 1: the magic, at most 10 characters");
+    encrypt->add_option("--prefix-file", o->prefixFile, "Header mode 2: the 92-byte prefix (byte 10 names the cipher)");
+    encrypt->add_option("--alg", o->algorithm, "Cipher: rijndael (default), aria or ate (extended form)")
+        ->check(CLI::IsMember({"rijndael", "aria", "ate"}));
+    encrypt->add_flag("--streaming", o->streaming, "The streaming writer (1 KiB at a time; default form, Rijndael)");
+    encrypt->add_flag("--verbose", o->verbose, "Show the library's trace lines on standard error");
+    encrypt->callback([o, &exitStatus] { exitStatus = Run(*o); });
+}
+
+}  // namespace cli

@@ -1,0 +1,244 @@
+#include "LibraryCall.h"
+
+#include "platform/FileException.h"
+#include "platform/Messaging.h"
+#include "platform/WideString.h"
+
+#include "QZTracer.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <unistd.h>
+
+namespace cli {
+namespace {
+
+// The library's progress message: WM_USER + 7, percent in wParam.
+constexpr plat::UINT kProgressMessage = 1031;
+constexpr int kBarWidth = 30;
+
+// What becomes of the temporary file a failed call left behind.
+enum class Leftover {
+    None,    // the call had not made one, or it removed it itself
+    Remove,  // incomplete or useless: the source is untouched, so it goes
+    Keep,    // it holds the only complete copy of the result: tell the user
+};
+
+// One failure the trace can name: a fragment of its ERROR!/BAD! line (or of
+// the one line a reader writes for a failed pad step) and what to tell the
+// user. {src}, {dst}, {tmp} and {offset} are filled in.
+struct KnownFailure {
+    const char* fragment;
+    const char* encryptMessage;
+    const char* decryptMessage;  // null: same as encryptMessage
+    Leftover leftover;
+};
+
+// Searched from the last trace line back; the first line that holds one of
+// these fragments names the failure. Lines that precede a retry or a
+// fallback ("BAD! Source open fail!!" before the third attempt, "Out of
+// memory", "Fail CFile::Rename()", "FAIL Wipeout", "File Time is out of
+// range") are not failures of the call and are not listed.
+const KnownFailure kFailures[] = {
+    {"File WriteMode Open Fail", "cannot open {dst} for writing (read-only, or held open by another program)",
+     nullptr, Leftover::None},
+    {"Fail GetTempFileName", "cannot create a temporary file in the folder of {dst}", nullptr, Leftover::None},
+    {"temp Dest open fail", "cannot create a temporary file in the folder of {dst}", nullptr, Leftover::Remove},
+    {"tmpDest file open fail", "cannot create a temporary file in the folder of {dst}", nullptr, Leftover::Remove},
+    {"ERROR! Source open fail", "cannot open {src}{why}", nullptr, Leftover::Remove},
+    {"src file open fail", "cannot open {src}{why}", nullptr, Leftover::Remove},
+    {"Fail f=fopen()", "cannot open {src}", nullptr, Leftover::None},
+    {"Already encrypted", "{src} is already a protected container", nullptr, Leftover::Remove},
+    {"ERROR! read fail", "cannot read {src}", nullptr, Leftover::Remove},
+    {"Write Fail", "cannot write the temporary file in the folder of {dst} (disk full?)", nullptr, Leftover::Remove},
+    {"Src file Read size is incorrect", "{src} changed size while it was read; nothing was replaced",
+     "the body of {src} does not end where the container layout says: a damaged container, or the wrong offset",
+     Leftover::Remove},
+    {"Encrypted file size is incorrect", "the enciphered container came out shorter than the document", nullptr,
+     Leftover::Remove},
+    {"encrypted doc size is too small",
+     "",  // encryption has no such step
+     "{src} is shorter than the body offset {offset}: not a container of this layout, or the offset is beyond its end",
+     Leftover::None},
+    {"padDecrypt fail", "", "wrong key or damaged container", Leftover::Remove},
+    {"WATCH! else", "", "wrong key or damaged container", Leftover::None},
+    {"DecryptMemoryToMemory() ERROR! nSizeResult", "", "wrong key or damaged container", Leftover::None},
+    {"FAIL NORMAL DELETE FILE", "cannot remove the existing {dst}; the new container is kept as {tmp}", nullptr,
+     Leftover::Keep},
+    {"Dest Path remove fail", "", "cannot remove the existing {dst}; the plain document is kept as {tmp}",
+     Leftover::Keep},
+    {"Fail MoveFile()", "cannot give the finished container the name {dst}; it is kept as {tmp}",
+     "cannot give the plain document the name {dst}; it is kept as {tmp}", Leftover::Keep},
+};
+
+constexpr char kTempPathMark[] = "tmpDestPath=";
+constexpr char kMessageMark[] = "MSG=";
+
+void Replace(std::string& text, const std::string& what, const std::string& with)
+{
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+}
+
+// The temporary path of the call: from the last "Entering the Function V2"
+// line (a fallback writes one of its own).
+std::string TempPath(const std::vector<std::string>& traces)
+{
+    for (auto line = traces.rbegin(); line != traces.rend(); ++line)
+        if (size_t at = line->find(kTempPathMark); at != std::string::npos)
+            return line->substr(at + sizeof kTempPathMark - 1);
+    return {};
+}
+
+const KnownFailure* FindFailure(const CallContext& context, const std::vector<std::string>& traces, size_t& index)
+{
+    const bool decrypt = context.operation == "decrypt";
+    for (size_t i = traces.size(); i-- > 0;) {
+        for (const KnownFailure& failure : kFailures) {
+            const char* message = decrypt && failure.decryptMessage ? failure.decryptMessage : failure.encryptMessage;
+            if (*message != 0 && traces[i].find(failure.fragment) != std::string::npos) {
+                index = i;
+                return &failure;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// The library only ever names its own "~PV" files as temporary paths.
+bool IsLibraryTemporary(const std::string& path)
+{
+    return std::filesystem::path(path).filename().string().rfind("~PV", 0) == 0;
+}
+
+struct TraceSink {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    bool verbose = false;
+    ProgressBar* progress = nullptr;
+
+    static void Receive(const char16_t* line, void* context)
+    {
+        auto* self = static_cast<TraceSink*>(context);
+        std::string text = plat::Utf16ToUtf8(line).value_or("(a trace line that is not valid UTF-16)");
+        std::lock_guard lock(self->mutex);
+        if (self->verbose) {
+            if (self->progress != nullptr)
+                self->progress->EndLine();
+            std::fprintf(stderr, "trace: %s\n", text.c_str());
+        }
+        self->lines.push_back(std::move(text));
+    }
+};
+
+}  // namespace
+
+std::u16string WidePath(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return plat::Utf8ToUtf16(error ? path : absolute.lexically_normal().string());
+}
+
+ProgressBar::ProgressBar(std::string label) : m_label(std::move(label))
+{
+    if (isatty(STDERR_FILENO) == 1)
+        m_window = plat::RegisterWindow([this](plat::UINT message, plat::WPARAM wParam, plat::LPARAM) -> plat::LRESULT {
+            if (message == kProgressMessage)
+                Draw(static_cast<unsigned>(std::min<plat::WPARAM>(wParam, 100)));
+            return 0;
+        });
+}
+
+ProgressBar::~ProgressBar()
+{
+    if (m_window != nullptr)
+        plat::UnregisterWindow(m_window);
+    EndLine();
+}
+
+void ProgressBar::Draw(unsigned percent)
+{
+    const int filled = static_cast<int>(percent) * kBarWidth / 100;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kBarWidth - filled), '.');
+    std::fprintf(stderr, "\r%s [%s] %3u%%", m_label.c_str(), bar.c_str(), percent);
+    std::fflush(stderr);
+    m_onLine = true;
+}
+
+void ProgressBar::EndLine()
+{
+    if (m_onLine) {
+        std::fputc('\n', stderr);
+        m_onLine = false;
+    }
+}
+
+std::string ExplainFailure(const CallContext& context, const std::vector<std::string>& traces)
+{
+    size_t index = 0;
+    const KnownFailure* failure = FindFailure(context, traces, index);
+    if (failure == nullptr)
+        return "the library gave no reason (--verbose shows its trace)";
+    const bool decrypt = context.operation == "decrypt";
+    std::string message = decrypt && failure->decryptMessage ? failure->decryptMessage : failure->encryptMessage;
+    if (std::string(failure->fragment) == "Encrypted file size is incorrect" && context.bareBody)
+        message = "the library does not write a bare body for a document of this size (its size check counts "
+                  "the 14 header bytes that a bare body lacks); give a header";
+    // The open failure's own words come on the next line ("CODE=%d, MSG=%s").
+    std::string why;
+    if (index + 1 < traces.size())
+        if (size_t at = traces[index + 1].find(kMessageMark); at != std::string::npos)
+            why = ": " + traces[index + 1].substr(at + sizeof kMessageMark - 1);
+    Replace(message, "{why}", why);
+    Replace(message, "{src}", context.source);
+    Replace(message, "{dst}", context.destination);
+    Replace(message, "{offset}", std::to_string(context.offset));
+    Replace(message, "{tmp}", TempPath(traces));
+    return message;
+}
+
+CallOutcome RunLibraryCall(const CallContext& context, bool verbose, ProgressBar* progress,
+                           const std::function<int()>& call)
+{
+    TraceSink sink;
+    sink.verbose = verbose;
+    sink.progress = progress;
+    CallOutcome outcome;
+    std::string escaped;
+    int result = 0;
+    QZTraceSetSink(&TraceSink::Receive, &sink);
+    try {
+        result = call();
+    } catch (const plat::CFileException& e) {
+        escaped = e.what();
+    } catch (const std::exception& e) {
+        escaped = e.what();
+    } catch (...) {
+        escaped = "unknown error";
+    }
+    QZTraceSetSink(nullptr, nullptr);
+    if (progress != nullptr)
+        progress->EndLine();
+    outcome.traces = std::move(sink.lines);
+    outcome.ok = escaped.empty() && result == 1;
+    if (outcome.ok)
+        return outcome;
+    if (!escaped.empty()) {
+        outcome.failure = "a file operation failed: " + escaped;
+        return outcome;
+    }
+    outcome.failure = ExplainFailure(context, outcome.traces);
+    size_t index = 0;
+    const KnownFailure* failure = FindFailure(context, outcome.traces, index);
+    const std::string temp = TempPath(outcome.traces);
+    if (failure != nullptr && failure->leftover == Leftover::Remove && !temp.empty() && IsLibraryTemporary(temp)) {
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+    }
+    return outcome;
+}
+
+}  // namespace cli
