@@ -9,7 +9,7 @@
 #include "platform/FaultInjection.h"
 #include "platform/FileException.h"
 #include "platform/WinTypes.h"
-#include "support/ContainerFiles.h"
+#include "support/ReaderContainers.h"
 #include "support/FileHelpers.h"
 #include "support/RegistrySandbox.h"
 #include "support/TempDir.h"
@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-using containerfiles::Bytes;
-using containerfiles::Form;
-using containerfiles::KeyArg;
-using containerfiles::kKey;
+using readercontainers::Bytes;
+using readercontainers::Form;
+using readercontainers::KeyArg;
+using readercontainers::kKey;
 
 namespace {
 
@@ -89,7 +89,7 @@ struct RoundTripCase {
 
 std::string CaseName(const ::testing::TestParamInfo<RoundTripCase>& info)
 {
-    return std::string(ReaderName(info.param.reader)) + "_" + containerfiles::FormName(info.param.form) + "_" +
+    return std::string(ReaderName(info.param.reader)) + "_" + readercontainers::FormName(info.param.form) + "_" +
            std::to_string(info.param.size);
 }
 
@@ -98,16 +98,16 @@ class FileToMemoryRoundTrip : public FileToMemory, public ::testing::WithParamIn
 TEST_P(FileToMemoryRoundTrip, ReadsBackTheDocumentAndStoresTheBodyLength)
 {
     const RoundTripCase& c = GetParam();
-    if (!containerfiles::Available(c.form))
+    if (!readercontainers::Available(c.form))
         GTEST_SKIP() << "the outside crypto library is not at hand";
-    const auto& container = containerfiles::Make(c.form, c.size);
+    const auto& container = readercontainers::Make(c.form, c.size);
     const std::string path = Put(container.bytes);
     const int bodyLength = static_cast<int>(container.bytes.size()) - container.offset;
 
     Result r = Read(c.reader, path, container.offset, container.bytes.size());
     ASSERT_EQ(r.status, 1);
     EXPECT_EQ(r.size, static_cast<int>(c.size));
-    EXPECT_TRUE(r.plain == containerfiles::DocumentOf(c.size));
+    EXPECT_TRUE(r.plain == readercontainers::DocumentOf(c.size));
     EXPECT_EQ(r.stored, bodyLength);
     EXPECT_TRUE(r.middleUntouched);
 }
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(FormsAndSizes, FileToMemoryRoundTrip, ::testing::Values
 // no final piece to strip the padding, and the 16 padding bytes stay.
 TEST_F(FileToMemory, AriaContainersAreReadAsSegmentedBodies)
 {
-    if (!containerfiles::Available(Form::ExtendedA))
+    if (!readercontainers::Available(Form::ExtendedA))
         GTEST_SKIP() << "the outside crypto library is not at hand";
     struct Case {
         size_t size;
@@ -141,13 +141,13 @@ TEST_F(FileToMemory, AriaContainersAreReadAsSegmentedBodies)
     } cases[] = {{1, false}, {1007, false}, {1008, true}, {1024, false}, {2032, true}, {10256, false}};
     for (Reader reader : {Reader::Image, Reader::Stream}) {
         for (const Case& c : cases) {
-            const auto& container = containerfiles::Make(Form::ExtendedA, c.size);
+            const auto& container = readercontainers::Make(Form::ExtendedA, c.size);
             const int bodyLength = static_cast<int>(container.bytes.size()) - container.offset;
             ASSERT_EQ(bodyLength % 1024 == 0, c.keepsPadding) << c.size;
             Result r = Read(reader, Put(container.bytes), container.offset, container.bytes.size());
             ASSERT_EQ(r.status, 1) << ReaderName(reader) << " " << c.size;
             EXPECT_EQ(r.stored, bodyLength);
-            Bytes expected = containerfiles::DocumentOf(c.size);
+            Bytes expected = readercontainers::DocumentOf(c.size);
             if (c.keepsPadding)
                 expected.insert(expected.end(), 16, static_cast<char>(16));
             EXPECT_TRUE(r.plain == expected) << ReaderName(reader) << " " << c.size;
@@ -161,20 +161,20 @@ TEST_F(FileToMemory, TailOfFewerThanSixteenBytesIsCountedAndDropped)
 {
     for (Reader reader : {Reader::Image, Reader::Stream}) {
         for (int extra : {1, 15}) {
-            auto container = containerfiles::Make(Form::Default, 1024);
+            auto container = readercontainers::Make(Form::Default, 1024);
             container.bytes.insert(container.bytes.end(), static_cast<size_t>(extra), 'x');
             Result r = Read(reader, Put(container.bytes), container.offset, container.bytes.size());
             ASSERT_EQ(r.status, 1) << ReaderName(reader) << " " << extra;
             EXPECT_EQ(r.size, 1024);
             EXPECT_EQ(r.stored, 1024 + extra);
-            EXPECT_TRUE(r.plain == containerfiles::DocumentOf(1024));
+            EXPECT_TRUE(r.plain == readercontainers::DocumentOf(1024));
         }
     }
 }
 
 TEST_F(FileToMemory, OffsetAtTheEndGivesAnEmptyDocument)
 {
-    const auto& container = containerfiles::Make(Form::Default, 100);
+    const auto& container = readercontainers::Make(Form::Default, 100);
     const std::string path = Put(container.bytes);
     const int length = static_cast<int>(container.bytes.size());
     for (Reader reader : {Reader::Image, Reader::Stream}) {
@@ -187,7 +187,7 @@ TEST_F(FileToMemory, OffsetAtTheEndGivesAnEmptyDocument)
 
 TEST_F(FileToMemory, RefusedCallsLeaveTheOutArgumentAndTheBufferAlone)
 {
-    const auto& container = containerfiles::Make(Form::Default, 100);
+    const auto& container = readercontainers::Make(Form::Default, 100);
     const std::string path = Put(container.bytes);
     const int length = static_cast<int>(container.bytes.size());
     const int32_t untouched = static_cast<int32_t>(0x5A5A5A5A);
@@ -212,7 +212,7 @@ TEST_F(FileToMemory, RefusedCallsLeaveTheOutArgumentAndTheBufferAlone)
 
 TEST_F(FileToMemory, NullBufferFailsAfterReadingTheSize)
 {
-    const auto& container = containerfiles::Make(Form::Default, 100);
+    const auto& container = readercontainers::Make(Form::Default, 100);
     const std::string path = Put(container.bytes);
     for (Reader reader : {Reader::Image, Reader::Stream}) {
         const std::string prefix = std::string("[PVCodec.dll]CPVCodec::") + ReaderName(reader) + "() ";
@@ -226,7 +226,7 @@ TEST_F(FileToMemory, NullBufferFailsAfterReadingTheSize)
 
 TEST_F(FileToMemory, NullSizeArgumentIsNotWritten)
 {
-    const auto& container = containerfiles::Make(Form::Default, 1500);
+    const auto& container = readercontainers::Make(Form::Default, 1500);
     const std::u16string path = Wide(Put(container.bytes));
     Bytes output(32 + container.bytes.size());
     EXPECT_EQ(CPVCodec::DecryptFileToMemory(path.c_str(), output.data(), nullptr, KeyArg(kKey), container.offset), 1);
@@ -239,7 +239,7 @@ TEST_F(FileToMemory, NullSizeArgumentIsNotWritten)
 // header under the caller's magic "VQPVA004" is taken for ARIA.
 TEST_F(FileToMemory, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
 {
-    const Bytes document = containerfiles::DocumentOf(3000);
+    const Bytes document = readercontainers::DocumentOf(3000);
     const Bytes header(65, 'h');
     const Bytes rijndaelBody = reference::SegmentedBody(kKey, document);
     const Bytes plainMagic = reference::Concat(reference::DefaultHeader("VQPVA002", header), rijndaelBody);
@@ -259,11 +259,11 @@ TEST_F(FileToMemory, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
 
 TEST_F(FileToMemory, WrongKeyFailsTheLastPieceAndKeepsTheBodyLength)
 {
-    const auto& container = containerfiles::Make(Form::Default, 1500);
+    const auto& container = readercontainers::Make(Form::Default, 1500);
     const std::string path = Put(container.bytes);
     for (Reader reader : {Reader::Image, Reader::Stream}) {
         const std::string prefix = std::string("[PVCodec.dll]CPVCodec::") + ReaderName(reader) + "() ";
-        Result r = Read(reader, path, container.offset, container.bytes.size(), containerfiles::kWrongKey);
+        Result r = Read(reader, path, container.offset, container.bytes.size(), readercontainers::kWrongKey);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.size, -1);
         EXPECT_EQ(r.stored, 1504);
@@ -277,7 +277,7 @@ TEST_F(FileToMemory, WrongKeyFailsTheLastPieceAndKeepsTheBodyLength)
 
 TEST_F(FileToMemory, TraceLinesOfATrailerEnd)
 {
-    const auto& container = containerfiles::Make(Form::Default, 2040);
+    const auto& container = readercontainers::Make(Form::Default, 2040);
     const std::string path = Put(container.bytes);
     for (Reader reader : {Reader::Image, Reader::Stream}) {
         const std::string name = ReaderName(reader);
@@ -304,7 +304,7 @@ TEST_F(FileToMemory, TraceLinesOfATrailerEnd)
 
 TEST_F(FileToMemory, TraceLinesOfFullSegmentsAndOfAShortFile)
 {
-    const auto& container = containerfiles::Make(Form::Default, 2048);
+    const auto& container = readercontainers::Make(Form::Default, 2048);
     const std::string path = Put(container.bytes);
     for (Reader reader : {Reader::Image, Reader::Stream}) {
         const std::string prefix = std::string("[PVCodec.dll]CPVCodec::") + ReaderName(reader) + "() ";
@@ -335,9 +335,9 @@ TEST_F(FileToMemory, TraceLinesOfFullSegmentsAndOfAShortFile)
 
 TEST_F(FileToMemory, WithoutTheImageTheStreamingReaderAnswers)
 {
-    const auto& container = containerfiles::Make(Form::Default, 2040);
+    const auto& container = readercontainers::Make(Form::Default, 2040);
     const std::string path = Put(container.bytes);
-    for (const std::string& key : {kKey, containerfiles::kWrongKey}) {
+    for (const std::string& key : {kKey, readercontainers::kWrongKey}) {
         const Result streamed = Read(Reader::Stream, path, container.offset, container.bytes.size(), key);
         plat::fault::Scope seam;
         plat::fault::FailNthCall(plat::fault::Op::CoTaskMemAlloc, 1, {plat::ERROR_NOT_ENOUGH_MEMORY, -1});
@@ -360,7 +360,7 @@ TEST_F(FileToMemory, WithoutTheImageTheStreamingReaderAnswers)
 // image it held is freed (the leak checker of the sanitizer build watches).
 TEST_F(FileToMemory, FileExceptionsEndTheImageReaderWithZero)
 {
-    const auto& container = containerfiles::Make(Form::Default, 5000);
+    const auto& container = readercontainers::Make(Form::Default, 5000);
     const std::string path = Put(container.bytes);
     for (unsigned nth : {1u, 2u}) {  // the 12-byte probe, the body
         plat::fault::Scope seam;

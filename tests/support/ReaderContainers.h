@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace containerfiles {
+namespace readercontainers {
 
 using reference::Bytes;
 
@@ -48,4 +48,4 @@ inline char* KeyArg(const std::string& key)
     return const_cast<char*>(key.data());
 }
 
-}  // namespace containerfiles
+}  // namespace readercontainers

@@ -1,4 +1,4 @@
-#include "support/ContainerFiles.h"
+#include "support/ReaderContainers.h"
 
 #include "PVCodec.h"
 
@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <tuple>
 
-namespace containerfiles {
+namespace readercontainers {
 namespace {
 
 std::mutex g_mutex;
@@ -94,4 +94,4 @@ const Container& Make(Form form, size_t size, const std::string& key)
     return found->second;
 }
 
-}  // namespace containerfiles
+}  // namespace readercontainers
