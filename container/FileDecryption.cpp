@@ -28,6 +28,8 @@
 //   partial temporary file is deleted - the destination is still untouched at
 //   any such point;
 // - an existing destination whose removal fails gets its attributes back.
+// Short path forms are made in buffers of 1024 characters, so that a long
+// path keeps its short form where short forms are no shorter than the path.
 // DecryptFileW writes its output image straight from the cipher calls, with
 // no working copies beside the two images. The status goes onto the short
 // form of the destination, made again after the rename when the destination
@@ -164,8 +166,8 @@ bool Refused(const Call& c)
 // traced failure.
 bool Prepare(Call& c)
 {
-    c.shortSrcPath = ShortForm(c.srcPath, kPathBuffer);
-    c.shortDestPath = ShortForm(c.destPath, kPathBuffer);
+    c.shortSrcPath = ShortForm(c.srcPath, kLargePathBuffer);
+    c.shortDestPath = ShortForm(c.destPath, kLargePathBuffer);
 
     const TemporaryName name = MakeTemporaryName(c.destPath, kPathBuffer);
     if (!name.ok) {
@@ -285,7 +287,7 @@ int Finish(Call& c, const ProgressReporter& progress, int64_t consumed)
 
     if (haveStatus) {
         if (c.shortDestPath.empty())
-            c.shortDestPath = ShortForm(c.destPath, kPathBuffer);
+            c.shortDestPath = ShortForm(c.destPath, kLargePathBuffer);
         try {
             CFile::SetStatus(c.shortDestPath.c_str(), status);
         } catch (const CFileException&) {
