@@ -17,7 +17,7 @@
 //   the segment is not counted, so the consumed-bytes check fails;
 // - a file exception while seeking or reading (a framework file class would
 //   let it reach the host): caught at the boundary, image freed, file closed,
-//   "File exception" traced with its cause code;
+//   "Unexpected file exception" traced with its cause code;
 // - DecryptFileToMemory2 never reads more than the body it measured, so a
 //   file that grows meanwhile cannot overrun the caller's buffer.
 // A null size out-argument is not written.
@@ -144,7 +144,8 @@ int CPVCodec::DecryptFileToMemory(const PVWCHAR* path, char* pBuffer, int* size,
     try {
         return DecryptFileToMemoryBody(path, pBuffer, size, pKey, nOffsetToMain);
     } catch (const plat::CFileException& e) {
-        QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! File exception CODE=%d", e.m_cause);
+        QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected file exception, m_cause=%d",
+                 e.m_cause);
     } catch (...) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected exception");
     }

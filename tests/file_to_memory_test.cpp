@@ -371,7 +371,8 @@ TEST_F(FileToMemory, FileExceptionsEndTheImageReaderWithZero)
         EXPECT_EQ(r.size, -1);
         EXPECT_EQ(r.stored, static_cast<int32_t>(0x5A5A5A5A));
         ASSERT_FALSE(r.lines.empty());
-        EXPECT_EQ(r.lines.back(), "[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! File exception CODE=10");
+        EXPECT_EQ(r.lines.back(),
+                  "[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected file exception, m_cause=10");
     }
 }
 
