@@ -168,9 +168,9 @@ struct WriteFailureCase {
     bool temporaryStays;
 };
 
-class WriteFailure : public FileDecryption, public ::testing::WithParamInterface<WriteFailureCase> {};
+class DecryptionWriteFailure : public FileDecryption, public ::testing::WithParamInterface<WriteFailureCase> {};
 
-TEST_P(WriteFailure, IsTracedAndEndsWithProgressDone)
+TEST_P(DecryptionWriteFailure, IsTracedAndEndsWithProgressDone)
 {
     const WriteFailureCase& c = GetParam();
     if (!readercontainers::Available(c.form))
@@ -191,7 +191,7 @@ TEST_P(WriteFailure, IsTracedAndEndsWithProgressDone)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Drivers, WriteFailure,
+    Drivers, DecryptionWriteFailure,
     ::testing::Values(
         WriteFailureCase{"streaming_segment", kStreaming, Form::Default, 3000, "ERROR! Temp Dest File Write Fail",
                          {100}, true},

@@ -227,7 +227,7 @@ struct FailureCase {
     std::vector<std::string> namesAfter; // the folder afterwards (besides key files)
 };
 
-// Every case starts from: plain.txt (100 bytes), box.pvc (its container),
+// Every case starts from: plain.txt (100 bytes), box.pvc (its container), empty.txt,
 // long.pvc (a container of 2048 bytes with three bytes appended to the body),
 // aria.pvc (an extended-form container).
 const FailureCase kFailures[] = {
@@ -313,6 +313,11 @@ const FailureCase kFailures[] = {
      "pvcodec: encrypt: the library does not write a bare body for a document of this size (its size check "
      "counts the 14 header bytes that a bare body lacks); give a header\n",
      {}},
+    {"AriaEmptyDocument",
+     {"encrypt", "--key-file", "@key", "--alg", "aria", "@d/empty.txt", "@d/out.pvc"},
+     1,
+     "pvcodec: encrypt: ARIA cannot encrypt an empty document\n",
+     {}},
     {"NoDestinationFolder",
      {"encrypt", "--key-file", "@key", "@d/plain.txt", "@d/nowhere/out.pvc"},
      1,
@@ -353,6 +358,7 @@ TEST_P(CommandFailure, ExitStatusMessageAndFiles)
     Scene scene;
     WriteBytes(scene.Path("plain.txt"), Document(100));
     WriteBytes(scene.Path("long.txt"), Document(2048));
+    WriteBytes(scene.Path("empty.txt"), "");
     ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "@d/plain.txt", "@d/box.pvc"}).status, 0);
     ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "@d/long.txt", "@d/long.pvc"}).status, 0);
     ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--alg", "aria", "@d/plain.txt", "@d/aria.pvc"}).status, 0);

@@ -64,6 +64,15 @@ const KnownFailure kFailures[] = {
     {"padDecrypt fail", "", "wrong key or damaged container", Leftover::Remove},
     {"WATCH! else", "", "wrong key or damaged container", Leftover::None},
     {"DecryptMemoryToMemory() ERROR! nSizeResult", "", "wrong key or damaged container", Leftover::None},
+    {"Source file is too large", "{src} is 2 GiB or larger; containers hold documents of less than 2 GiB", nullptr,
+     Leftover::None},
+    {"Algorithm ARIA needs at least one byte", "ARIA cannot encrypt an empty document", nullptr, Leftover::None},
+    {"encrypted doc size is too large", "", "the body of {src} is 2 GiB or larger", Leftover::None},
+    // The drivers end a call in which a file step threw unexpectedly; a
+    // temporary file they kept is named below.
+    {"Unexpected file exception", "a file operation failed unexpectedly (--verbose shows the library's trace)",
+     nullptr, Leftover::None},
+    {"Unexpected exception", "the library failed unexpectedly (--verbose shows its trace)", nullptr, Leftover::None},
     {"FAIL NORMAL DELETE FILE", "cannot remove the existing {dst}; the new container is kept as {tmp}", nullptr,
      Leftover::Keep},
     {"Dest Path remove fail", "", "cannot remove the existing {dst}; the plain document is kept as {tmp}",
@@ -234,10 +243,13 @@ CallOutcome RunLibraryCall(const CallContext& context, bool verbose, ProgressBar
     size_t index = 0;
     const KnownFailure* failure = FindFailure(context, outcome.traces, index);
     const std::string temp = TempPath(outcome.traces);
-    if (failure != nullptr && failure->leftover == Leftover::Remove && !temp.empty() && IsLibraryTemporary(temp)) {
-        std::error_code ignored;
+    if (temp.empty() || !IsLibraryTemporary(temp))
+        return outcome;
+    std::error_code ignored;
+    if (failure != nullptr && failure->leftover == Leftover::Remove)
         std::filesystem::remove(temp, ignored);
-    }
+    else if (std::filesystem::exists(temp, ignored) && outcome.failure.find(temp) == std::string::npos)
+        outcome.failure += "; " + temp + " is left behind and may hold the document";
     return outcome;
 }
 
