@@ -108,6 +108,7 @@ const RoundTrip kRoundTrips[] = {
     {"AteInPlace", {"--alg", "ate"}, {"--header-size", "7"}, true, false, true},
     {"AteToStdoutStreaming", {"--alg", "ate"}, {"--header-size", "7", "--stdout", "--streaming"}, false, true, true},
     {"PrefixFile", {"--prefix-file", "@d/prefix.bin"}, {"--header-size", "7"}, false, false, true},
+    {"ExtendedRijndael", {"--header-mode", "2"}, {"--header-size", "7", "--stdout"}, false, true, true},
 };
 
 // Sizes where the layout changes: one byte, the trailer's zero fill, whole
