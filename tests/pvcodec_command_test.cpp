@@ -421,6 +421,28 @@ TEST(CommandKey, NeverAppearsInAnyOutput)
     EXPECT_EQ(ReadBytes(scene.Path("b.txt")), document);
 }
 
+// ---- Permissions -------------------------------------------------------------
+
+// A result is never more open than its source: a plain document decrypted
+// from a container only its owner may read is not readable by others.
+TEST(CommandPermissions, ResultKeepsTheSourcesPermissionBits)
+{
+    for (mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0444}}) {
+        Scene scene;
+        WriteBytes(scene.Path("plain.txt"), Document(3000));
+        chmod(scene.Path("plain.txt").c_str(), mode);
+        ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "@d/plain.txt", "@d/box.pvc"}).status, 0);
+        EXPECT_EQ(ModeOf(scene.Path("box.pvc")), mode);
+        ASSERT_EQ(scene.Run({"decrypt", "--key-file", "@key", "@d/box.pvc", "@d/back.txt"}).status, 0);
+        EXPECT_EQ(ModeOf(scene.Path("back.txt")), mode);
+        ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--streaming", "@d/plain.txt"}).status, 0);
+        EXPECT_EQ(ModeOf(scene.Path("plain.txt")), mode);
+        ASSERT_EQ(scene.Run({"decrypt", "--key-file", "@key", "@d/plain.txt"}).status, 0);
+        EXPECT_EQ(ModeOf(scene.Path("plain.txt")), mode);
+        EXPECT_EQ(ReadBytes(scene.Path("plain.txt")), Document(3000));
+    }
+}
+
 // ---- Progress ---------------------------------------------------------------
 
 // On a terminal the library's progress messages draw a bar up to 100%.
