@@ -214,6 +214,10 @@ int Run(const DecryptOptions& options)
         Fail("decrypt: give DST or --stdout, not both");
         return 2;
     }
+    if (!options.destination.empty() && IsFolder(options.destination)) {
+        Fail("decrypt: " + options.destination + " is a folder: name the file to write");
+        return 2;
+    }
     std::string error;
     auto key = LoadKey(options.key, error);
     if (!key) {

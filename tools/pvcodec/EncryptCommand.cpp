@@ -237,6 +237,10 @@ int Run(const EncryptOptions& options)
         Fail("encrypt: " + error);
         return 2;
     }
+    if (!options.destination.empty() && IsFolder(options.destination)) {
+        Fail("encrypt: " + options.destination + " is a folder: name the container file");
+        return 2;
+    }
     auto key = LoadKey(options.key, error);
     if (!key) {
         Fail("encrypt: " + error);

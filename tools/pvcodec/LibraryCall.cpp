@@ -151,6 +151,12 @@ std::u16string WidePath(const std::string& path)
     return plat::Utf8ToUtf16(error ? path : absolute.lexically_normal().string());
 }
 
+bool IsFolder(const std::string& path)
+{
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored);
+}
+
 ProgressBar::ProgressBar(std::string label) : m_label(std::move(label))
 {
     if (isatty(STDERR_FILENO) == 1)

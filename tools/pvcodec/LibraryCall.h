@@ -16,6 +16,10 @@ namespace cli {
 // destination's own folder) as NUL-terminated UTF-16.
 std::u16string WidePath(const std::string& path);
 
+// A destination must name a file: the library would put its result beside a
+// folder of that name and then fail to replace the folder.
+bool IsFolder(const std::string& path);
+
 // A progress bar on standard error, drawn only when standard error is a
 // terminal. Window() is the handle to give the library (null when quiet); the
 // library's progress messages (1031, percent in wParam) move the bar.
