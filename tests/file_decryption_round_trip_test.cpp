@@ -59,7 +59,7 @@ TEST_P(FileDecryptionRoundTrip, GivesBackTheDocument)
 
 std::vector<RoundTripCase> Cases()
 {
-    const size_t sizes[] = {0, 1, 1007, 1008, 1023, 1024, 1025, 2040, 2048, 10256, (3u << 20) + 7};
+    const size_t sizes[] = {0, 1, 1007, 1008, 1023, 1024, 1025, 2040, 2048, 10256};
     const Form forms[] = {Form::Bare,      Form::Default,   Form::CallerMagic,
                           Form::ExtendedR, Form::ExtendedT, Form::ExtendedA};
     std::vector<RoundTripCase> cases;
@@ -71,6 +71,10 @@ std::vector<RoundTripCase> Cases()
                     continue;
                 cases.push_back({driver, form, size, Target::NewFile});
             }
+            // A few MiB once per cipher and reader (RDDecryptFile only forwards).
+            const bool perCipher = form == Form::Default || form == Form::ExtendedT || form == Form::ExtendedA;
+            if (perCipher && driver.fn != kForwarding.fn)
+                cases.push_back({driver, form, (2u << 20) + 7, Target::NewFile});
             for (size_t size : {size_t{1}, size_t{2040}})
                 cases.push_back({driver, form, size, Target::InPlace});
             cases.push_back({driver, form, 1025, Target::OverOlderFile});
