@@ -236,6 +236,7 @@ TailRead DecipherTail(CRawCodec& codec, const char* in, int tail, char* work)
     // place of the trailer mark so that stale bytes are never taken for one.
     std::memset(work, 0, kTrailerPieceSize);
     read.result = codec.PadDecrypt(In(in), read.deciphered, work);
+    read.cipherResult = read.result;
     if (read.deciphered == kTrailerPieceSize && std::memcmp(work, kTrailerMark, kTrailerMarkSize) == 0) {
         read.trailer = true;
         read.padBlockSize = ReadLittleEndian32(reinterpret_cast<const unsigned char*>(work + kTrailerPadSizeOffset));

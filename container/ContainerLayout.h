@@ -133,6 +133,7 @@ inline constexpr int kTailReadWorkSize = ENC_BUFFER_SIZE;
 struct TailRead {
     int deciphered = 0;        // n: the tail rounded down to whole blocks (0 below 16)
     int result = 0;            // r, as the cipher gave it (0 when taken as the trailer)
+    int cipherResult = 0;      // r as the cipher gave it, also for the trailer
     bool trailer = false;      // the piece was the padding trailer
     uint32_t padBlockSize = 0; // z carried by the trailer
     bool failed = false;       // r is no usable length

@@ -1,0 +1,97 @@
+#include "support/ReaderContainers.h"
+
+#include "PVCodec.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <tuple>
+
+namespace readercontainers {
+namespace {
+
+std::mutex g_mutex;
+std::map<std::tuple<Form, size_t, std::string>, Container> g_made;
+
+Container Write(Form form, const Bytes& document, const std::string& key)
+{
+    if (form == Form::Bare)
+        return {reference::SegmentedBody(key, document), 0};
+    Bytes header = Header();
+    const int n = static_cast<int>(header.size());
+    unsigned mode = 0;
+    Bytes magicOrPrefix;
+    switch (form) {
+    case Form::CallerMagic:
+        mode = 1;
+        magicOrPrefix = {'V', 'Q', 'P', 'V', 'A', '0', '0', '3', 0};
+        break;
+    case Form::ExtendedR: mode = 2; magicOrPrefix = reference::ExtendedPrefix('R'); break;
+    case Form::ExtendedT: mode = 2; magicOrPrefix = reference::ExtendedPrefix('T'); break;
+    case Form::ExtendedA: mode = 2; magicOrPrefix = reference::ExtendedPrefix('A'); break;
+    default: break;
+    }
+    const size_t headerPart = mode == 2 ? 92 + header.size() : 14 + header.size();
+    Bytes image(32 + headerPart + document.size() + 64, 0);
+    std::copy(document.begin(), document.end(), image.begin() + 32);
+    int resultSize = -1;
+    const int status = CPVCodec::DoEncryptMemoryToMemory(image.data(), static_cast<int>(document.size()),
+                                                         &resultSize, KeyArg(key), header.data(), n, mode,
+                                                         magicOrPrefix.empty() ? nullptr : magicOrPrefix.data());
+    if (status != 1 || resultSize < 0)
+        throw std::runtime_error(std::string("the memory writer refused a ") + FormName(form) + " container");
+    return {Bytes(image.begin() + 32, image.begin() + 32 + resultSize), static_cast<int>(headerPart)};
+}
+
+}  // namespace
+
+const char* FormName(Form form)
+{
+    switch (form) {
+    case Form::Bare: return "bare";
+    case Form::Default: return "default";
+    case Form::CallerMagic: return "caller_magic";
+    case Form::ExtendedR: return "extended_R";
+    case Form::ExtendedT: return "extended_T";
+    case Form::ExtendedA: return "extended_A";
+    }
+    return "?";
+}
+
+int FormAlgorithm(Form form)
+{
+    return form == Form::ExtendedA ? 1 : form == Form::ExtendedT ? 2 : 0;
+}
+
+const Bytes& Header()
+{
+    static const Bytes header = {'h', 'e', 'a', 'd', 0, 1, 2, 3, 'e', 'r'};
+    return header;
+}
+
+Bytes DocumentOf(size_t size)
+{
+    return reference::Document(size, static_cast<uint32_t>(size));
+}
+
+bool Available(Form form)
+{
+    const int algorithm = FormAlgorithm(form);
+    if (algorithm == 0)
+        return true;
+    char in[16] = {}, out[64];
+    return CPVCodec::SFPadEncryptEx(in, out, KeyArg(kKey), 16, algorithm) > 0;
+}
+
+const Container& Make(Form form, size_t size, const std::string& key)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto slot = std::make_tuple(form, size, key);
+    auto found = g_made.find(slot);
+    if (found == g_made.end())
+        found = g_made.emplace(slot, Write(form, DocumentOf(size), key)).first;
+    return found->second;
+}
+
+}  // namespace readercontainers

@@ -1,0 +1,51 @@
+// Containers for the readers' tests, made by the library's memory writer (or,
+// for a bare body, by the independent construction of ReferenceContainer.h),
+// in each header form, and written to files. Made once per form, size and
+// key, and kept for the rest of the test run.
+#pragma once
+
+#include "support/ReferenceContainer.h"
+
+#include <string>
+
+namespace readercontainers {
+
+using reference::Bytes;
+
+enum class Form {
+    Bare,         // body alone (offset 0), always Rijndael
+    Default,      // "VQPVA002", N, header
+    CallerMagic,  // "VQPVA003" under header mode 1
+    ExtendedR,    // 92-byte prefix with tag 'R'
+    ExtendedT,    // tag 'T': ATE through the outside library
+    ExtendedA,    // tag 'A': ARIA, a whole-document body
+};
+const char* FormName(Form form);
+// Program algorithm id the container's body is enciphered with.
+int FormAlgorithm(Form form);
+
+inline const std::string kKey = "0123456789abcdef";
+inline const std::string kWrongKey = "fedcba9876543210";
+// The caller's opaque header of every form that has one.
+const Bytes& Header();
+
+struct Container {
+    Bytes bytes;
+    int offset = 0;  // nOffsetToMain
+};
+
+// The container of Document(size, size) in `form`. An empty document in the
+// ARIA form cannot be written: check AvailableFor first.
+const Container& Make(Form form, size_t size, const std::string& key = kKey);
+// The document Make enciphered.
+Bytes DocumentOf(size_t size);
+// Whether the cipher of `form` is at hand (the outside library for ATE and ARIA).
+bool Available(Form form);
+
+// Key pointer for the library's char* parameters.
+inline char* KeyArg(const std::string& key)
+{
+    return const_cast<char*>(key.data());
+}
+
+}  // namespace readercontainers
