@@ -1,0 +1,105 @@
+// The Rijndael engine's cipher routines and the choice among them. The table
+// form (RjdlChains.cpp) is the reference and runs everywhere; the processor
+// engines use the AES instructions of x86 (AES-NI, and VAES on 256- or 512-bit
+// vectors) or of ARMv8 (Crypto Extensions) and give the same bytes. One engine
+// is chosen per process from the processor's features, or forced with the
+// environment variable PVCODEC_AES_ENGINE (table, aesni, vaes256, vaes512,
+// armce; an engine the processor lacks falls back to the next weaker one).
+// RjdlInit records the engine in the state; every later call on that state
+// runs its routines.
+#pragma once
+
+#include "codec/Rjdl.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+
+namespace rjdl {
+
+// Weakest first: a forced engine that is not present falls back along this order.
+enum class Engine : uint8_t { Table = 0, AesNi = 1, Vaes256 = 2, Vaes512 = 3, ArmCe = 4 };
+inline constexpr int kEngineCount = 5;
+
+// The routines of one engine. All take a ready state whose direction fits
+// (decryption uses the equivalent-inverse-cipher keys of a decrypt state) and
+// allow `out == in`, no other overlap. Key expansion gives exactly the bytes
+// of RjdlKeySchedule and RjdlKeyEncToDec.
+struct EngineOps {
+    void (*expandKey)(const uint8_t* key, int32_t rounds, uint8_t roundKeys[15][16]);
+    void (*keyToDecrypt)(uint8_t roundKeys[15][16], int32_t rounds);
+    void (*encryptEcb)(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t blocks);
+    void (*decryptEcb)(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t blocks);
+    void (*encryptCbc)(const RjdlState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks);
+    void (*decryptCbc)(const RjdlState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks);
+    // `keys` are forward round keys (those of an encrypt state, or a decrypt
+    // state's forwardKeys): CFB runs the forward cipher both ways.
+    void (*cfb1)(const uint8_t (*keys)[16], int32_t rounds, uint8_t chain[16], const uint8_t* in, uint8_t* out,
+                 size_t blocks, bool decrypt);
+    // `chains` independent CBC chains of `blocks` blocks each, laid out one
+    // after the other, every one from the state's IV.
+    void (*encryptCbcChains)(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks);
+    void (*decryptCbcChains)(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks);
+};
+
+const char* EngineName(Engine engine);
+// Built into this library and supported by this processor (and its OS).
+bool EngineAvailable(Engine engine);
+// The available engines, weakest first; the table engine is always there.
+std::span<const Engine> AvailableEngines();
+// The routines of an available engine; the table engine's for any other.
+const EngineOps& OpsOf(Engine engine);
+
+// The engine a PVCODEC_AES_ENGINE value asks for on a processor offering
+// `available` (bit i set for Engine i): a named engine, or the next weaker one
+// present; null, empty, "auto" or an unknown name give the strongest present.
+Engine ChooseEngine(const char* request, unsigned available);
+// This process's engine: ChooseEngine of the environment, settled on first use.
+Engine ProcessEngine();
+
+// The engine RjdlInit records: the calling thread's override (ScopedEngine),
+// else ProcessEngine().
+Engine EngineForInit();
+
+// For tests and benchmarks: while it lives, RjdlInit on this thread uses the
+// given engine (when available). Scopes nest.
+class ScopedEngine {
+public:
+    explicit ScopedEngine(Engine engine);
+    ~ScopedEngine();
+    ScopedEngine(const ScopedEngine&) = delete;
+    ScopedEngine& operator=(const ScopedEngine&) = delete;
+
+private:
+    int m_previous;
+};
+
+// Calls `f` with the round count as a compile-time constant
+// (std::integral_constant), so that the processor engines unroll their rounds.
+template <class F>
+void WithRounds(int32_t rounds, F&& f)
+{
+    switch (rounds) {
+    case 12: f(std::integral_constant<int, 12>{}); break;
+    case 14: f(std::integral_constant<int, 14>{}); break;
+    default: f(std::integral_constant<int, 10>{}); break;
+    }
+}
+
+// Engines' routine tables, where built (defined in their own source files).
+extern const EngineOps kTableOps;
+#if defined(__x86_64__) || defined(_M_X64)
+#define RJDL_HAVE_X86_ENGINES 1
+extern const EngineOps kAesNiOps;
+extern const EngineOps kVaes256Ops;
+extern const EngineOps kVaes512Ops;
+#endif
+// The build defines PVCODEC_ARM_CE where it compiles RjdlArmCe.cpp with the
+// Crypto Extensions enabled (AArch64 only).
+#if defined(__aarch64__) && defined(PVCODEC_ARM_CE)
+#define RJDL_HAVE_ARM_ENGINE 1
+extern const EngineOps kArmCeOps;
+#endif
+
+}  // namespace rjdl

@@ -1,0 +1,294 @@
+// The Rijndael engine on VAES with 512-bit vectors: one instruction runs a
+// round on four blocks. Used where CPUID reports VAES and AVX-512F and the OS
+// saves the ZMM state (RjdlEngine.cpp); only the RJDL_VAES512 functions are
+// compiled for those instructions. Constant time like the AES-NI engine,
+// whose routines serve here for what vectors do not speed up (single-chain
+// CBC encryption, 1-bit CFB, the key schedule) and for the last few blocks.
+//
+// Independent CBC chains (the segments of a document) go four to a vector,
+// kChainVectors vectors side by side; ECB and CBC decryption take sixteen
+// consecutive blocks at a time.
+#include "codec/RjdlEngine.h"
+
+#if defined(RJDL_HAVE_X86_ENGINES)
+
+#include <immintrin.h>
+
+// GCC's AVX-512 headers fill "undefined" lanes from a self-initialised
+// variable, which its own -Wuninitialized then reports where they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#define RJDL_VAES512 __attribute__((target("aes,vaes,avx512f")))
+#else
+#define RJDL_VAES512
+#endif
+
+namespace rjdl {
+namespace vaes512 {
+namespace {
+
+constexpr int kVectors = 4;       // consecutive blocks: 4 vectors of 4
+constexpr int kChainVectors = 8;  // chains side by side: 8 vectors of 4
+
+RJDL_VAES512 inline __m128i LoadU(const uint8_t* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+RJDL_VAES512 inline void StoreU(uint8_t* p, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+template <int R>
+struct Keys {
+    __m512i k[R + 1];
+};
+
+template <int R>
+RJDL_VAES512 inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
+{
+    Keys<R> keys;
+    for (int r = 0; r <= R; ++r)
+        keys.k[r] = _mm512_broadcast_i32x4(LoadU(roundKeys[r]));
+    return keys;
+}
+
+template <int R, int N>
+RJDL_VAES512 inline void EncipherToLastN(const Keys<R>& k, __m512i* b)
+{
+    for (int r = 1; r < R; ++r)
+        for (int j = 0; j < N; ++j)
+            b[j] = _mm512_aesenc_epi128(b[j], k.k[r]);
+}
+
+template <int R, int N>
+RJDL_VAES512 inline void DecipherToLastN(const Keys<R>& k, __m512i* b)
+{
+    for (int j = 0; j < N; ++j)
+        b[j] = _mm512_xor_si512(b[j], k.k[R]);
+    for (int r = R - 1; r > 0; --r)
+        for (int j = 0; j < N; ++j)
+            b[j] = _mm512_aesdec_epi128(b[j], k.k[r]);
+}
+
+template <int R, int N>
+RJDL_VAES512 inline void EcbEncryptN(const Keys<R>& k, const uint8_t* in, uint8_t* out)
+{
+    __m512i b[N];
+    for (int j = 0; j < N; ++j)
+        b[j] = _mm512_xor_si512(_mm512_loadu_si512(in + 64 * j), k.k[0]);
+    EncipherToLastN<R, N>(k, b);
+    for (int j = 0; j < N; ++j)
+        _mm512_storeu_si512(out + 64 * j, _mm512_aesenclast_epi128(b[j], k.k[R]));
+}
+
+template <int R>
+RJDL_VAES512 void EcbEncrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    const Keys<R> k = LoadKeys<R>(s.roundKeys);
+    size_t i = 0;
+    for (; i + 4 * kVectors <= blocks; i += 4 * kVectors)
+        EcbEncryptN<R, kVectors>(k, in + 16 * i, out + 16 * i);
+    for (; i + 4 <= blocks; i += 4)
+        EcbEncryptN<R, 1>(k, in + 16 * i, out + 16 * i);
+    if (i < blocks)
+        kAesNiOps.encryptEcb(s, in + 16 * i, out + 16 * i, blocks - i);
+}
+
+template <int R, int N>
+RJDL_VAES512 inline void EcbDecryptN(const Keys<R>& k, const uint8_t* in, uint8_t* out)
+{
+    __m512i b[N];
+    for (int j = 0; j < N; ++j)
+        b[j] = _mm512_loadu_si512(in + 64 * j);
+    DecipherToLastN<R, N>(k, b);
+    for (int j = 0; j < N; ++j)
+        _mm512_storeu_si512(out + 64 * j, _mm512_aesdeclast_epi128(b[j], k.k[0]));
+}
+
+template <int R>
+RJDL_VAES512 void EcbDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    const Keys<R> k = LoadKeys<R>(s.roundKeys);
+    size_t i = 0;
+    for (; i + 4 * kVectors <= blocks; i += 4 * kVectors)
+        EcbDecryptN<R, kVectors>(k, in + 16 * i, out + 16 * i);
+    for (; i + 4 <= blocks; i += 4)
+        EcbDecryptN<R, 1>(k, in + 16 * i, out + 16 * i);
+    if (i < blocks)
+        kAesNiOps.decryptEcb(s, in + 16 * i, out + 16 * i, blocks - i);
+}
+
+// N vectors of consecutive ciphertext blocks. `last` holds the ciphertext
+// block before them in its top lane; each block's final round key is round
+// key 0 merged with the block before it, taken from registers (VALIGNQ), so
+// the output may be the input. Returns the vector whose top lane is the new
+// last ciphertext block.
+template <int R, int N>
+RJDL_VAES512 inline __m512i CbcDecryptN(const Keys<R>& k, __m512i last, const uint8_t* in, uint8_t* out)
+{
+    __m512i c[N], b[N];
+    for (int j = 0; j < N; ++j)
+        b[j] = c[j] = _mm512_loadu_si512(in + 64 * j);
+    DecipherToLastN<R, N>(k, b);
+    for (int j = 0; j < N; ++j) {
+        const __m512i before = _mm512_alignr_epi64(c[j], j == 0 ? last : c[j - 1], 6);
+        b[j] = _mm512_aesdeclast_epi128(b[j], _mm512_xor_si512(k.k[0], before));
+    }
+    for (int j = 0; j < N; ++j)
+        _mm512_storeu_si512(out + 64 * j, b[j]);
+    return c[N - 1];
+}
+
+// Whole vectors only; returns the number of blocks done and leaves the last
+// ciphertext block in `chain`.
+template <int R>
+RJDL_VAES512 size_t CbcDecryptRun(const Keys<R>& k, uint8_t chain[16], const uint8_t* in, uint8_t* out,
+                                  size_t blocks)
+{
+    __m512i last = _mm512_broadcast_i32x4(LoadU(chain));
+    size_t i = 0;
+    for (; i + 4 * kVectors <= blocks; i += 4 * kVectors)
+        last = CbcDecryptN<R, kVectors>(k, last, in + 16 * i, out + 16 * i);
+    for (; i + 4 <= blocks; i += 4)
+        last = CbcDecryptN<R, 1>(k, last, in + 16 * i, out + 16 * i);
+    StoreU(chain, _mm512_extracti32x4_epi32(last, 3));
+    return i;
+}
+
+template <int R>
+RJDL_VAES512 void CbcDecrypt(const RjdlState& s, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    const Keys<R> k = LoadKeys<R>(s.roundKeys);
+    const size_t done = CbcDecryptRun<R>(k, chain, in, out, blocks);
+    if (done < blocks)
+        kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
+}
+
+// 4 * N chains of `blocks` blocks, `stride` bytes apart: chain 4j + m in lane
+// m of vector j.
+template <int R, int N>
+RJDL_VAES512 void ChainsEncryptN(const Keys<R>& k, __m512i iv, const uint8_t* in, uint8_t* out, size_t stride,
+                                 size_t blocks)
+{
+    __m512i c[N];
+    for (int j = 0; j < N; ++j)
+        c[j] = iv;
+    for (size_t i = 0; i < blocks; ++i) {
+        for (int j = 0; j < N; ++j) {
+            const uint8_t* p = in + 4 * j * stride + 16 * i;
+            __m512i x = _mm512_castsi128_si512(LoadU(p));
+            x = _mm512_inserti32x4(x, LoadU(p + stride), 1);
+            x = _mm512_inserti32x4(x, LoadU(p + 2 * stride), 2);
+            x = _mm512_inserti32x4(x, LoadU(p + 3 * stride), 3);
+            c[j] = _mm512_ternarylogic_epi64(c[j], x, k.k[0], 0x96);  // three-way XOR
+        }
+        EncipherToLastN<R, N>(k, c);
+        for (int j = 0; j < N; ++j) {
+            c[j] = _mm512_aesenclast_epi128(c[j], k.k[R]);
+            uint8_t* q = out + 4 * j * stride + 16 * i;
+            StoreU(q, _mm512_castsi512_si128(c[j]));
+            StoreU(q + stride, _mm512_extracti32x4_epi32(c[j], 1));
+            StoreU(q + 2 * stride, _mm512_extracti32x4_epi32(c[j], 2));
+            StoreU(q + 3 * stride, _mm512_extracti32x4_epi32(c[j], 3));
+        }
+    }
+}
+
+template <int R>
+RJDL_VAES512 void ChainsEncrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks)
+{
+    const Keys<R> k = LoadKeys<R>(s.roundKeys);
+    const __m512i iv = _mm512_broadcast_i32x4(LoadU(s.iv));
+    const size_t stride = 16 * blocks;
+    size_t j = 0;
+    for (; j + 4 * kChainVectors <= chains; j += 4 * kChainVectors)
+        ChainsEncryptN<R, kChainVectors>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+    if (j + 16 <= chains) {
+        ChainsEncryptN<R, 4>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        j += 16;
+    }
+    for (; j + 4 <= chains; j += 4)
+        ChainsEncryptN<R, 1>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+    if (j < chains)
+        kAesNiOps.encryptCbcChains(s, in + j * stride, out + j * stride, chains - j, blocks);
+}
+
+template <int R>
+RJDL_VAES512 void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks)
+{
+    const Keys<R> k = LoadKeys<R>(s.roundKeys);
+    const size_t stride = 16 * blocks;
+    for (size_t j = 0; j < chains; ++j) {
+        uint8_t chain[16];
+        for (int b = 0; b < 16; ++b)
+            chain[b] = s.iv[b];
+        const size_t done = CbcDecryptRun<R>(k, chain, in + j * stride, out + j * stride, blocks);
+        if (done < blocks)
+            kAesNiOps.decryptCbc(s, chain, in + j * stride + 16 * done, out + j * stride + 16 * done, blocks - done);
+    }
+}
+
+// ---- Entry points -----------------------------------------------------------
+
+void ExpandKey(const uint8_t* key, int32_t rounds, uint8_t roundKeys[15][16])
+{
+    kAesNiOps.expandKey(key, rounds, roundKeys);
+}
+
+void KeyToDecrypt(uint8_t roundKeys[15][16], int32_t rounds)
+{
+    kAesNiOps.keyToDecrypt(roundKeys, rounds);
+}
+
+void EncryptEcb(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    WithRounds(s.rounds, [&](auto r) { EcbEncrypt<decltype(r)::value>(s, in, out, blocks); });
+}
+
+void DecryptEcb(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    WithRounds(s.rounds, [&](auto r) { EcbDecrypt<decltype(r)::value>(s, in, out, blocks); });
+}
+
+void EncryptCbc(const RjdlState& s, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    kAesNiOps.encryptCbc(s, chain, in, out, blocks);
+}
+
+void DecryptCbc(const RjdlState& s, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    WithRounds(s.rounds, [&](auto r) { CbcDecrypt<decltype(r)::value>(s, chain, in, out, blocks); });
+}
+
+void Cfb1(const uint8_t (*keys)[16], int32_t rounds, uint8_t chain[16], const uint8_t* in, uint8_t* out,
+          size_t blocks, bool decrypt)
+{
+    kAesNiOps.cfb1(keys, rounds, chain, in, out, blocks, decrypt);
+}
+
+void EncryptCbcChains(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks)
+{
+    WithRounds(s.rounds, [&](auto r) { ChainsEncrypt<decltype(r)::value>(s, in, out, chains, blocks); });
+}
+
+void DecryptCbcChains(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks)
+{
+    WithRounds(s.rounds, [&](auto r) { ChainsDecrypt<decltype(r)::value>(s, in, out, chains, blocks); });
+}
+
+}  // namespace
+}  // namespace vaes512
+
+const EngineOps kVaes512Ops = {vaes512::ExpandKey,  vaes512::KeyToDecrypt, vaes512::EncryptEcb,
+                               vaes512::DecryptEcb, vaes512::EncryptCbc,   vaes512::DecryptCbc,
+                               vaes512::Cfb1,       vaes512::EncryptCbcChains, vaes512::DecryptCbcChains};
+
+}  // namespace rjdl
+
+#endif  // RJDL_HAVE_X86_ENGINES
