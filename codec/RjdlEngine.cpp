@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdlib>
-#include <cstring>
 
 #if defined(RJDL_HAVE_X86_ENGINES)
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -16,8 +15,10 @@
 #endif
 #endif
 #if defined(RJDL_HAVE_ARM_ENGINE) && defined(__linux__)
-#include <asm/hwcap.h>
 #include <sys/auxv.h>
+#ifndef HWCAP_AES
+#define HWCAP_AES (1 << 3)  // the kernel's AArch64 hwcap bit for AESE/AESD/AESMC/AESIMC
+#endif
 #endif
 
 namespace rjdl {
@@ -149,6 +150,16 @@ const Availability& Present()
     return present;
 }
 
+// ASCII letters compared without case.
+bool SameName(const char* a, const char* b)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (; *a != '\0' && *b != '\0'; ++a, ++b)
+        if (lower(*a) != lower(*b))
+            return false;
+    return *a == *b;
+}
+
 // -1: no override on this thread.
 thread_local int t_override = -1;
 
@@ -189,7 +200,7 @@ Engine ChooseEngine(const char* request, unsigned available)
         return strongest();
     int asked = -1;
     for (int i = 0; i < kEngineCount; ++i)
-        if (std::strcmp(request, kNames[static_cast<size_t>(i)]) == 0)
+        if (SameName(request, kNames[static_cast<size_t>(i)]))
             asked = i;
     if (asked < 0)
         return strongest();

@@ -54,6 +54,7 @@ const EngineOps& OpsOf(Engine engine);
 // The engine a PVCODEC_AES_ENGINE value asks for on a processor offering
 // `available` (bit i set for Engine i): a named engine, or the next weaker one
 // present; null, empty, "auto" or an unknown name give the strongest present.
+// Names compare without case.
 Engine ChooseEngine(const char* request, unsigned available);
 // This process's engine: ChooseEngine of the environment, settled on first use.
 Engine ProcessEngine();
