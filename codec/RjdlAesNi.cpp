@@ -16,6 +16,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -49,6 +50,7 @@ template <int R>
 RJDL_AESNI inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
 {
     Keys<R> keys;
+    RJDL_UNROLL
     for (int r = 0; r <= R; ++r)
         keys.k[r] = LoadU(roundKeys[r]);
     return keys;
@@ -58,6 +60,7 @@ template <int R>
 RJDL_AESNI inline __m128i Encipher(const Keys<R>& k, __m128i b)
 {
     b = _mm_xor_si128(b, k.k[0]);
+    RJDL_UNROLL
     for (int r = 1; r < R; ++r)
         b = _mm_aesenc_si128(b, k.k[r]);
     return _mm_aesenclast_si128(b, k.k[R]);
@@ -67,11 +70,15 @@ RJDL_AESNI inline __m128i Encipher(const Keys<R>& k, __m128i b)
 template <int R, int N>
 RJDL_AESNI inline void EncipherN(const Keys<R>& k, __m128i* b)
 {
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm_xor_si128(b[j], k.k[0]);
+    RJDL_UNROLL
     for (int r = 1; r < R; ++r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = _mm_aesenc_si128(b[j], k.k[r]);
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm_aesenclast_si128(b[j], k.k[R]);
 }
@@ -81,9 +88,12 @@ RJDL_AESNI inline void EncipherN(const Keys<R>& k, __m128i* b)
 template <int R, int N>
 RJDL_AESNI inline void DecipherToLastN(const Keys<R>& k, __m128i* b)
 {
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm_xor_si128(b[j], k.k[R]);
+    RJDL_UNROLL
     for (int r = R - 1; r > 0; --r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = _mm_aesdec_si128(b[j], k.k[r]);
 }
@@ -124,6 +134,7 @@ RJDL_AESNI void ExpandKey(const uint8_t* key, int32_t rounds, uint8_t roundKeys[
 // InvMixColumns of the middle round keys (AESIMC), as RjdlKeyEncToDec does.
 RJDL_AESNI void KeyToDecrypt(uint8_t roundKeys[15][16], int32_t rounds)
 {
+    RJDL_UNROLL
     for (int r = 1; r < rounds && r < 15; ++r)
         StoreU(roundKeys[r], _mm_aesimc_si128(LoadU(roundKeys[r])));
 }
@@ -137,9 +148,11 @@ RJDL_AESNI void EcbEncrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, 
     size_t i = 0;
     for (; i + kWide <= blocks; i += kWide) {
         __m128i b[kWide];
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             b[j] = LoadU(in + 16 * (i + j));
         EncipherN<R, kWide>(k, b);
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             StoreU(out + 16 * (i + j), b[j]);
     }
@@ -154,9 +167,11 @@ RJDL_AESNI void EcbDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, 
     size_t i = 0;
     for (; i + kWide <= blocks; i += kWide) {
         __m128i b[kWide];
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             b[j] = LoadU(in + 16 * (i + j));
         DecipherToLastN<R, kWide>(k, b);
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             StoreU(out + 16 * (i + j), _mm_aesdeclast_si128(b[j], k.k[0]));
     }
@@ -179,12 +194,14 @@ RJDL_AESNI void CbcEncrypt(const RjdlState& s, uint8_t chain[16], const uint8_t*
     const __m128i lastAndFirst = _mm_xor_si128(k.k[R], k.k[0]);
     __m128i x = _mm_xor_si128(_mm_xor_si128(LoadU(in), LoadU(chain)), k.k[0]);
     for (size_t i = 0; i + 1 < blocks; ++i) {
+        RJDL_UNROLL
         for (int r = 1; r < R; ++r)
             x = _mm_aesenc_si128(x, k.k[r]);
         const __m128i p = LoadU(in + 16 * (i + 1));
         x = _mm_aesenclast_si128(x, _mm_xor_si128(lastAndFirst, p));
         StoreU(out + 16 * i, _mm_xor_si128(x, _mm_xor_si128(p, k.k[0])));
     }
+    RJDL_UNROLL
     for (int r = 1; r < R; ++r)
         x = _mm_aesenc_si128(x, k.k[r]);
     const __m128i c = _mm_aesenclast_si128(x, k.k[R]);
@@ -200,12 +217,15 @@ RJDL_AESNI __m128i CbcDecryptRun(const Keys<R>& k, __m128i prev, const uint8_t* 
     size_t i = 0;
     for (; i + kWide <= blocks; i += kWide) {
         __m128i c[kWide], b[kWide];
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             b[j] = c[j] = LoadU(in + 16 * (i + j));
         DecipherToLastN<R, kWide>(k, b);
         b[0] = _mm_aesdeclast_si128(b[0], _mm_xor_si128(k.k[0], prev));
+        RJDL_UNROLL
         for (int j = 1; j < kWide; ++j)
             b[j] = _mm_aesdeclast_si128(b[j], _mm_xor_si128(k.k[0], c[j - 1]));
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             StoreU(out + 16 * (i + j), b[j]);
         prev = c[kWide - 1];
@@ -230,15 +250,19 @@ RJDL_AESNI void CbcDecrypt(const RjdlState& s, uint8_t chain[16], const uint8_t*
 // N chains of `blocks` blocks, `stride` bytes apart, side by side.
 template <int R, int N>
 RJDL_AESNI void ChainsEncryptN(const Keys<R>& k, __m128i iv, const uint8_t* in, uint8_t* out, size_t stride,
-                               size_t blocks)
+                               size_t blocks, const NextGroupPrefetch& next)
 {
     __m128i c[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         c[j] = iv;
     for (size_t i = 0; i < blocks; ++i) {
+        next.Step(i);
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             c[j] = _mm_xor_si128(c[j], LoadU(in + j * stride + 16 * i));
         EncipherN<R, N>(k, c);
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             StoreU(out + j * stride + 16 * i, c[j]);
     }
@@ -250,19 +274,24 @@ RJDL_AESNI void ChainsEncrypt(const RjdlState& s, const uint8_t* in, uint8_t* ou
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const __m128i iv = LoadU(s.iv);
     const size_t stride = 16 * blocks;
+    // The next `group` chains after chain j, or as many as are left.
+    auto next = [&](size_t j, size_t group) {
+        const size_t from = std::min(chains, j + group), to = std::min(chains, j + 2 * group);
+        return NextGroupPrefetch(in + from * stride, out + from * stride, (to - from) * stride, blocks);
+    };
     size_t j = 0;
     for (; j + kWide <= chains; j += kWide)
-        ChainsEncryptN<R, kWide>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, kWide>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, kWide));
     if (j + 4 <= chains) {
-        ChainsEncryptN<R, 4>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, 4>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, 4));
         j += 4;
     }
     if (j + 2 <= chains) {
-        ChainsEncryptN<R, 2>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, 2>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, 2));
         j += 2;
     }
     if (j < chains)
-        ChainsEncryptN<R, 1>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, 1>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, 1));
 }
 
 template <int R>
@@ -314,15 +343,18 @@ RJDL_AESNI void Cfb1Run(const uint8_t (*keys)[16], uint8_t chain[16], const uint
         if constexpr (Decrypt) {
             __m128i b[8];
             b[0] = Register(hi, lo);
+            RJDL_UNROLL
             for (int bit = 1; bit < 8; ++bit)
                 b[bit] = Register((hi << bit) | (lo >> (64 - bit)), (lo << bit) | (inByte >> (8 - bit)));
             EncipherN<R, 8>(k, b);
+            RJDL_UNROLL
             for (int bit = 0; bit < 8; ++bit)
                 outByte |= TopBit(b[bit]) << (7 - bit);
             outByte ^= inByte;
             hi = (hi << 8) | (lo >> 56);
             lo = (lo << 8) | inByte;
         } else {
+            RJDL_UNROLL
             for (int bit = 7; bit >= 0; --bit) {
                 const unsigned outBit = ((inByte >> bit) & 1u) ^ TopBit(Encipher<R>(k, Register(hi, lo)));
                 outByte |= outBit << bit;

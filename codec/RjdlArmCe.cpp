@@ -36,6 +36,7 @@ template <int R>
 inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
 {
     Keys<R> keys;
+    RJDL_UNROLL
     for (int r = 0; r <= R; ++r)
         keys.k[r] = vld1q_u8(roundKeys[r]);
     return keys;
@@ -44,9 +45,12 @@ inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
 template <int R, int N>
 inline void EncipherN(const Keys<R>& k, uint8x16_t* b)
 {
+    RJDL_UNROLL
     for (int r = 0; r < R - 1; ++r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = vaesmcq_u8(vaeseq_u8(b[j], k.k[r]));
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = veorq_u8(vaeseq_u8(b[j], k.k[R - 1]), k.k[R]);
 }
@@ -56,9 +60,12 @@ inline void EncipherN(const Keys<R>& k, uint8x16_t* b)
 template <int R, int N>
 inline void DecipherToLastN(const Keys<R>& k, uint8x16_t* b)
 {
+    RJDL_UNROLL
     for (int r = R; r > 1; --r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = vaesimcq_u8(vaesdq_u8(b[j], k.k[r]));
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = vaesdq_u8(b[j], k.k[1]);
 }
@@ -96,6 +103,7 @@ void ExpandKey(const uint8_t* key, int32_t rounds, uint8_t roundKeys[15][16])
 
 void KeyToDecrypt(uint8_t roundKeys[15][16], int32_t rounds)
 {
+    RJDL_UNROLL
     for (int r = 1; r < rounds && r < 15; ++r)
         vst1q_u8(roundKeys[r], vaesimcq_u8(vld1q_u8(roundKeys[r])));
 }
@@ -109,9 +117,11 @@ void EcbEncrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t bloc
     size_t i = 0;
     for (; i + kWide <= blocks; i += kWide) {
         uint8x16_t b[kWide];
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             b[j] = vld1q_u8(in + 16 * (i + j));
         EncipherN<R, kWide>(k, b);
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             vst1q_u8(out + 16 * (i + j), b[j]);
     }
@@ -129,9 +139,11 @@ void EcbDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t bloc
     size_t i = 0;
     for (; i + kWide <= blocks; i += kWide) {
         uint8x16_t b[kWide];
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             b[j] = vld1q_u8(in + 16 * (i + j));
         DecipherToLastN<R, kWide>(k, b);
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             vst1q_u8(out + 16 * (i + j), veorq_u8(b[j], k.k[0]));
     }
@@ -161,12 +173,15 @@ uint8x16_t CbcDecryptRun(const Keys<R>& k, uint8x16_t prev, const uint8_t* in, u
     size_t i = 0;
     for (; i + kWide <= blocks; i += kWide) {
         uint8x16_t c[kWide], b[kWide];
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             b[j] = c[j] = vld1q_u8(in + 16 * (i + j));
         DecipherToLastN<R, kWide>(k, b);
         b[0] = veorq_u8(b[0], veorq_u8(k.k[0], prev));
+        RJDL_UNROLL
         for (int j = 1; j < kWide; ++j)
             b[j] = veorq_u8(b[j], veorq_u8(k.k[0], c[j - 1]));
+        RJDL_UNROLL
         for (int j = 0; j < kWide; ++j)
             vst1q_u8(out + 16 * (i + j), b[j]);
         prev = c[kWide - 1];
@@ -192,12 +207,15 @@ template <int R, int N>
 void ChainsEncryptN(const Keys<R>& k, uint8x16_t iv, const uint8_t* in, uint8_t* out, size_t stride, size_t blocks)
 {
     uint8x16_t c[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         c[j] = iv;
     for (size_t i = 0; i < blocks; ++i) {
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             c[j] = veorq_u8(c[j], vld1q_u8(in + j * stride + 16 * i));
         EncipherN<R, N>(k, c);
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             vst1q_u8(out + j * stride + 16 * i, c[j]);
     }
@@ -265,15 +283,18 @@ void Cfb1Run(const uint8_t (*keys)[16], uint8_t chain[16], const uint8_t* in, ui
         if constexpr (Decrypt) {
             uint8x16_t b[8];
             b[0] = Register(hi, lo);
+            RJDL_UNROLL
             for (int bit = 1; bit < 8; ++bit)
                 b[bit] = Register((hi << bit) | (lo >> (64 - bit)), (lo << bit) | (inByte >> (8 - bit)));
             EncipherN<R, 8>(k, b);
+            RJDL_UNROLL
             for (int bit = 0; bit < 8; ++bit)
                 outByte |= TopBit(b[bit]) << (7 - bit);
             outByte ^= inByte;
             hi = (hi << 8) | (lo >> 56);
             lo = (lo << 8) | inByte;
         } else {
+            RJDL_UNROLL
             for (int bit = 7; bit >= 0; --bit) {
                 uint8x16_t b = Register(hi, lo);
                 EncipherN<R, 1>(k, &b);

@@ -14,6 +14,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+
 #if defined(__GNUC__) || defined(__clang__)
 #define RJDL_VAES256 __attribute__((target("aes,vaes,avx2")))
 #else
@@ -56,6 +58,7 @@ template <int R>
 RJDL_VAES256 inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
 {
     Keys<R> keys;
+    RJDL_UNROLL
     for (int r = 0; r <= R; ++r)
         keys.k[r] = _mm256_broadcastsi128_si256(LoadU(roundKeys[r]));
     return keys;
@@ -64,7 +67,9 @@ RJDL_VAES256 inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
 template <int R, int N>
 RJDL_VAES256 inline void EncipherToLastN(const Keys<R>& k, __m256i* b)
 {
+    RJDL_UNROLL
     for (int r = 1; r < R; ++r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = _mm256_aesenc_epi128(b[j], k.k[r]);
 }
@@ -72,9 +77,12 @@ RJDL_VAES256 inline void EncipherToLastN(const Keys<R>& k, __m256i* b)
 template <int R, int N>
 RJDL_VAES256 inline void DecipherToLastN(const Keys<R>& k, __m256i* b)
 {
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm256_xor_si256(b[j], k.k[R]);
+    RJDL_UNROLL
     for (int r = R - 1; r > 0; --r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = _mm256_aesdec_epi128(b[j], k.k[r]);
 }
@@ -83,9 +91,11 @@ template <int R, int N>
 RJDL_VAES256 inline void EcbEncryptN(const Keys<R>& k, const uint8_t* in, uint8_t* out)
 {
     __m256i b[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm256_xor_si256(Load2(in + 32 * j), k.k[0]);
     EncipherToLastN<R, N>(k, b);
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         Store2(out + 32 * j, _mm256_aesenclast_epi128(b[j], k.k[R]));
 }
@@ -107,9 +117,11 @@ template <int R, int N>
 RJDL_VAES256 inline void EcbDecryptN(const Keys<R>& k, const uint8_t* in, uint8_t* out)
 {
     __m256i b[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = Load2(in + 32 * j);
     DecipherToLastN<R, N>(k, b);
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         Store2(out + 32 * j, _mm256_aesdeclast_epi128(b[j], k.k[0]));
 }
@@ -136,13 +148,16 @@ template <int R, int N>
 RJDL_VAES256 inline __m256i CbcDecryptN(const Keys<R>& k, __m256i last, const uint8_t* in, uint8_t* out)
 {
     __m256i c[N], b[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = c[j] = Load2(in + 32 * j);
     DecipherToLastN<R, N>(k, b);
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j) {
         const __m256i before = _mm256_permute2x128_si256(j == 0 ? last : c[j - 1], c[j], 0x21);
         b[j] = _mm256_aesdeclast_epi128(b[j], _mm256_xor_si256(k.k[0], before));
     }
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         Store2(out + 32 * j, b[j]);
     return c[N - 1];
@@ -177,18 +192,22 @@ RJDL_VAES256 void CbcDecrypt(const RjdlState& s, uint8_t chain[16], const uint8_
 // m of vector j.
 template <int R, int N>
 RJDL_VAES256 void ChainsEncryptN(const Keys<R>& k, __m256i iv, const uint8_t* in, uint8_t* out, size_t stride,
-                                 size_t blocks)
+                                 size_t blocks, const NextGroupPrefetch& next)
 {
     __m256i c[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         c[j] = iv;
     for (size_t i = 0; i < blocks; ++i) {
+        next.Step(i);
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j) {
             const uint8_t* p = in + 2 * j * stride + 16 * i;
             const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(LoadU(p)), LoadU(p + stride), 1);
             c[j] = _mm256_xor_si256(_mm256_xor_si256(c[j], x), k.k[0]);
         }
         EncipherToLastN<R, N>(k, c);
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j) {
             c[j] = _mm256_aesenclast_epi128(c[j], k.k[R]);
             uint8_t* q = out + 2 * j * stride + 16 * i;
@@ -204,15 +223,21 @@ RJDL_VAES256 void ChainsEncrypt(const RjdlState& s, const uint8_t* in, uint8_t* 
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const __m256i iv = _mm256_broadcastsi128_si256(LoadU(s.iv));
     const size_t stride = 16 * blocks;
+    // The next `group` chains after chain j, or as many as are left.
+    auto next = [&](size_t j, size_t group) {
+        const size_t from = std::min(chains, j + group), to = std::min(chains, j + 2 * group);
+        return NextGroupPrefetch(in + from * stride, out + from * stride, (to - from) * stride, blocks);
+    };
     size_t j = 0;
     for (; j + 2 * kChainVectors <= chains; j += 2 * kChainVectors)
-        ChainsEncryptN<R, kChainVectors>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, kChainVectors>(k, iv, in + j * stride, out + j * stride, stride, blocks,
+                                         next(j, 2 * kChainVectors));
     if (j + 8 <= chains) {
-        ChainsEncryptN<R, 4>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, 4>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, 8));
         j += 8;
     }
     for (; j + 2 <= chains; j += 2)
-        ChainsEncryptN<R, 1>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, 1>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, 2));
     if (j < chains)
         kAesNiOps.encryptCbcChains(s, in + j * stride, out + j * stride, chains - j, blocks);
 }

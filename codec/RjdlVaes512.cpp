@@ -14,6 +14,8 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
+
 // GCC's AVX-512 headers fill "undefined" lanes from a self-initialised
 // variable, which its own -Wuninitialized then reports where they are inlined.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -32,7 +34,10 @@ namespace vaes512 {
 namespace {
 
 constexpr int kVectors = 4;       // consecutive blocks: 4 vectors of 4
-constexpr int kChainVectors = 8;  // chains side by side: 8 vectors of 4
+// Chains side by side: 4 vectors of 4. More chains would hide more of the
+// instructions' latency but make more streams through memory, which costs
+// more than it gains once a document outgrows the caches.
+constexpr int kChainVectors = 4;
 
 RJDL_VAES512 inline __m128i LoadU(const uint8_t* p)
 {
@@ -53,6 +58,7 @@ template <int R>
 RJDL_VAES512 inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
 {
     Keys<R> keys;
+    RJDL_UNROLL
     for (int r = 0; r <= R; ++r)
         keys.k[r] = _mm512_broadcast_i32x4(LoadU(roundKeys[r]));
     return keys;
@@ -61,7 +67,9 @@ RJDL_VAES512 inline Keys<R> LoadKeys(const uint8_t (*roundKeys)[16])
 template <int R, int N>
 RJDL_VAES512 inline void EncipherToLastN(const Keys<R>& k, __m512i* b)
 {
+    RJDL_UNROLL
     for (int r = 1; r < R; ++r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = _mm512_aesenc_epi128(b[j], k.k[r]);
 }
@@ -69,9 +77,12 @@ RJDL_VAES512 inline void EncipherToLastN(const Keys<R>& k, __m512i* b)
 template <int R, int N>
 RJDL_VAES512 inline void DecipherToLastN(const Keys<R>& k, __m512i* b)
 {
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm512_xor_si512(b[j], k.k[R]);
+    RJDL_UNROLL
     for (int r = R - 1; r > 0; --r)
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j)
             b[j] = _mm512_aesdec_epi128(b[j], k.k[r]);
 }
@@ -80,9 +91,11 @@ template <int R, int N>
 RJDL_VAES512 inline void EcbEncryptN(const Keys<R>& k, const uint8_t* in, uint8_t* out)
 {
     __m512i b[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm512_xor_si512(_mm512_loadu_si512(in + 64 * j), k.k[0]);
     EncipherToLastN<R, N>(k, b);
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         _mm512_storeu_si512(out + 64 * j, _mm512_aesenclast_epi128(b[j], k.k[R]));
 }
@@ -104,9 +117,11 @@ template <int R, int N>
 RJDL_VAES512 inline void EcbDecryptN(const Keys<R>& k, const uint8_t* in, uint8_t* out)
 {
     __m512i b[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = _mm512_loadu_si512(in + 64 * j);
     DecipherToLastN<R, N>(k, b);
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         _mm512_storeu_si512(out + 64 * j, _mm512_aesdeclast_epi128(b[j], k.k[0]));
 }
@@ -133,13 +148,16 @@ template <int R, int N>
 RJDL_VAES512 inline __m512i CbcDecryptN(const Keys<R>& k, __m512i last, const uint8_t* in, uint8_t* out)
 {
     __m512i c[N], b[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         b[j] = c[j] = _mm512_loadu_si512(in + 64 * j);
     DecipherToLastN<R, N>(k, b);
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j) {
         const __m512i before = _mm512_alignr_epi64(c[j], j == 0 ? last : c[j - 1], 6);
         b[j] = _mm512_aesdeclast_epi128(b[j], _mm512_xor_si512(k.k[0], before));
     }
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         _mm512_storeu_si512(out + 64 * j, b[j]);
     return c[N - 1];
@@ -170,25 +188,78 @@ RJDL_VAES512 void CbcDecrypt(const RjdlState& s, uint8_t chain[16], const uint8_
         kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
 }
 
+// Four 128-bit lanes of four vectors transposed: afterwards vector m holds
+// lane m of each input, in order. Its own inverse.
+RJDL_VAES512 inline void Transpose4(__m512i& a, __m512i& b, __m512i& c, __m512i& d)
+{
+    const __m512i ab01 = _mm512_shuffle_i64x2(a, b, 0x44), ab23 = _mm512_shuffle_i64x2(a, b, 0xee);
+    const __m512i cd01 = _mm512_shuffle_i64x2(c, d, 0x44), cd23 = _mm512_shuffle_i64x2(c, d, 0xee);
+    a = _mm512_shuffle_i64x2(ab01, cd01, 0x88);
+    b = _mm512_shuffle_i64x2(ab01, cd01, 0xdd);
+    c = _mm512_shuffle_i64x2(ab23, cd23, 0x88);
+    d = _mm512_shuffle_i64x2(ab23, cd23, 0xdd);
+}
+
 // 4 * N chains of `blocks` blocks, `stride` bytes apart: chain 4j + m in lane
-// m of vector j.
+// m of vector j. Four blocks (one cache line) of each chain are read and
+// written at a time and transposed in registers, so memory sees whole lines;
+// the last blocks % 4 go one block per chain at a time.
 template <int R, int N>
 RJDL_VAES512 void ChainsEncryptN(const Keys<R>& k, __m512i iv, const uint8_t* in, uint8_t* out, size_t stride,
-                                 size_t blocks)
+                                 size_t blocks, const NextGroupPrefetch& next)
 {
     __m512i c[N];
+    RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         c[j] = iv;
-    for (size_t i = 0; i < blocks; ++i) {
+    size_t i = 0;
+    for (; i + 4 <= blocks; i += 4) {
+        next.Step(i);
+        next.Step(i + 1);
+        next.Step(i + 2);
+        next.Step(i + 3);
+        __m512i x[N][4];
+        RJDL_UNROLL
+        for (int j = 0; j < N; ++j) {
+            const uint8_t* p = in + 4 * j * stride + 16 * i;
+            x[j][0] = _mm512_loadu_si512(p);
+            x[j][1] = _mm512_loadu_si512(p + stride);
+            x[j][2] = _mm512_loadu_si512(p + 2 * stride);
+            x[j][3] = _mm512_loadu_si512(p + 3 * stride);
+            Transpose4(x[j][0], x[j][1], x[j][2], x[j][3]);
+        }
+        RJDL_UNROLL
+        for (int step = 0; step < 4; ++step) {
+            RJDL_UNROLL
+            for (int j = 0; j < N; ++j)
+                c[j] = _mm512_ternarylogic_epi64(c[j], x[j][step], k.k[0], 0x96);  // three-way XOR
+            EncipherToLastN<R, N>(k, c);
+            RJDL_UNROLL
+            for (int j = 0; j < N; ++j)
+                x[j][step] = c[j] = _mm512_aesenclast_epi128(c[j], k.k[R]);
+        }
+        RJDL_UNROLL
+        for (int j = 0; j < N; ++j) {
+            Transpose4(x[j][0], x[j][1], x[j][2], x[j][3]);
+            uint8_t* q = out + 4 * j * stride + 16 * i;
+            _mm512_storeu_si512(q, x[j][0]);
+            _mm512_storeu_si512(q + stride, x[j][1]);
+            _mm512_storeu_si512(q + 2 * stride, x[j][2]);
+            _mm512_storeu_si512(q + 3 * stride, x[j][3]);
+        }
+    }
+    for (; i < blocks; ++i) {
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j) {
             const uint8_t* p = in + 4 * j * stride + 16 * i;
             __m512i x = _mm512_castsi128_si512(LoadU(p));
             x = _mm512_inserti32x4(x, LoadU(p + stride), 1);
             x = _mm512_inserti32x4(x, LoadU(p + 2 * stride), 2);
             x = _mm512_inserti32x4(x, LoadU(p + 3 * stride), 3);
-            c[j] = _mm512_ternarylogic_epi64(c[j], x, k.k[0], 0x96);  // three-way XOR
+            c[j] = _mm512_ternarylogic_epi64(c[j], x, k.k[0], 0x96);
         }
         EncipherToLastN<R, N>(k, c);
+        RJDL_UNROLL
         for (int j = 0; j < N; ++j) {
             c[j] = _mm512_aesenclast_epi128(c[j], k.k[R]);
             uint8_t* q = out + 4 * j * stride + 16 * i;
@@ -206,15 +277,21 @@ RJDL_VAES512 void ChainsEncrypt(const RjdlState& s, const uint8_t* in, uint8_t* 
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const __m512i iv = _mm512_broadcast_i32x4(LoadU(s.iv));
     const size_t stride = 16 * blocks;
+    // The next `group` chains after chain j, or as many as are left.
+    auto next = [&](size_t j, size_t group) {
+        const size_t from = std::min(chains, j + group), to = std::min(chains, j + 2 * group);
+        return NextGroupPrefetch(in + from * stride, out + from * stride, (to - from) * stride, blocks);
+    };
     size_t j = 0;
     for (; j + 4 * kChainVectors <= chains; j += 4 * kChainVectors)
-        ChainsEncryptN<R, kChainVectors>(k, iv, in + j * stride, out + j * stride, stride, blocks);
-    if (j + 16 <= chains) {
-        ChainsEncryptN<R, 4>(k, iv, in + j * stride, out + j * stride, stride, blocks);
-        j += 16;
+        ChainsEncryptN<R, kChainVectors>(k, iv, in + j * stride, out + j * stride, stride, blocks,
+                                         next(j, 4 * kChainVectors));
+    if (j + 8 <= chains) {
+        ChainsEncryptN<R, 2>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, 8));
+        j += 8;
     }
     for (; j + 4 <= chains; j += 4)
-        ChainsEncryptN<R, 1>(k, iv, in + j * stride, out + j * stride, stride, blocks);
+        ChainsEncryptN<R, 1>(k, iv, in + j * stride, out + j * stride, stride, blocks, next(j, 4));
     if (j < chains)
         kAesNiOps.encryptCbcChains(s, in + j * stride, out + j * stride, chains - j, blocks);
 }
