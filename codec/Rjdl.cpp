@@ -1,8 +1,8 @@
 // The Rijndael engine's public functions: parameter checks in their fixed
 // order, the key schedule, and padding. The enciphering itself is done by the
 // chain routines of RjdlChains.h, with the engine chosen at initialisation
-// (RjdlEngine.h). The state is only read by the data
-// operations: each call starts a fresh chain from the state's IV.
+// (RjdlEngine.h). The state is only read by the data operations: each call
+// starts a fresh chain from the state's IV.
 #include "codec/Rjdl.h"
 
 #include "codec/RjdlChains.h"

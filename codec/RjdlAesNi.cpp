@@ -134,7 +134,6 @@ RJDL_AESNI void ExpandKey(const uint8_t* key, int32_t rounds, uint8_t roundKeys[
 // InvMixColumns of the middle round keys (AESIMC), as RjdlKeyEncToDec does.
 RJDL_AESNI void KeyToDecrypt(uint8_t roundKeys[15][16], int32_t rounds)
 {
-    RJDL_UNROLL
     for (int r = 1; r < rounds && r < 15; ++r)
         StoreU(roundKeys[r], _mm_aesimc_si128(LoadU(roundKeys[r])));
 }

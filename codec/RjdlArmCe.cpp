@@ -103,7 +103,6 @@ void ExpandKey(const uint8_t* key, int32_t rounds, uint8_t roundKeys[15][16])
 
 void KeyToDecrypt(uint8_t roundKeys[15][16], int32_t rounds)
 {
-    RJDL_UNROLL
     for (int r = 1; r < rounds && r < 15; ++r)
         vst1q_u8(roundKeys[r], vaesimcq_u8(vld1q_u8(roundKeys[r])));
 }

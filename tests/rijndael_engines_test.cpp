@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -181,7 +182,7 @@ Outcome RunOp(Op op, const RjdlState& state, const Bytes& in, int length, bool i
     uint8_t* out = buffer.data();
     const uint8_t* src = source.data();
     if (inPlace) {
-        std::memcpy(buffer.data(), in.data(), in.size());
+        std::copy(in.begin(), in.end(), buffer.begin());
         src = buffer.data();
     }
     int r = 0;
