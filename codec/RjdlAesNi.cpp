@@ -311,18 +311,18 @@ RJDL_AESNI inline uint64_t LoadBig64(const uint8_t* p)
 {
     uint64_t v;
     std::memcpy(&v, p, 8);
-    return __builtin_bswap64(v);
+    return SwapBytes64(v);
 }
 
 RJDL_AESNI inline void StoreBig64(uint8_t* p, uint64_t v)
 {
-    v = __builtin_bswap64(v);
+    v = SwapBytes64(v);
     std::memcpy(p, &v, 8);
 }
 
 RJDL_AESNI inline __m128i Register(uint64_t hi, uint64_t lo)
 {
-    return _mm_set_epi64x(static_cast<long long>(__builtin_bswap64(lo)), static_cast<long long>(__builtin_bswap64(hi)));
+    return _mm_set_epi64x(static_cast<long long>(SwapBytes64(lo)), static_cast<long long>(SwapBytes64(hi)));
 }
 
 // The leading bit of an enciphered register: bit 7 of byte 0.

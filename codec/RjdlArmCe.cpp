@@ -252,18 +252,18 @@ inline uint64_t LoadBig64(const uint8_t* p)
 {
     uint64_t v;
     std::memcpy(&v, p, 8);
-    return __builtin_bswap64(v);
+    return SwapBytes64(v);
 }
 
 inline void StoreBig64(uint8_t* p, uint64_t v)
 {
-    v = __builtin_bswap64(v);
+    v = SwapBytes64(v);
     std::memcpy(p, &v, 8);
 }
 
 inline uint8x16_t Register(uint64_t hi, uint64_t lo)
 {
-    return vreinterpretq_u8_u64(vcombine_u64(vcreate_u64(__builtin_bswap64(hi)), vcreate_u64(__builtin_bswap64(lo))));
+    return vreinterpretq_u8_u64(vcombine_u64(vcreate_u64(SwapBytes64(hi)), vcreate_u64(SwapBytes64(lo))));
 }
 
 inline unsigned TopBit(uint8x16_t v)

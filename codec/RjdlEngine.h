@@ -117,6 +117,14 @@ private:
     size_t m_perStep;
 };
 
+// Byte order reversed; compilers turn this into one instruction.
+constexpr uint64_t SwapBytes64(uint64_t v)
+{
+    v = ((v & 0x00ff00ff00ff00ffull) << 8) | ((v >> 8) & 0x00ff00ff00ff00ffull);
+    v = ((v & 0x0000ffff0000ffffull) << 16) | ((v >> 16) & 0x0000ffff0000ffffull);
+    return (v << 32) | (v >> 32);
+}
+
 // Calls `f` with the round count as a compile-time constant
 // (std::integral_constant), so that the processor engines unroll their rounds.
 template <class F>
