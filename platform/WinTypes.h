@@ -4,6 +4,7 @@
 // callers changing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plat {
@@ -27,6 +28,9 @@ using REGSAM = uint32_t;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
 using LRESULT = intptr_t;
+using SIZE_T = size_t;
+using LPVOID = void*;
+using LPCVOID = const void*;
 
 using HANDLE = void*;
 using HWND = void*;
@@ -89,6 +93,16 @@ inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
+// Further codes reported by the file-system layer.
+inline constexpr DWORD ERROR_WRITE_PROTECT = 19;
+inline constexpr DWORD ERROR_SEEK = 25;
+inline constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
+inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+inline constexpr DWORD ERROR_BUSY = 170;
+inline constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
+inline constexpr DWORD ERROR_DIRECTORY = 267;
+inline constexpr DWORD ERROR_IO_DEVICE = 1117;
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 inline constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;

@@ -128,10 +128,15 @@ TEST(RawBuffer, SettingsFormsFollowAlgChangesBetweenCalls)
     setAlg(0);
     ASSERT_EQ(CPVCodec::SFPadEncrypt(in.data(), out, kKey, 16), 32);
     EXPECT_EQ(std::memcmp(out, expected, 32), 0);
-    // ARIA without the outside library answers -1.
+    // ARIA, from the outside library next to the test binary.
+    char aria[32];
+    ASSERT_EQ(CPVCodec::SFPadEncryptEx(in.data(), aria, kKey, 16, 1), 32);
     setAlg(1);
-    EXPECT_EQ(CPVCodec::SFPadEncrypt(in.data(), out, kKey, 16), -1);
-    EXPECT_EQ(CPVCodec::SFMemoryBlockEncrypt16(in.data(), out, kKey, 16), -1);
+    ASSERT_EQ(CPVCodec::SFPadEncrypt(in.data(), out, kKey, 16), 32);
+    EXPECT_EQ(std::memcmp(out, aria, 32), 0);
+    EXPECT_NE(std::memcmp(out, expected, 32), 0);
+    ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16(in.data(), out, kKey, 16), 16);
+    EXPECT_EQ(std::memcmp(out, aria, 16), 0);
     setAlg(3);
     EXPECT_EQ(CPVCodec::SFPadDecrypt(expected, out, kKey, 32), -1);
     EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16(expected, out, kKey, 32), -1);

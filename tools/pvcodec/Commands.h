@@ -7,6 +7,8 @@
 namespace cli {
 
 void AddRawCommand(CLI::App& app, int& exitStatus);
+void AddRsaCommand(CLI::App& app, int& exitStatus);
+void AddGenkeyCommand(CLI::App& app, int& exitStatus);
 
 // Reads all of standard input / writes all of a buffer to standard output.
 std::string ReadAllStdin();

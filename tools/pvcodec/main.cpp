@@ -36,6 +36,8 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     int exitStatus = 0;
     cli::AddRawCommand(app, exitStatus);
+    cli::AddRsaCommand(app, exitStatus);
+    cli::AddGenkeyCommand(app, exitStatus);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,0 +1,126 @@
+// The framework's file class. Open reports failure by returning 0 and
+// filling a CFileException; Read, Write, Seek, SetLength, Flush, Close and
+// the static Remove, Rename and SetStatus throw a CFileException. A CFile
+// closes its file when it is destroyed.
+//
+// Open and share modes keep the framework's values and meaning: an open that
+// conflicts with the access or share mode of another open of the same file,
+// in this process or in another process that uses this layer, fails with
+// sharingViolation (ERROR_SHARING_VIOLATION). Only opens made through this
+// layer take part (see platform/posix/ShareLock.h); other programs are not held back.
+#pragma once
+
+#include "platform/FileException.h"
+#include "platform/WinTypes.h"
+
+#include <string>
+
+namespace plat {
+
+// A file's status as the framework reports it. Times are exact to 100 ns; a
+// time of zero is "not given" to SetStatus, which then leaves it alone.
+struct CFileStatus {
+    FILETIME m_ctime{};  // creation
+    FILETIME m_mtime{};  // last write
+    FILETIME m_atime{};  // last access
+    ULONGLONG m_size = 0;
+    BYTE m_attribute = 0;            // CFile::Attribute bits (the low byte of the file attributes)
+    std::u16string m_szFullName;     // absolute path
+};
+
+class CFile {
+public:
+    enum OpenFlags : UINT {
+        modeRead = 0x00000,
+        modeWrite = 0x00001,
+        modeReadWrite = 0x00002,
+        shareCompat = 0x00000,  // acts as shareExclusive
+        shareExclusive = 0x00010,
+        shareDenyWrite = 0x00020,
+        shareDenyRead = 0x00030,
+        shareDenyNone = 0x00040,
+        modeNoInherit = 0x00080,
+        modeCreate = 0x01000,
+        modeNoTruncate = 0x02000,
+        typeText = 0x04000,
+        typeBinary = 0x08000,
+        osNoBuffer = 0x10000,
+        osWriteThrough = 0x20000,
+        osRandomAccess = 0x40000,
+        osSequentialScan = 0x80000,
+    };
+    enum Attribute : BYTE {
+        normal = 0x00,
+        readOnly = 0x01,
+        hidden = 0x02,
+        system = 0x04,
+        volume = 0x08,
+        directory = 0x10,
+        archive = 0x20,
+    };
+    enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
+
+    CFile() = default;
+    // Opens at once; throws the CFileException that Open would fill.
+    CFile(LPCWSTR fileName, UINT openFlags);
+    ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+    CFile(CFile&& other) noexcept;
+    CFile& operator=(CFile&& other) noexcept;
+
+    // Opens `fileName`; a file already open in this object is closed first.
+    // Returns 0 on failure with *pError filled (cause, OS error, the name as
+    // passed) and the last error set.
+    BOOL Open(LPCWSTR fileName, UINT openFlags, CFileException* pError = nullptr);
+    // Reads up to `count` bytes; fewer only at the end of the file.
+    UINT Read(void* buffer, UINT count);
+    // Writes all `count` bytes.
+    void Write(const void* buffer, UINT count);
+    ULONGLONG Seek(LONGLONG offset, UINT from);
+    void SeekToBegin() { Seek(0, begin); }
+    ULONGLONG SeekToEnd() { return Seek(0, end); }
+    ULONGLONG GetPosition() const;
+    ULONGLONG GetLength() const;
+    // Cuts or extends the file; the position moves to the new end.
+    void SetLength(ULONGLONG newLength);
+    // Writes the file's data and metadata through to the disk (fsync).
+    void Flush();
+    // Closes the file; closing a closed CFile does nothing.
+    void Close();
+    // Closes without throwing.
+    void Abort() noexcept;
+
+    BOOL IsOpen() const { return m_fd >= 0; }
+    BOOL GetStatus(CFileStatus& status) const;
+    const std::u16string& GetFilePath() const { return m_strFileName; }
+    // The descriptor, for the layer's own use.
+    int NativeHandle() const { return m_fd; }
+
+    // Renames a file or folder (MoveFileW: fails when the new name exists).
+    static void Rename(LPCWSTR oldName, LPCWSTR newName);
+    // Deletes a file (DeleteFileW: a read-only file refuses).
+    static void Remove(LPCWSTR fileName);
+    // FALSE when the file cannot be found; `status` then holds nothing valid.
+    static BOOL GetStatus(LPCWSTR fileName, CFileStatus& status);
+    // Puts the status's non-zero times (access and write; a creation time
+    // cannot be set here) and its attributes on the file.
+    static void SetStatus(LPCWSTR fileName, const CFileStatus& status);
+
+private:
+    [[noreturn]] void ThrowLastError() const;
+
+    int m_fd = -1;
+    bool m_canRead = false;
+    bool m_canWrite = false;
+    std::u16string m_strFileName;
+};
+
+// Durability: writes a file's data, then the folder entry that names it,
+// through to the disk (fsync of the file and of its folder). FALSE with the
+// last error set when either fails.
+BOOL FlushFileToDisk(LPCWSTR fileName);
+// fsync of the folder that holds `path` (after a rename or removal in it).
+BOOL FlushFolderToDisk(LPCWSTR path);
+
+}  // namespace plat

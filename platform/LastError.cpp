@@ -1,0 +1,18 @@
+#include "platform/LastError.h"
+
+namespace plat {
+namespace {
+thread_local DWORD t_lastError = 0;
+}
+
+DWORD GetLastError()
+{
+    return t_lastError;
+}
+
+void SetLastError(DWORD error)
+{
+    t_lastError = error;
+}
+
+}  // namespace plat

@@ -1,0 +1,47 @@
+// File attributes over permission bits and names (see platform/FileApi.h).
+#include "platform/FileApi.h"
+#include "platform/LastError.h"
+#include "platform/posix/FileInfo.h"
+#include "platform/posix/NativePath.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace plat {
+
+DWORD GetFileAttributesW(LPCWSTR fileName)
+{
+    auto native = posix::NativePathOrFail(fileName);
+    if (!native)
+        return INVALID_FILE_ATTRIBUTES;
+    posix::FileInfo info;
+    if (int err = posix::StatPath(*native, info); err != 0) {
+        posix::SetLastErrorFromErrno(err, *native);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return posix::AttributesOf(*native, info);
+}
+
+BOOL SetFileAttributesW(LPCWSTR fileName, DWORD attributes)
+{
+    auto native = posix::NativePathOrFail(fileName);
+    if (!native)
+        return FALSE;
+    struct stat st{};
+    if (::stat(native->c_str(), &st) != 0) {
+        posix::SetLastErrorFromErrno(errno, *native);
+        return FALSE;
+    }
+    mode_t mode = st.st_mode & 07777;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    else
+        mode |= S_IWUSR;
+    if (mode != (st.st_mode & 07777) && ::chmod(native->c_str(), mode) != 0) {
+        posix::SetLastErrorFromErrno(errno, *native);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace plat

@@ -1,0 +1,136 @@
+// CFile's static operations on a file by name: status, renaming, removal.
+#include "platform/FaultInjection.h"
+#include "platform/File.h"
+#include "platform/FileApi.h"
+#include "platform/FileTime.h"
+#include "platform/LastError.h"
+#include "platform/WideString.h"
+#include "platform/posix/FileInfo.h"
+#include "platform/posix/FileOps.h"
+#include "platform/posix/NativePath.h"
+#include "platform/posix/OpenFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+namespace {
+
+[[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
+{
+    SetLastError(failure.error);
+    const int cause = failure.cause >= 0 ? failure.cause
+                                         : CFileException::OsErrorToException(static_cast<LONG>(failure.error));
+    throw CFileException(cause, static_cast<LONG>(failure.error), name);
+}
+
+[[noreturn]] void ThrowLastErrorFor(LPCWSTR name)
+{
+    CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), name);
+}
+
+void Fill(CFileStatus& status, const std::string& native, const posix::FileInfo& info)
+{
+    status.m_ctime = info.created;
+    status.m_mtime = info.written;
+    status.m_atime = info.accessed;
+    status.m_size = info.size;
+    status.m_attribute = static_cast<BYTE>(posix::AttributesOf(native, info) & ~FILE_ATTRIBUTE_NORMAL);
+    status.m_szFullName = Utf8ToUtf16(posix::AbsolutePath(native));
+}
+
+bool IsGiven(const FILETIME& time)
+{
+    return time.dwLowDateTime != 0 || time.dwHighDateTime != 0;
+}
+
+// Puts access and write times on the file, through an open for reading and
+// writing that lets others read, as the framework does it.
+void SetTimes(LPCWSTR fileName, const CFileStatus& status)
+{
+    auto native = posix::NativePathOrFail(fileName);
+    if (!native)
+        ThrowLastErrorFor(fileName);
+    posix::OpenRequest request;
+    request.share = posix::ShareMode{true, true, true, false, false};
+    request.disposition = OPEN_EXISTING;
+    DWORD error = 0;
+    const int fd = posix::OpenFile(*native, request, error);
+    if (fd < 0)
+        ThrowLastErrorFor(fileName);
+    timespec times[2];
+    times[0] = IsGiven(status.m_atime) ? FileTimeToTimespec(status.m_atime) : timespec{0, UTIME_OMIT};
+    times[1] = FileTimeToTimespec(status.m_mtime);
+    const int result = ::futimens(fd, times);
+    const int err = errno;
+    ::close(fd);
+    if (result != 0) {
+        posix::SetLastErrorFromErrno(err, *native);
+        ThrowLastErrorFor(fileName);
+    }
+}
+
+}  // namespace
+
+BOOL CFile::GetStatus(LPCWSTR fileName, CFileStatus& status)
+{
+    auto native = posix::NativePathOrFail(fileName);
+    if (!native)
+        return FALSE;
+    posix::FileInfo info;
+    if (int err = posix::StatPath(*native, info); err != 0) {
+        posix::SetLastErrorFromErrno(err, *native);
+        return FALSE;
+    }
+    Fill(status, *native, info);
+    return TRUE;
+}
+
+BOOL CFile::GetStatus(CFileStatus& status) const
+{
+    if (m_fd < 0)
+        return FALSE;
+    auto native = ToNativePath(m_strFileName.c_str());
+    posix::FileInfo info;
+    if (!native || posix::StatDescriptor(m_fd, info) != 0)
+        return FALSE;
+    Fill(status, *native, info);
+    return TRUE;
+}
+
+void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status)
+{
+    if (auto failure = fault::Check(fault::Op::FileSetStatus))
+        ThrowInjected(*failure, fileName);
+    const DWORD current = GetFileAttributesW(fileName);
+    if (current == INVALID_FILE_ATTRIBUTES)
+        ThrowLastErrorFor(fileName);
+    const DWORD wanted = status.m_attribute;
+    // A read-only file is made writable first, so that its times can be set.
+    if (wanted != current && (current & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesW(fileName, wanted))
+        ThrowLastErrorFor(fileName);
+    if (IsGiven(status.m_mtime))
+        SetTimes(fileName, status);
+    if (wanted != current && (current & FILE_ATTRIBUTE_READONLY) == 0 && !SetFileAttributesW(fileName, wanted))
+        ThrowLastErrorFor(fileName);
+}
+
+void CFile::Rename(LPCWSTR oldName, LPCWSTR newName)
+{
+    if (auto failure = fault::Check(fault::Op::FileRename))
+        ThrowInjected(*failure, oldName);
+    if (!posix::MoveFileUncounted(oldName, newName))
+        ThrowLastErrorFor(oldName);
+}
+
+void CFile::Remove(LPCWSTR fileName)
+{
+    if (auto failure = fault::Check(fault::Op::FileRemove))
+        ThrowInjected(*failure, fileName);
+    if (!posix::DeleteFileUncounted(fileName))
+        ThrowLastErrorFor(fileName);
+}
+
+}  // namespace plat

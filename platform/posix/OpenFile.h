@@ -1,0 +1,28 @@
+// Internal to the layer: the one way files are opened, shared by CFile,
+// CreateFileW and _wfopen, with Windows' creation dispositions, its
+// read-only rule and its share modes.
+#pragma once
+
+#include "platform/posix/ShareLock.h"
+#include "platform/WinTypes.h"
+
+#include <string>
+
+namespace plat::posix {
+
+struct OpenRequest {
+    ShareMode share;              // share.read / share.write: the access asked for
+    DWORD disposition = 3;        // CREATE_NEW 1, CREATE_ALWAYS 2, OPEN_EXISTING 3, OPEN_ALWAYS 4, TRUNCATE_EXISTING 5
+    bool writeThrough = false;
+};
+
+// A descriptor (close-on-exec, blocking) or -1. On failure the Win32 error is
+// the last error and is returned in `error`. A folder cannot be opened
+// (ERROR_ACCESS_DENIED), nor can a read-only file be opened for writing or
+// replaced; an open that conflicts with another's share mode gives
+// ERROR_SHARING_VIOLATION and changes nothing (truncation happens only after
+// the share check). On success the last error is ERROR_ALREADY_EXISTS when
+// CREATE_ALWAYS or OPEN_ALWAYS found the file, else 0.
+int OpenFile(const std::string& native, const OpenRequest& request, DWORD& error);
+
+}  // namespace plat::posix

@@ -1,0 +1,123 @@
+#include "PVCommon.h"
+
+#include "platform/FaultInjection.h"
+#include "platform/File.h"
+#include "platform/FileApi.h"
+#include "platform/LastError.h"
+#include "platform/PathText.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace plat;
+
+namespace {
+
+constexpr UINT kChunk = 64 * 1024;
+
+bool FillRandom(void* buffer, size_t length)
+{
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::getrandom(out + done, length - done, 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// What lies under the path, without following a symbolic link; 0 when nothing.
+mode_t KindAt(const char16_t* path)
+{
+    auto native = ToNativePath(path);
+    struct stat st{};
+    if (!native || ::lstat(native->c_str(), &st) != 0)
+        return 0;
+    return st.st_mode & S_IFMT;
+}
+
+bool Overwrite(const char16_t* path)
+{
+    CFile file;
+    if (!file.Open(path, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary))
+        return false;
+    try {
+        const ULONGLONG length = file.GetLength();
+        std::vector<unsigned char> noise(kChunk);
+        for (ULONGLONG written = 0; written < length;) {
+            const UINT n = static_cast<UINT>(std::min<ULONGLONG>(kChunk, length - written));
+            if (!FillRandom(noise.data(), n))
+                return false;
+            file.Write(noise.data(), n);
+            written += n;
+        }
+        file.Flush();
+        HookPoint(hook::kWipeOverwritten);
+        file.SetLength(0);
+        file.Flush();
+        file.Close();
+    } catch (const CFileException&) {
+        return false;
+    }
+    return true;
+}
+
+// Renames the emptied file to a random name beside it; the new name, or
+// empty when it could not be renamed.
+std::u16string MoveAside(const char16_t* path)
+{
+    const std::u16string_view text(path);
+    const size_t separator = FindLastSeparator(text);
+    const std::u16string folder(separator == std::u16string_view::npos ? u"" : text.substr(0, separator + 1));
+    static constexpr char16_t kHex[] = u"0123456789abcdef";
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        unsigned char bytes[8];
+        if (!FillRandom(bytes, sizeof bytes))
+            break;
+        std::u16string name = folder + u"~WO";
+        for (unsigned char b : bytes) {
+            name.push_back(kHex[b >> 4]);
+            name.push_back(kHex[b & 0xF]);
+        }
+        name += u".tmp";
+        if (MoveFileW(path, name.c_str()))
+            return name;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return {};
+}
+
+}  // namespace
+
+int CFileWipeOut::WipeOutFile(const char16_t* path)
+{
+    if (path == nullptr)
+        return 0;
+    if (auto failure = fault::Check(fault::Op::WipeOutFile)) {
+        SetLastError(failure->error);
+        return 0;
+    }
+    const mode_t kind = KindAt(path);
+    if (kind == S_IFLNK) {
+        // The link's target is not this path's content: only the link goes.
+        DeleteFileW(path);
+        return KindAt(path) == 0 ? 1 : 0;
+    }
+    if (kind != S_IFREG || !Overwrite(path))
+        return 0;
+    const std::u16string aside = MoveAside(path);
+    if (!aside.empty())
+        HookPoint(hook::kWipeRenamed);
+    DeleteFileW(aside.empty() ? path : aside.c_str());
+    FlushFolderToDisk(path);
+    return KindAt(path) == 0 ? 1 : 0;
+}

@@ -1,0 +1,6 @@
+#include "PVCommon.h"
+
+int COSInformation::IsWin9x()
+{
+    return 0;
+}

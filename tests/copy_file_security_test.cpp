@@ -1,0 +1,141 @@
+// CopyFileSecurity: a file's access list, extra entries included, goes onto
+// another file whose owner stays; failures are traced as the host expects.
+#include "PVCodec.h"
+#include "platform/LastError.h"
+#include "platform/Security.h"
+#include "support/FileHelpers.h"
+#include "support/TempDir.h"
+#include "support/TraceCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <acl/libacl.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace plat;
+
+namespace {
+
+const std::string kEntering = "[PVCodec.dll]CPVCodec::CopyFileSecurity() WATCH! Entering";
+
+std::string AclText(const std::string& path, acl_type_t type = ACL_TYPE_ACCESS)
+{
+    acl_t acl = acl_get_file(path.c_str(), type);
+    if (acl == nullptr)
+        return "<none>";
+    char* text = acl_to_any_text(acl, nullptr, ',', 0);
+    std::string out = text != nullptr ? text : "<none>";
+    acl_free(text);
+    acl_free(acl);
+    return out;
+}
+
+bool SetAcl(const std::string& path, const char* text, acl_type_t type = ACL_TYPE_ACCESS)
+{
+    acl_t acl = acl_from_text(text);
+    const bool ok = acl != nullptr && acl_set_file(path.c_str(), type, acl) == 0;
+    acl_free(acl);
+    return ok;
+}
+
+}  // namespace
+
+TEST(CopyFileSecurity, CopiesExtraEntriesAndKeepsTheOwner)
+{
+    TempDir dir;
+    const std::string source = dir / "source", target = dir / "target";
+    WriteBytes(source, "s");
+    WriteBytes(target, "t");
+    if (!SetAcl(source, "u::rw-,u:4242:r--,g::r--,g:4343:rw-,m::rw-,o::---"))
+        GTEST_SKIP() << "no access-control lists on this file system";
+    ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+    // The target belongs to someone else (as root may arrange); that stays so.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(target.c_str(), 4444, 4445), 0);
+    }
+    struct stat before{};
+    ::stat(target.c_str(), &before);
+
+    TraceCapture traces;
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(source).c_str(), Wide(target).c_str()), 1);
+    EXPECT_EQ(traces.Lines(),
+              (std::vector<std::string>{kEntering,
+                                        "[PVCodec.dll]CPVCodec::CopyFileSecurity() WATCH! Success GetFileSecurity()",
+                                        "[PVCodec.dll]CPVCodec::CopyFileSecurity() WATCH! Success SetFileSecurity()"}));
+    EXPECT_EQ(AclText(target), AclText(source));
+    EXPECT_NE(AclText(target).find("user:4242:r--"), std::string::npos) << AclText(target);
+    struct stat after{};
+    ::stat(target.c_str(), &after);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode & 0777, 0660u);  // owner rw, mask rw, others nothing
+    EXPECT_EQ(ReadBytes(target), "t");
+}
+
+TEST(CopyFileSecurity, PlainPermissionsAndFolderInheritance)
+{
+    TempDir dir;
+    WriteBytes(dir / "source", "s");
+    WriteBytes(dir / "target", "t");
+    ::chmod((dir / "source").c_str(), 0640);
+    ::chmod((dir / "target").c_str(), 0606);
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(dir / "source").c_str(), Wide(dir / "target").c_str()), 1);
+    EXPECT_EQ(ModeOf(dir / "target"), 0640u);
+
+    ::mkdir((dir / "from").c_str(), 0755);
+    ::mkdir((dir / "to").c_str(), 0700);
+    if (!SetAcl(dir / "from", "u::rwx,g::r-x,o::r-x,u:4242:rwx,m::rwx", ACL_TYPE_DEFAULT))
+        GTEST_SKIP() << "no access-control lists on this file system";
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(dir / "from").c_str(), Wide(dir / "to").c_str()), 1);
+    EXPECT_EQ(AclText(dir / "to", ACL_TYPE_DEFAULT), AclText(dir / "from", ACL_TYPE_DEFAULT));
+    EXPECT_EQ(ModeOf(dir / "to"), 0755u);
+}
+
+TEST(CopyFileSecurity, MissingFileFailsAtTheAttributes)
+{
+    TempDir dir;
+    WriteBytes(dir / "present", "p");
+    const std::vector<std::string> expected = {
+        kEntering, "[PVCodec.dll]CPVCodec::CopyFileSecurity() BAD! Fail GetFileAttributes"};
+    {
+        TraceCapture traces;
+        EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(dir / "none").c_str(), Wide(dir / "present").c_str()), 0);
+        EXPECT_EQ(traces.Lines(), expected);
+    }
+    {
+        TraceCapture traces;
+        EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(dir / "present").c_str(), Wide(dir / "none").c_str()), 0);
+        EXPECT_EQ(traces.Lines(), expected);
+    }
+}
+
+TEST(FileSecurity, TwoCallSizeProtocol)
+{
+    TempDir dir;
+    WriteBytes(dir / "f", "x");
+    const std::u16string path = Wide(dir / "f");
+    DWORD needed = 0;
+    SetLastError(0);
+    EXPECT_FALSE(GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_GT(needed, 0u);
+    std::vector<BYTE> small(needed - 1);
+    EXPECT_FALSE(GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, small.data(), needed - 1, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    std::vector<BYTE> exact(needed);
+    EXPECT_TRUE(GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, exact.data(), needed, &needed));
+
+    EXPECT_FALSE(GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_FALSE(GetFileSecurityW(Wide(dir / "none").c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    // A descriptor that this layer did not make is refused and changes nothing.
+    std::vector<BYTE> garbage(64, 0x5A);
+    ::chmod((dir / "f").c_str(), 0604);
+    EXPECT_FALSE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, garbage.data()));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_SECURITY_DESCR);
+    EXPECT_EQ(ModeOf(dir / "f"), 0604u);
+}
