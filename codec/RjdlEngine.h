@@ -92,7 +92,8 @@ private:
 class NextGroupPrefetch {
 public:
     NextGroupPrefetch(const uint8_t* in, uint8_t* out, size_t bytes, size_t steps)
-        : m_in(in), m_out(out), m_bytes(bytes), m_perStep(steps == 0 ? bytes : ((bytes + steps - 1) / steps + 63) / 64 * 64)
+        : m_in(in), m_out(out), m_bytes(bytes),
+          m_perStep(steps == 0 ? bytes : ((bytes + steps - 1) / steps + 63) / 64 * 64)  // whole lines per step
     {
     }
 
