@@ -68,7 +68,10 @@ void WriteToEnvironmentTarget(const std::u16string& text)
     char tail[64];
     snprintf(tail, sizeof tail, ".%03ldZ [%ld] ", now.tv_nsec / 1000000, static_cast<long>(syscall(SYS_gettid)));
     line += tail;
-    line += ToUtf8(text);
+    // One line per trace: a line break inside the text (a path may hold one)
+    // becomes a blank.
+    for (char c : ToUtf8(text))
+        line.push_back(c == '\n' || c == '\r' ? ' ' : c);
     line.push_back('\n');
     if (std::strcmp(target, "stderr") == 0) {
         (void)!write(STDERR_FILENO, line.data(), line.size());

@@ -5,7 +5,7 @@
 // Where lines go: nowhere by default. The environment variable QZTRACE set to
 // "stderr" sends them to standard error, set to any other value appends them
 // to the file of that name; each line carries a UTC timestamp and the thread
-// id before the text. A process (a test, a tool) can install its own sink,
+// id before the text, and line breaks inside the text become blanks. A process (a test, a tool) can install its own sink,
 // which then receives every line's text alone.
 #pragma once
 

@@ -7,6 +7,7 @@
 namespace cli {
 
 void AddRawCommand(CLI::App& app, int& exitStatus);
+void AddInspectCommand(CLI::App& app, int& exitStatus);
 void AddRsaCommand(CLI::App& app, int& exitStatus);
 void AddGenkeyCommand(CLI::App& app, int& exitStatus);
 

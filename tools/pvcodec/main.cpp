@@ -36,6 +36,7 @@ int main(int argc, char** argv)
     app.require_subcommand(1);
     int exitStatus = 0;
     cli::AddRawCommand(app, exitStatus);
+    cli::AddInspectCommand(app, exitStatus);
     cli::AddRsaCommand(app, exitStatus);
     cli::AddGenkeyCommand(app, exitStatus);
     try {

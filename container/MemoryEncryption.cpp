@@ -1,0 +1,132 @@
+// Memory encryption: a plain document at offset 32 of the caller's buffer
+// becomes a container image in the same buffer, its length at offset 0.
+//
+// Choices where the format leaves the ending open, each a result of 0:
+// - an ARIA document of 0 bytes has no final piece to pad-encrypt: refused
+//   before the buffer is touched;
+// - header mode 2 with a header but a null prefix: refused before the buffer
+//   is touched;
+// - a cipher result that cannot be a length (negative, or longer than the
+//   piece can become) stops the body; the piece is not counted, so the call
+//   ends in the "Src file Read size is incorrect" failure.
+#include "PVCodec.h"
+
+#include "QZTracer.h"
+#include "codec/RawCodec.h"
+#include "container/ContainerLayout.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+using namespace container;
+
+namespace {
+
+constexpr int kEncrypt = 1;
+
+}  // namespace
+
+int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,
+                                      int headerSize, unsigned int headerMode, char* magicOrPrefix)
+{
+    QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Entering the Function");
+    if (buffer == nullptr)
+        return 0;
+
+    // The container overwrites the document from offset 32: work from a copy.
+    // A negative size cannot be allocated either.
+    std::unique_ptr<char[]> document;
+    if (nSrcFileSize >= 0)
+        document.reset(new (std::nothrow) char[static_cast<size_t>(nSrcFileSize)]);
+    if (!document) {
+        QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Out of memory...nSrcFileSize=%d",
+                 nSrcFileSize);
+        return 0;
+    }
+    const int64_t size = nSrcFileSize;
+    std::memcpy(document.get(), buffer + kImageDataOffset, static_cast<size_t>(size));
+
+    char* const start = buffer + kImageDataOffset;
+    int64_t position = 0;  // bytes of the container written from offset 32
+    int algorithm = kAlgorithmRijndael;
+
+    if (header != nullptr && headerSize >= 1) {
+        if (size > 10 && IsContainerMagic(reinterpret_cast<const unsigned char*>(document.get()))) {
+            QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() BAD! Already Encrypted...");
+            return 1;
+        }
+        std::optional<HeaderPlan> plan = PlanHeader(header, headerSize, headerMode, magicOrPrefix);
+        if (!plan) {
+            QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! No header prefix for the extended "
+                     u"header");
+            return 0;
+        }
+        if (plan->algorithm == kAlgorithmAria && size == 0) {
+            QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Algorithm ARIA needs at least one "
+                     u"byte, nSrcFileSize=%d",
+                     nSrcFileSize);
+            return 0;
+        }
+        plan->WriteTo(start);
+        position = plan->Size();
+        algorithm = plan->algorithm;
+    }
+
+    CRawCodec codec(kEncrypt, key, algorithm);
+    BodyWrite body;
+    if (algorithm == kAlgorithmAria) {
+        WholeDocumentCut cut = CutWholeDocument(size);
+        QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Algorithm ARIA DocSize[%d], "
+                 u"BufferSize[%d], PadSize[%d]",
+                 nSrcFileSize, static_cast<int>(cut.block), static_cast<int>(cut.pad));
+        body = EncipherWholeDocument(codec, document.get(), size, start + position);
+    } else {
+        static const TailEncipherTraces traces{
+            u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! PadEncrypt, nRead=%d",
+            u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Pad 0, nPadBlockSize=%d, nRead=%d",
+            u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Pad 1, VQPVZP+size(%d)",
+        };
+        body = EncipherSegmentedDocument(codec, document.get(), size, start + position, traces);
+    }
+    position += body.produced;
+
+    const int nSrcPos = static_cast<int>(body.consumed);
+    if (nSrcPos != nSrcFileSize) {
+        QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Src file Read size is incorrect, "
+                 u"nSrcPos=%d, nSrcFileSize=%d",
+                 nSrcPos, nSrcFileSize);
+        return 0;
+    }
+
+    // Minus N + 14 whatever the form, as a signed number: without a header an
+    // empty document compares 0 with -14 and fails.
+    const int64_t nEncryptedDocSize = position - headerSize - kFixedHeaderSize;
+    if (size > nEncryptedDocSize || position > INT32_MAX) {
+        QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Encrypted file size is incorrect, "
+                 u"nEncryptedDocSize=%d, nSrcFileSize=%d, nEncHeaderSize=%d",
+                 static_cast<int>(nEncryptedDocSize), nSrcFileSize, headerSize);
+        return 0;
+    }
+
+    const int length = static_cast<int>(position);
+    WriteLittleEndian32(reinterpret_cast<unsigned char*>(buffer), static_cast<uint32_t>(length));
+    if (resultSize != nullptr)
+        *resultSize = length;
+    return 1;
+}
+
+int CPVCodec::EncryptMemoryToMemoryEx(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,
+                                      int headerSize, unsigned int headerMode, char* magicOrPrefix)
+{
+    return DoEncryptMemoryToMemory(buffer, nSrcFileSize, resultSize, key, header, headerSize, headerMode,
+                                   magicOrPrefix);
+}
+
+int CPVCodec::EncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,
+                                    int headerSize)
+{
+    return DoEncryptMemoryToMemory(buffer, nSrcFileSize, resultSize, key, header, headerSize, HEADER_MODE_DEFAULT,
+                                   nullptr);
+}

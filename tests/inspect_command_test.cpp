@@ -1,0 +1,131 @@
+// pvcodec inspect on containers written by the library and by the tests' own
+// construction, from a file and from standard input, as lines and as JSON.
+#include "PVCodec.h"
+#include "support/ReferenceContainer.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+#ifdef PVCODEC_TOOL
+
+using reference::Bytes;
+
+namespace {
+
+const std::string kKey = "0123456789abcdef";
+
+struct ToolRun {
+    int status;
+    std::string out;
+};
+
+ToolRun Inspect(const std::string& arguments)
+{
+    std::string command = std::string(PVCODEC_TOOL) + " inspect " + arguments + " 2>&1";
+    ToolRun run{-1, {}};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, n);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string Save(const TempDir& dir, const std::string& name, const Bytes& bytes)
+{
+    std::string path = dir / name;
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+TEST(InspectCommand, ContainerWrittenByTheLibrary)
+{
+    Bytes document = reference::Document(2040, 1);
+    Bytes header(25, 'h');
+    Bytes image(32 + 14 + 25 + 2040 + 32);
+    std::copy(document.begin(), document.end(), image.begin() + 32);
+    int length = 0;
+    ASSERT_EQ(CPVCodec::EncryptMemoryToMemory(image.data(), 2040, &length, const_cast<char*>(kKey.data()),
+                                              header.data(), 25),
+              1);
+    TempDir dir;
+    std::string path = Save(dir, "written.pvc", Bytes(image.begin() + 32, image.begin() + 32 + length));
+
+    ToolRun run = Inspect(path);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "form: default\n"
+                       "magic: VQPVA002\n"
+                       "algorithm: Rijndael\n"
+                       "header size N: 25\n"
+                       "body offset: 39 (14 + N)\n"
+                       "container length: 2103\n"
+                       "body length: 2064\n"
+                       "body: 2 full segments and a 16-byte final piece: the padding trailer (document of "
+                       "2032..2047 bytes) or a padded tail (document of 2049..2063 bytes)\n");
+
+    ToolRun fromStdin = Inspect("--json < " + path);
+    EXPECT_EQ(fromStdin.status, 0);
+    EXPECT_EQ(fromStdin.out,
+              "{\"form\":\"default\",\"magic\":\"VQPVA002\",\"headerSize\":25,\"bodyOffset\":39,"
+              "\"bodyOffsetRule\":\"14 + N\",\"tag\":null,\"algorithm\":\"Rijndael\",\"algorithmId\":0,"
+              "\"containerLength\":2103,\"bodyLength\":2064,\"fit\":\"trailer-or-padded-tail\",\"fullSegments\":2,"
+              "\"finalPiece\":16,\"documentSize\":{\"min\":2049,\"max\":2063},"
+              "\"documentSizeWithTrailer\":{\"min\":2032,\"max\":2047},\"notes\":[]}\n");
+}
+
+TEST(InspectCommand, IndependentlyBuiltContainers)
+{
+    TempDir dir;
+    Bytes header(7, 'x');
+    Bytes body = reference::SegmentedBody(kKey, reference::Document(3000, 2));  // 2048 + 960
+    std::string extended =
+        Save(dir, "extended.pvc",
+             reference::Concat(reference::ExtendedHeader(reference::ExtendedPrefix('A'), header), body));
+
+    ToolRun unknownN = Inspect(extended);
+    EXPECT_EQ(unknownN.status, 0);
+    EXPECT_EQ(unknownN.out, "form: extended\n"
+                            "magic: VQPVA004\n"
+                            "tag: A\n"
+                            "algorithm: ARIA\n"
+                            "header size N: unknown\n"
+                            "body offset: 92 + N, N unknown\n"
+                            "container length: 3107\n"
+                            "body length: unknown\n"
+                            "note: the extended form does not store N: give --header-size N for the body\n");
+
+    ToolRun knownN = Inspect("--header-size 7 " + extended);
+    EXPECT_NE(knownN.out.find("body offset: 99 (92 + N)\n"), std::string::npos) << knownN.out;
+    EXPECT_NE(knownN.out.find("body length: 3008\n"), std::string::npos) << knownN.out;
+
+    std::string caller = Save(dir, "caller.pvc", reference::Concat(reference::DefaultHeader("VQPVA003", header), body));
+    ToolRun callerRun = Inspect(caller);
+    EXPECT_NE(callerRun.out.find("magic: VQPVA003\n"), std::string::npos);
+    EXPECT_NE(callerRun.out.find("body: 2 full segments and a padded final piece of 960 bytes (document of "
+                                 "2992..3007 bytes for Rijndael)\n"),
+              std::string::npos)
+        << callerRun.out;
+
+    Bytes cut = body;
+    cut.resize(2048 + 5);
+    ToolRun bare = Inspect(Save(dir, "bare.bin", cut));
+    EXPECT_NE(bare.out.find("form: bare body\n"), std::string::npos);
+    EXPECT_NE(bare.out.find("body: does not fit: 2 full segments and 5 bytes after them"), std::string::npos)
+        << bare.out;
+
+    ToolRun missing = Inspect(dir / "missing.pvc");
+    EXPECT_EQ(missing.status, 1);
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,34 @@
+// Containers built byte by byte from the format's description with OpenSSL's
+// AES-128-CBC (zero IV, a fresh chain per piece), independently of the
+// library's own layout code: the writers' output is compared with these.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace reference {
+
+using Bytes = std::vector<char>;
+
+// A Rijndael segmented body: 1024-byte segments, then a PKCS#7 final piece,
+// or (tail of 1008..1023 bytes) the zero-filled segment and the 15-byte
+// trailer "VQPVZP" + z + five zeros, pad-encrypted.
+Bytes SegmentedBody(const std::string& key, const Bytes& document);
+
+// Deciphers a segmented body the way the readers do, for checks in tests.
+Bytes DecipherSegmentedBody(const std::string& key, const Bytes& body);
+
+// "magic" (at most 10 bytes, zero-filled), N, the header bytes.
+Bytes DefaultHeader(const std::string& magic, const Bytes& header);
+// The 92-byte prefix, the header bytes.
+Bytes ExtendedHeader(const Bytes& prefix, const Bytes& header);
+// A 92-byte prefix: "VQPVA004", zero, 'x', then `tag`, then bytes 11..91 counting up.
+Bytes ExtendedPrefix(char tag);
+
+Bytes Concat(const Bytes& a, const Bytes& b);
+
+// Deterministic document bytes that never begin with a container magic.
+Bytes Document(size_t size, uint32_t seed);
+
+}  // namespace reference
