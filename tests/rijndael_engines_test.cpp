@@ -52,11 +52,13 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{"", kT | kA | kV2, Engine::Vaes256}, ChoiceCase{"auto", kT | kA, Engine::AesNi},
                       ChoiceCase{"nonsense", kT | kA | kV2 | kV5, Engine::Vaes512},
                       ChoiceCase{"table", kT | kA | kV2 | kV5, Engine::Table},
-                      ChoiceCase{"TABLE", kT | kA, Engine::Table}, ChoiceCase{"aesni", kT | kA | kV2 | kV5, Engine::AesNi},
+                      ChoiceCase{"TABLE", kT | kA, Engine::Table},
+                      ChoiceCase{"aesni", kT | kA | kV2 | kV5, Engine::AesNi},
                       ChoiceCase{"vaes256", kT | kA | kV2 | kV5, Engine::Vaes256},
                       ChoiceCase{"vaes512", kT | kA | kV2 | kV5, Engine::Vaes512},
                       // Forced but absent: the next weaker engine present.
-                      ChoiceCase{"vaes512", kT | kA | kV2, Engine::Vaes256}, ChoiceCase{"vaes512", kT | kA, Engine::AesNi},
+                      ChoiceCase{"vaes512", kT | kA | kV2, Engine::Vaes256},
+                      ChoiceCase{"vaes512", kT | kA, Engine::AesNi},
                       ChoiceCase{"vaes256", kT, Engine::Table}, ChoiceCase{"aesni", 0, Engine::Table},
                       // The ARM engine falls back to the table only.
                       ChoiceCase{"armce", kT | kA | kV2 | kV5, Engine::Table},
