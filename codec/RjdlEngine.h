@@ -18,7 +18,8 @@
 
 namespace rjdl {
 
-// Weakest first: a forced engine that is not present falls back along this order.
+// Weakest first: a forced x86 engine that is not present falls back along
+// this order; the ARM engine falls back to the table.
 enum class Engine : uint8_t { Table = 0, AesNi = 1, Vaes256 = 2, Vaes512 = 3, ArmCe = 4 };
 inline constexpr int kEngineCount = 5;
 
@@ -64,7 +65,7 @@ Engine ProcessEngine();
 Engine EngineForInit();
 
 // For tests and benchmarks: while it lives, RjdlInit on this thread uses the
-// given engine (when available). Scopes nest.
+// given engine, or the next weaker one present (as ChooseEngine). Scopes nest.
 class ScopedEngine {
 public:
     explicit ScopedEngine(Engine engine);
