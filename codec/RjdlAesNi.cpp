@@ -299,8 +299,10 @@ RJDL_AESNI void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* ou
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const __m128i iv = LoadU(s.iv);
     const size_t stride = 16 * blocks;
-    for (size_t j = 0; j < chains; ++j)
+    for (size_t j = 0; j < chains; ++j) {
+        PrefetchAhead(in, j * stride, stride, chains * stride);
         CbcDecryptRun<R>(k, iv, in + j * stride, out + j * stride, blocks);
+    }
 }
 
 // 1-bit CFB. The register is kept as two big-endian halves, so shifting in a

@@ -119,6 +119,36 @@ private:
     size_t m_perStep;
 };
 
+// Reading segments one after the other, the decryption of segment j asks for
+// the input kDecryptAhead bytes further on (within `total`), which the
+// hardware prefetcher alone brings in a little late.
+inline constexpr size_t kDecryptAhead = 16 * 1024;
+
+inline void PrefetchAhead(const uint8_t* in, size_t from, size_t bytes, size_t total)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    for (size_t at = from + kDecryptAhead, end = at + bytes; at < end && at < total; at += 64) {
+        __builtin_prefetch(in + at, 0, 3);
+        __asm__ volatile("");  // as in NextGroupPrefetch
+    }
+#else
+    (void)in, (void)from, (void)bytes, (void)total;
+#endif
+}
+
+// Blocks to take one at a time before `out` sits on a `vectorBytes`
+// boundary, so that the vector stores after them do not straddle cache lines
+// (that costs the wide engines much when data streams from memory). None when
+// `out` is not even 16-byte aligned: then no number of blocks aligns it.
+inline size_t BlocksToAlign(const uint8_t* out, size_t vectorBytes, size_t blocks)
+{
+    const size_t misalignment = reinterpret_cast<uintptr_t>(out) % vectorBytes;
+    if (misalignment % 16 != 0 || misalignment == 0)
+        return 0;
+    const size_t head = (vectorBytes - misalignment) / 16;
+    return head < blocks ? head : blocks;
+}
+
 // Byte order reversed; compilers turn this into one instruction.
 constexpr uint64_t SwapBytes64(uint64_t v)
 {

@@ -179,13 +179,25 @@ RJDL_VAES256 size_t CbcDecryptRun(const Keys<R>& k, uint8_t chain[16], const uin
     return i;
 }
 
+// One chain: the block before the first 32-byte boundary of the output and
+// those after the last whole vector on AES-NI, the rest in vectors.
+template <int R>
+RJDL_VAES256 void CbcDecryptWith(const Keys<R>& k, const RjdlState& s, uint8_t chain[16], const uint8_t* in,
+                                 uint8_t* out, size_t blocks)
+{
+    const size_t head = BlocksToAlign(out, 32, blocks);
+    if (head != 0)
+        kAesNiOps.decryptCbc(s, chain, in, out, head);
+    const size_t done = head + CbcDecryptRun<R>(k, chain, in + 16 * head, out + 16 * head, blocks - head);
+    if (done < blocks)
+        kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
+}
+
 template <int R>
 RJDL_VAES256 void CbcDecrypt(const RjdlState& s, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
 {
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
-    const size_t done = CbcDecryptRun<R>(k, chain, in, out, blocks);
-    if (done < blocks)
-        kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
+    CbcDecryptWith<R>(k, s, chain, in, out, blocks);
 }
 
 // 2 * N chains of `blocks` blocks, `stride` bytes apart: chain 2j + m in lane
@@ -248,12 +260,11 @@ RJDL_VAES256 void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* 
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const size_t stride = 16 * blocks;
     for (size_t j = 0; j < chains; ++j) {
+        PrefetchAhead(in, j * stride, stride, chains * stride);
         uint8_t chain[16];
         for (int b = 0; b < 16; ++b)
             chain[b] = s.iv[b];
-        const size_t done = CbcDecryptRun<R>(k, chain, in + j * stride, out + j * stride, blocks);
-        if (done < blocks)
-            kAesNiOps.decryptCbc(s, chain, in + j * stride + 16 * done, out + j * stride + 16 * done, blocks - done);
+        CbcDecryptWith<R>(k, s, chain, in + j * stride, out + j * stride, blocks);
     }
 }
 

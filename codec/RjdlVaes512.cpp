@@ -34,6 +34,7 @@ namespace vaes512 {
 namespace {
 
 constexpr int kVectors = 4;       // consecutive blocks: 4 vectors of 4
+constexpr size_t kStreamBytes = size_t{32} << 20;  // see ChainsDecrypt
 // Chains side by side: 4 vectors of 4. More chains would hide more of the
 // instructions' latency but make more streams through memory, which costs
 // more than it gains once a document outgrows the caches.
@@ -144,7 +145,7 @@ RJDL_VAES512 void EcbDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* out
 // key 0 merged with the block before it, taken from registers (VALIGNQ), so
 // the output may be the input. Returns the vector whose top lane is the new
 // last ciphertext block.
-template <int R, int N>
+template <int R, int N, bool Stream>
 RJDL_VAES512 inline __m512i CbcDecryptN(const Keys<R>& k, __m512i last, const uint8_t* in, uint8_t* out)
 {
     __m512i c[N], b[N];
@@ -158,34 +159,50 @@ RJDL_VAES512 inline __m512i CbcDecryptN(const Keys<R>& k, __m512i last, const ui
         b[j] = _mm512_aesdeclast_epi128(b[j], _mm512_xor_si512(k.k[0], before));
     }
     RJDL_UNROLL
-    for (int j = 0; j < N; ++j)
-        _mm512_storeu_si512(out + 64 * j, b[j]);
+    for (int j = 0; j < N; ++j) {
+        if constexpr (Stream)
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(out + 64 * j), b[j]);
+        else
+            _mm512_storeu_si512(out + 64 * j, b[j]);
+    }
     return c[N - 1];
 }
 
 // Whole vectors only; returns the number of blocks done and leaves the last
 // ciphertext block in `chain`.
-template <int R>
+template <int R, bool Stream = false>
 RJDL_VAES512 size_t CbcDecryptRun(const Keys<R>& k, uint8_t chain[16], const uint8_t* in, uint8_t* out,
                                   size_t blocks)
 {
     __m512i last = _mm512_broadcast_i32x4(LoadU(chain));
     size_t i = 0;
     for (; i + 4 * kVectors <= blocks; i += 4 * kVectors)
-        last = CbcDecryptN<R, kVectors>(k, last, in + 16 * i, out + 16 * i);
+        last = CbcDecryptN<R, kVectors, Stream>(k, last, in + 16 * i, out + 16 * i);
     for (; i + 4 <= blocks; i += 4)
-        last = CbcDecryptN<R, 1>(k, last, in + 16 * i, out + 16 * i);
+        last = CbcDecryptN<R, 1, Stream>(k, last, in + 16 * i, out + 16 * i);
     StoreU(chain, _mm512_extracti32x4_epi32(last, 3));
     return i;
+}
+
+// One chain: the blocks before the first 64-byte boundary of the output and
+// those after the last whole vector on AES-NI, the rest in vectors.
+template <int R, bool Stream = false>
+RJDL_VAES512 void CbcDecryptWith(const Keys<R>& k, const RjdlState& s, uint8_t chain[16], const uint8_t* in,
+                                 uint8_t* out, size_t blocks)
+{
+    const size_t head = BlocksToAlign(out, 64, blocks);
+    if (head != 0)
+        kAesNiOps.decryptCbc(s, chain, in, out, head);
+    const size_t done = head + CbcDecryptRun<R, Stream>(k, chain, in + 16 * head, out + 16 * head, blocks - head);
+    if (done < blocks)
+        kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
 }
 
 template <int R>
 RJDL_VAES512 void CbcDecrypt(const RjdlState& s, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
 {
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
-    const size_t done = CbcDecryptRun<R>(k, chain, in, out, blocks);
-    if (done < blocks)
-        kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
+    CbcDecryptWith<R>(k, s, chain, in, out, blocks);
 }
 
 // Four 128-bit lanes of four vectors transposed: afterwards vector m holds
@@ -200,10 +217,37 @@ RJDL_VAES512 inline void Transpose4(__m512i& a, __m512i& b, __m512i& c, __m512i&
     d = _mm512_shuffle_i64x2(ab23, cd23, 0xdd);
 }
 
-// 4 * N chains of `blocks` blocks, `stride` bytes apart: chain 4j + m in lane
-// m of vector j. Four blocks (one cache line) of each chain are read and
-// written at a time and transposed in registers, so memory sees whole lines;
-// the last blocks % 4 go one block per chain at a time.
+// One block of each of 4 * N chains (`stride` bytes apart, chain 4j + m in
+// lane m of vector j), gathered from and scattered to 16-byte pieces.
+template <int R, int N>
+RJDL_VAES512 inline void ChainsStep(const Keys<R>& k, __m512i* c, const uint8_t* in, uint8_t* out, size_t stride)
+{
+    RJDL_UNROLL
+    for (int j = 0; j < N; ++j) {
+        const uint8_t* p = in + 4 * j * stride;
+        __m512i x = _mm512_castsi128_si512(LoadU(p));
+        x = _mm512_inserti32x4(x, LoadU(p + stride), 1);
+        x = _mm512_inserti32x4(x, LoadU(p + 2 * stride), 2);
+        x = _mm512_inserti32x4(x, LoadU(p + 3 * stride), 3);
+        c[j] = _mm512_ternarylogic_epi64(c[j], x, k.k[0], 0x96);  // three-way XOR
+    }
+    EncipherToLastN<R, N>(k, c);
+    RJDL_UNROLL
+    for (int j = 0; j < N; ++j) {
+        c[j] = _mm512_aesenclast_epi128(c[j], k.k[R]);
+        uint8_t* q = out + 4 * j * stride;
+        StoreU(q, _mm512_castsi512_si128(c[j]));
+        StoreU(q + stride, _mm512_extracti32x4_epi32(c[j], 1));
+        StoreU(q + 2 * stride, _mm512_extracti32x4_epi32(c[j], 2));
+        StoreU(q + 3 * stride, _mm512_extracti32x4_epi32(c[j], 3));
+    }
+}
+
+// 4 * N chains of `blocks` blocks side by side. Between the first 64-byte
+// boundary of the output and the last whole line, four blocks (one cache
+// line) of each chain are read and written at a time and transposed in
+// registers, so memory sees whole lines; the blocks before and after go one
+// block per chain at a time.
 template <int R, int N>
 RJDL_VAES512 void ChainsEncryptN(const Keys<R>& k, __m512i iv, const uint8_t* in, uint8_t* out, size_t stride,
                                  size_t blocks, const NextGroupPrefetch& next)
@@ -212,7 +256,12 @@ RJDL_VAES512 void ChainsEncryptN(const Keys<R>& k, __m512i iv, const uint8_t* in
     RJDL_UNROLL
     for (int j = 0; j < N; ++j)
         c[j] = iv;
+    const size_t head = BlocksToAlign(out, 64, blocks);
     size_t i = 0;
+    for (; i < head; ++i) {
+        next.Step(i);
+        ChainsStep<R, N>(k, c, in + 16 * i, out + 16 * i, stride);
+    }
     for (; i + 4 <= blocks; i += 4) {
         next.Step(i);
         next.Step(i + 1);
@@ -232,7 +281,7 @@ RJDL_VAES512 void ChainsEncryptN(const Keys<R>& k, __m512i iv, const uint8_t* in
         for (int step = 0; step < 4; ++step) {
             RJDL_UNROLL
             for (int j = 0; j < N; ++j)
-                c[j] = _mm512_ternarylogic_epi64(c[j], x[j][step], k.k[0], 0x96);  // three-way XOR
+                c[j] = _mm512_ternarylogic_epi64(c[j], x[j][step], k.k[0], 0x96);
             EncipherToLastN<R, N>(k, c);
             RJDL_UNROLL
             for (int j = 0; j < N; ++j)
@@ -249,25 +298,8 @@ RJDL_VAES512 void ChainsEncryptN(const Keys<R>& k, __m512i iv, const uint8_t* in
         }
     }
     for (; i < blocks; ++i) {
-        RJDL_UNROLL
-        for (int j = 0; j < N; ++j) {
-            const uint8_t* p = in + 4 * j * stride + 16 * i;
-            __m512i x = _mm512_castsi128_si512(LoadU(p));
-            x = _mm512_inserti32x4(x, LoadU(p + stride), 1);
-            x = _mm512_inserti32x4(x, LoadU(p + 2 * stride), 2);
-            x = _mm512_inserti32x4(x, LoadU(p + 3 * stride), 3);
-            c[j] = _mm512_ternarylogic_epi64(c[j], x, k.k[0], 0x96);
-        }
-        EncipherToLastN<R, N>(k, c);
-        RJDL_UNROLL
-        for (int j = 0; j < N; ++j) {
-            c[j] = _mm512_aesenclast_epi128(c[j], k.k[R]);
-            uint8_t* q = out + 4 * j * stride + 16 * i;
-            StoreU(q, _mm512_castsi512_si128(c[j]));
-            StoreU(q + stride, _mm512_extracti32x4_epi32(c[j], 1));
-            StoreU(q + 2 * stride, _mm512_extracti32x4_epi32(c[j], 2));
-            StoreU(q + 3 * stride, _mm512_extracti32x4_epi32(c[j], 3));
-        }
+        next.Step(i);
+        ChainsStep<R, N>(k, c, in + 16 * i, out + 16 * i, stride);
     }
 }
 
@@ -301,14 +333,25 @@ RJDL_VAES512 void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* 
 {
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const size_t stride = 16 * blocks;
+    // A body larger than the caches is written around them (streaming
+    // stores): the output would not stay there anyway, and the processor
+    // then need not read each output line before writing it. The stores must
+    // land on whole 64-byte lines: the output 16-byte aligned, segments a
+    // multiple of 64 bytes.
+    const bool stream = chains * stride >= kStreamBytes && reinterpret_cast<uintptr_t>(out) % 16 == 0 &&
+                        stride % 64 == 0;
     for (size_t j = 0; j < chains; ++j) {
+        PrefetchAhead(in, j * stride, stride, chains * stride);
         uint8_t chain[16];
         for (int b = 0; b < 16; ++b)
             chain[b] = s.iv[b];
-        const size_t done = CbcDecryptRun<R>(k, chain, in + j * stride, out + j * stride, blocks);
-        if (done < blocks)
-            kAesNiOps.decryptCbc(s, chain, in + j * stride + 16 * done, out + j * stride + 16 * done, blocks - done);
+        if (stream)
+            CbcDecryptWith<R, true>(k, s, chain, in + j * stride, out + j * stride, blocks);
+        else
+            CbcDecryptWith<R>(k, s, chain, in + j * stride, out + j * stride, blocks);
     }
+    if (stream)
+        _mm_sfence();  // the streamed stores are ordered before anything after the call
 }
 
 // ---- Entry points -----------------------------------------------------------
