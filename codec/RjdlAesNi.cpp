@@ -210,7 +210,7 @@ RJDL_AESNI void CbcEncrypt(const RjdlState& s, uint8_t chain[16], const uint8_t*
 
 // Each block's last round key is round key 0 merged with the previous
 // ciphertext block, which is held in a register: the output may be the input.
-template <int R>
+template <int R, bool Stream = false>
 RJDL_AESNI __m128i CbcDecryptRun(const Keys<R>& k, __m128i prev, const uint8_t* in, uint8_t* out, size_t blocks)
 {
     size_t i = 0;
@@ -225,8 +225,12 @@ RJDL_AESNI __m128i CbcDecryptRun(const Keys<R>& k, __m128i prev, const uint8_t* 
         for (int j = 1; j < kWide; ++j)
             b[j] = _mm_aesdeclast_si128(b[j], _mm_xor_si128(k.k[0], c[j - 1]));
         RJDL_UNROLL
-        for (int j = 0; j < kWide; ++j)
-            StoreU(out + 16 * (i + j), b[j]);
+        for (int j = 0; j < kWide; ++j) {
+            if constexpr (Stream)
+                _mm_stream_si128(reinterpret_cast<__m128i*>(out + 16 * (i + j)), b[j]);
+            else
+                StoreU(out + 16 * (i + j), b[j]);
+        }
         prev = c[kWide - 1];
     }
     for (; i < blocks; ++i) {
@@ -299,10 +303,17 @@ RJDL_AESNI void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* ou
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const __m128i iv = LoadU(s.iv);
     const size_t stride = 16 * blocks;
+    // Streaming stores (kStreamBytes) need a 16-byte aligned output.
+    const bool stream = chains * stride >= kStreamBytes && reinterpret_cast<uintptr_t>(out) % 16 == 0;
     for (size_t j = 0; j < chains; ++j) {
         PrefetchAhead(in, j * stride, stride, chains * stride);
-        CbcDecryptRun<R>(k, iv, in + j * stride, out + j * stride, blocks);
+        if (stream)
+            CbcDecryptRun<R, true>(k, iv, in + j * stride, out + j * stride, blocks);
+        else
+            CbcDecryptRun<R>(k, iv, in + j * stride, out + j * stride, blocks);
     }
+    if (stream)
+        _mm_sfence();  // the streamed stores are ordered before anything after the call
 }
 
 // 1-bit CFB. The register is kept as two big-endian halves, so shifting in a

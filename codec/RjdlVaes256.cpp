@@ -144,7 +144,7 @@ RJDL_VAES256 void EcbDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* out
 // key 0 merged with the block before it, taken from registers (VPERM2I128), so
 // the output may be the input. Returns the vector whose top lane is the new
 // last ciphertext block.
-template <int R, int N>
+template <int R, int N, bool Stream>
 RJDL_VAES256 inline __m256i CbcDecryptN(const Keys<R>& k, __m256i last, const uint8_t* in, uint8_t* out)
 {
     __m256i c[N], b[N];
@@ -158,37 +158,41 @@ RJDL_VAES256 inline __m256i CbcDecryptN(const Keys<R>& k, __m256i last, const ui
         b[j] = _mm256_aesdeclast_epi128(b[j], _mm256_xor_si256(k.k[0], before));
     }
     RJDL_UNROLL
-    for (int j = 0; j < N; ++j)
-        Store2(out + 32 * j, b[j]);
+    for (int j = 0; j < N; ++j) {
+        if constexpr (Stream)
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(out + 32 * j), b[j]);
+        else
+            Store2(out + 32 * j, b[j]);
+    }
     return c[N - 1];
 }
 
 // Whole vectors only; returns the number of blocks done and leaves the last
 // ciphertext block in `chain`.
-template <int R>
+template <int R, bool Stream = false>
 RJDL_VAES256 size_t CbcDecryptRun(const Keys<R>& k, uint8_t chain[16], const uint8_t* in, uint8_t* out,
                                   size_t blocks)
 {
     __m256i last = _mm256_broadcastsi128_si256(LoadU(chain));
     size_t i = 0;
     for (; i + 2 * kVectors <= blocks; i += 2 * kVectors)
-        last = CbcDecryptN<R, kVectors>(k, last, in + 16 * i, out + 16 * i);
+        last = CbcDecryptN<R, kVectors, Stream>(k, last, in + 16 * i, out + 16 * i);
     for (; i + 2 <= blocks; i += 2)
-        last = CbcDecryptN<R, 1>(k, last, in + 16 * i, out + 16 * i);
+        last = CbcDecryptN<R, 1, Stream>(k, last, in + 16 * i, out + 16 * i);
     StoreU(chain, _mm256_extracti128_si256(last, 1));
     return i;
 }
 
 // One chain: the block before the first 32-byte boundary of the output and
 // those after the last whole vector on AES-NI, the rest in vectors.
-template <int R>
+template <int R, bool Stream = false>
 RJDL_VAES256 void CbcDecryptWith(const Keys<R>& k, const RjdlState& s, uint8_t chain[16], const uint8_t* in,
                                  uint8_t* out, size_t blocks)
 {
     const size_t head = BlocksToAlign(out, 32, blocks);
     if (head != 0)
         kAesNiOps.decryptCbc(s, chain, in, out, head);
-    const size_t done = head + CbcDecryptRun<R>(k, chain, in + 16 * head, out + 16 * head, blocks - head);
+    const size_t done = head + CbcDecryptRun<R, Stream>(k, chain, in + 16 * head, out + 16 * head, blocks - head);
     if (done < blocks)
         kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
 }
@@ -259,13 +263,22 @@ RJDL_VAES256 void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* 
 {
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const size_t stride = 16 * blocks;
+    // Streaming stores (kStreamBytes) need a 16-byte aligned output (the
+    // first block then aligns it) and segments of whole 64-byte lines.
+    const bool stream = chains * stride >= kStreamBytes && reinterpret_cast<uintptr_t>(out) % 16 == 0 &&
+                        stride % 64 == 0;
     for (size_t j = 0; j < chains; ++j) {
         PrefetchAhead(in, j * stride, stride, chains * stride);
         uint8_t chain[16];
         for (int b = 0; b < 16; ++b)
             chain[b] = s.iv[b];
-        CbcDecryptWith<R>(k, s, chain, in + j * stride, out + j * stride, blocks);
+        if (stream)
+            CbcDecryptWith<R, true>(k, s, chain, in + j * stride, out + j * stride, blocks);
+        else
+            CbcDecryptWith<R>(k, s, chain, in + j * stride, out + j * stride, blocks);
     }
+    if (stream)
+        _mm_sfence();  // the streamed stores are ordered before anything after the call
 }
 
 // ---- Entry points -----------------------------------------------------------

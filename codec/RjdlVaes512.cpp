@@ -34,7 +34,6 @@ namespace vaes512 {
 namespace {
 
 constexpr int kVectors = 4;       // consecutive blocks: 4 vectors of 4
-constexpr size_t kStreamBytes = size_t{32} << 20;  // see ChainsDecrypt
 // Chains side by side: 4 vectors of 4. More chains would hide more of the
 // instructions' latency but make more streams through memory, which costs
 // more than it gains once a document outgrows the caches.
@@ -333,10 +332,8 @@ RJDL_VAES512 void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* 
 {
     const Keys<R> k = LoadKeys<R>(s.roundKeys);
     const size_t stride = 16 * blocks;
-    // A body larger than the caches is written around them (streaming
-    // stores): the output would not stay there anyway, and the processor
-    // then need not read each output line before writing it. The stores must
-    // land on whole 64-byte lines: the output 16-byte aligned, segments a
+    // Streaming stores (kStreamBytes) must land on whole 64-byte lines: the
+    // output 16-byte aligned (the first blocks then align it), segments a
     // multiple of 64 bytes.
     const bool stream = chains * stride >= kStreamBytes && reinterpret_cast<uintptr_t>(out) % 16 == 0 &&
                         stride % 64 == 0;

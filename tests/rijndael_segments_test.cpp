@@ -215,13 +215,13 @@ TEST_P(SegmentsOnEachEngine, EveryAlignmentOfInputAndOutput)
     }
 }
 
-// A body of 32 MiB and more, which the VAES-512 engine deciphers with
+// A body of 32 MiB and more, which the processor engines decipher with
 // streaming stores: the round trip gives the plaintext back, to an output
 // 16 bytes past a line start and in place, and sample segments are OpenSSL's.
 TEST_P(SegmentsOnEachEngine, LargeBodyRoundTrip)
 {
-    if (GetParam() != Engine::Vaes512)
-        GTEST_SKIP() << "only the VAES-512 engine has a path of its own for large bodies";
+    if (GetParam() == Engine::Table)
+        GTEST_SKIP() << "the table form has no path of its own for large bodies";
     rjdl::ScopedEngine use(GetParam());
     std::mt19937 rng(31);
     Bytes key = Random(rng, 16);
