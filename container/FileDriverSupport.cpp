@@ -1,0 +1,161 @@
+#include "container/FileDriverSupport.h"
+
+#include "QZTracer.h"
+#include "platform/FileApi.h"
+#include "platform/Messaging.h"
+#include "platform/Shell.h"
+#include "platform/Timing.h"
+#include "platform/WideString.h"
+
+#include <algorithm>
+#include <vector>
+
+using namespace plat;
+
+namespace container::files {
+
+std::u16string ShortForm(const PVWCHAR* path, DWORD bufferChars)
+{
+    if (path == nullptr)
+        return {};
+    const size_t length = WideLength(path);
+    if (length < kShortFormThreshold)
+        return std::u16string(path, length);
+    std::vector<char16_t> buffer(bufferChars, 0);
+    const DWORD written = GetShortPathNameW(path, buffer.data(), bufferChars);
+    // 0: no short form; bufferChars or more: the size it would need.
+    if (written == 0 || written >= bufferChars)
+        return {};
+    return std::u16string(buffer.data(), written);
+}
+
+bool SamePath(const PVWCHAR* a, const PVWCHAR* b)
+{
+    if (a == nullptr || b == nullptr)
+        return false;
+    return WideCompareNoCase(std::u16string_view(a, WideLength(a)), std::u16string_view(b, WideLength(b))) == 0;
+}
+
+UINT SourceShareMode(const PVWCHAR* source, const PVWCHAR* destination)
+{
+    return SamePath(source, destination) ? CFile::shareDenyRead : CFile::shareDenyNone;
+}
+
+TemporaryName MakeTemporaryName(const PVWCHAR* destination, DWORD bufferChars)
+{
+    TemporaryName name;
+    std::u16string folder(destination != nullptr ? destination : u"");
+    if (folder.size() > kTempFolderMaxChars)
+        folder.resize(kTempFolderMaxChars);
+    folder.push_back(0);
+    PathRemoveFileSpecW(folder.data());
+    folder.resize(WideLength(folder.c_str()));
+    name.folder = folder;
+
+    std::vector<char16_t> buffer(std::max<DWORD>(bufferChars, 1), 0);
+    if (GetTempFileNameW(name.folder.c_str(), kTempPrefix, 0, buffer.data(), bufferChars) == 0)
+        return name;
+    name.path.assign(buffer.data(), WideLength(buffer.data()));
+    // Only the name is wanted: the file is created again, exclusively, by the driver.
+    DeleteFileW(name.path.c_str());
+    name.ok = true;
+    return name;
+}
+
+void DiscardTemporaryFile(const std::u16string& path)
+{
+    DeleteFileW(path.c_str());
+    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+}
+
+BOOL OpenSource(CFile& file, const PVWCHAR* path, UINT openFlags, int attempts, const char16_t* failedAttemptTrace,
+                CFileException& error)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (file.Open(path, openFlags, &error))
+            return TRUE;
+        if (failedAttemptTrace != nullptr) {
+            Sleep(kRetryWaitMilliseconds);
+            QZTraceW(failedAttemptTrace);
+        }
+    }
+    return FALSE;
+}
+
+void TraceFileError(const char16_t* format, const CFileException& error)
+{
+    char16_t message[1024] = {};
+    error.GetErrorMessage(message, 1024);
+    QZTraceW(format, error.m_cause, message);
+}
+
+void WriteInPieces(CFile& file, const char* data, int64_t length)
+{
+    int64_t written = 0;
+    while (written < length) {
+        const UINT piece = static_cast<UINT>(std::min<int64_t>(length - written, kWritePieceSize));
+        file.Write(data + written, piece);
+        written += piece;
+    }
+}
+
+ProgressReporter::ProgressReporter(PVHWND window, int64_t size)
+    : m_window(window), m_step(size > ENC_BUFFER_SIZE ? static_cast<float>(102400.0 / static_cast<double>(size)) : 100.0f)
+{
+}
+
+void ProgressReporter::SegmentDone()
+{
+    if (m_window == nullptr)
+        return;
+    const int percent = static_cast<int>(static_cast<float>(m_counter) * m_step);
+    if (percent > m_last && percent != kProgressDone)
+        SendMessageW(m_window, kProgressMessage, static_cast<WPARAM>(percent), 0);
+    m_last = percent;
+    ++m_counter;
+}
+
+void ProgressReporter::Finish() const
+{
+    if (m_window != nullptr)
+        SendMessageW(m_window, kProgressMessage, static_cast<WPARAM>(kProgressDone), 0);
+}
+
+bool RenameIntoPlace(const std::u16string& temporaryPath, const PVWCHAR* destination, std::u16string_view driver)
+{
+    const std::u16string prefix = u"[PVCodec.dll]" + std::u16string(driver);
+    bool placed = false;
+    try {
+        CFile::Rename(temporaryPath.c_str(), destination);
+        placed = true;
+    } catch (const CFileException& e) {
+        QZTraceW((prefix + u" ERROR! Fail CFile::Rename(), m_cause=%d").c_str(), e.m_cause);
+    }
+    for (int i = 0; !placed && i < kMoveRetries; ++i) {
+        QZTraceW(u"[PVCodec.dll] WATCH! i=%d, Sleep and MoveFile", i);
+        Sleep(kRetryWaitMilliseconds);
+        if (MoveFileW(temporaryPath.c_str(), destination)) {
+            QZTraceW(u"[PVCodec.dll] GOOD! MoveFile Success");
+            placed = true;
+        }
+    }
+    if (!placed) {
+        QZTraceW((prefix + u" ERROR! Fail MoveFile()").c_str());
+        return false;
+    }
+    FlushFolderOf(destination);
+    return true;
+}
+
+void FlushTemporaryFile(const std::u16string& temporaryPath)
+{
+    FlushFileToDisk(temporaryPath.c_str());
+}
+
+void FlushFolderOf(const PVWCHAR* path)
+{
+    if (path != nullptr)
+        FlushFolderToDisk(path);
+}
+
+}  // namespace container::files

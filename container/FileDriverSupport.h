@@ -1,0 +1,152 @@
+// What the file drivers (file encryption and file decryption) share: the
+// short path forms, the "~PV" temporary name and its discarding, opening the
+// source with retries, the progress messages, writing a large image in
+// 16 MiB pieces, the final rename with its MoveFileW retries, and the flushes
+// that keep a document recoverable across a crash.
+//
+// Trace texts that name a driver take it as `driver`, the class and operation
+// as they appear in that driver's lines (u"CPVCodec::DoEncryptFile()",
+// u"CPVCodec::DecryptFile()", ...); the rest of each line is fixed here.
+//
+// Hook points stay with the drivers: each calls plat::HookPoint at its own
+// moments (platform/FaultInjection.h).
+#pragma once
+
+#include "PVCodec.h"
+#include "container/ContainerLayout.h"
+#include "platform/File.h"
+#include "platform/WinTypes.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace container::files {
+
+// ---- Sizes and numbers
+
+// A path of this many characters or more is replaced by its short form.
+inline constexpr size_t kShortFormThreshold = 256;
+// Path buffers: DoEncryptFile's, and everyone else's.
+inline constexpr plat::DWORD kLargePathBuffer = 1024;
+inline constexpr plat::DWORD kPathBuffer = plat::MAX_PATH;
+// Characters of the destination path kept when its folder is worked out.
+inline constexpr size_t kTempFolderMaxChars = 1022;
+inline constexpr char16_t kTempPrefix[] = u"~PV";
+
+inline constexpr plat::DWORD kRetryWaitMilliseconds = 1000;
+inline constexpr int kSourceOpenAttempts = 3;
+inline constexpr int kMoveRetries = 5;
+
+// Pieces in which a whole image is written.
+inline constexpr plat::UINT kWritePieceSize = 16 * 1024 * 1024;
+
+// Progress message (WM_USER + 7): percent in wParam, 0 in lParam.
+inline constexpr plat::UINT kProgressMessage = plat::WM_USER + 7;
+inline constexpr int kProgressDone = 100;
+
+// Documents (and bodies) are 32-bit: the largest size a driver takes.
+inline constexpr int64_t kLargestDocumentSize = INT32_MAX;
+constexpr bool IsSupportedDocumentSize(uint64_t size)
+{
+    return size <= static_cast<uint64_t>(kLargestDocumentSize);
+}
+
+// ---- Paths
+
+// The form used for existence checks, status and deletion: a path of 256
+// characters or more becomes its short form from GetShortPathNameW in a
+// buffer of `bufferChars`; a shorter one is copied. Empty when the path is
+// null, or has no short form (GetShortPathNameW fails for a path that does
+// not exist, or the form does not fit).
+std::u16string ShortForm(const PVWCHAR* path, plat::DWORD bufferChars);
+
+// Whether the two paths name the same file as the drivers compare them:
+// equal without regard to case. Null equals nothing.
+bool SamePath(const PVWCHAR* a, const PVWCHAR* b);
+
+// The share mode a driver opens its source with: deny reading to others when
+// the source is also the destination, deny nothing otherwise.
+plat::UINT SourceShareMode(const PVWCHAR* source, const PVWCHAR* destination);
+
+struct TemporaryName {
+    bool ok = false;
+    std::u16string folder;  // the destination's folder (at most 1022 characters of its path, file name stripped)
+    std::u16string path;    // tmpDestPath, when ok
+};
+
+// A unique "~PV" name in the destination's folder: GetTempFileNameW
+// (folder, "~PV", 0) into a buffer of `bufferChars` creates the file, which is
+// deleted at once; the name is kept. Not ok when GetTempFileNameW fails
+// (`folder` is still filled, for the driver's trace).
+TemporaryName MakeTemporaryName(const PVWCHAR* destination, plat::DWORD bufferChars = kLargePathBuffer);
+
+// Discards a temporary file: DeleteFileW, then SHChangeNotify(SHCNE_DELETE,
+// SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path, null).
+void DiscardTemporaryFile(const std::u16string& path);
+
+// ---- Files
+
+// Open flags of the temporary file: created (or truncated), write-only, exclusive.
+inline constexpr plat::UINT kTemporaryOpenFlags =
+    plat::CFile::modeCreate | plat::CFile::modeWrite | plat::CFile::shareExclusive | plat::CFile::typeBinary;
+
+// Opens the source with `openFlags`, up to `attempts` times. When
+// `failedAttemptTrace` is not null, every failed attempt is followed by a
+// wait of 1000 ms and then that trace line. FALSE when every attempt failed;
+// `error` then holds the last attempt's exception.
+plat::BOOL OpenSource(plat::CFile& file, const PVWCHAR* path, plat::UINT openFlags, int attempts,
+                      const char16_t* failedAttemptTrace, plat::CFileException& error);
+
+// Traces `format` ("...CODE=%d, MSG=%s") with the exception's cause code and
+// its message text, at most 1024 characters of it.
+void TraceFileError(const char16_t* format, const plat::CFileException& error);
+
+// Writes `length` bytes to `file` in pieces of 16 MiB, the last holding the
+// rest. Throws the CFileException of the first failing write.
+void WriteInPieces(plat::CFile& file, const char* data, int64_t length);
+
+// ---- Progress
+
+// The progress messages of a driver that works through 1024-byte segments:
+// after segment number i (counted from 1) the percent is i x step truncated,
+// step being 102400.0 / size for a size above 1024 and 100.0 otherwise, both
+// single-precision. A percent is sent only when it is greater than the last
+// one computed and is not 100; Finish sends the 100 that ends a call.
+// Nothing is computed or sent without a window.
+class ProgressReporter final : public SegmentObserver {
+public:
+    ProgressReporter(PVHWND window, int64_t size);
+
+    void SegmentDone() override;
+    // Sends 100, when there is a window.
+    void Finish() const;
+    PVHWND Window() const { return m_window; }
+    float Step() const { return m_step; }
+
+private:
+    PVHWND m_window;
+    float m_step;
+    int m_counter = 1;
+    int m_last = 0;
+};
+
+// ---- Putting the result in place
+
+// Renames the temporary file to the destination with CFile::Rename. When that
+// throws: trace "[PVCodec.dll]<driver> ERROR! Fail CFile::Rename(), m_cause=%d",
+// then up to 5 times trace "[PVCodec.dll] WATCH! i=%d, Sleep and MoveFile",
+// wait 1000 ms and try MoveFileW; "[PVCodec.dll] GOOD! MoveFile Success" on the
+// first success; after the fifth failure "[PVCodec.dll]<driver> ERROR! Fail
+// MoveFile()" and false, the temporary file left where it is. On success the
+// destination's folder is flushed to the disk.
+bool RenameIntoPlace(const std::u16string& temporaryPath, const PVWCHAR* destination, std::u16string_view driver);
+
+// Durability. Before an existing destination is wiped or removed, the
+// finished (closed) temporary file is flushed to the disk with its folder
+// entry; after the rename, the folder. Failures change nothing: the flushes
+// only narrow what a crash can lose.
+void FlushTemporaryFile(const std::u16string& temporaryPath);
+void FlushFolderOf(const PVWCHAR* path);
+
+}  // namespace container::files

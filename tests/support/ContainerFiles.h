@@ -1,0 +1,121 @@
+// Helpers for tests of the file drivers: the entries of a folder (to see
+// which "~PV" temporaries and ".wipeout" names a call left), whole files as
+// bytes, and a container read back through the memory reader.
+#pragma once
+
+#include "PVCodec.h"
+#include "support/FileHelpers.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace containerfiles {
+
+using Bytes = std::vector<char>;
+
+inline const std::string kKey = "0123456789abcdef";
+
+inline char* Key()
+{
+    return const_cast<char*>(kKey.data());
+}
+
+// A scratch folder in memory where there is one (/dev/shm), for tests that
+// write many files and need no particular file system: flushes cost nothing.
+class MemoryDir {
+public:
+    MemoryDir()
+    {
+        std::error_code ignored;
+        char pattern[] = "/dev/shm/pvcodec-test-XXXXXX";
+        char fallback[] = "/tmp/pvcodec-test-XXXXXX";
+        const char* made = std::filesystem::is_directory("/dev/shm", ignored) ? ::mkdtemp(pattern) : nullptr;
+        m_path = made != nullptr ? made : ::mkdtemp(fallback);
+    }
+    ~MemoryDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    MemoryDir(const MemoryDir&) = delete;
+    MemoryDir& operator=(const MemoryDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// The names in `folder`, sorted.
+inline std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The "~PV" temporary files in `folder`, as full paths.
+inline std::vector<std::string> Temporaries(const std::string& folder)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : Entries(folder))
+        if (name.rfind("~PV", 0) == 0)
+            found.push_back(folder + "/" + name);
+    return found;
+}
+
+inline Bytes FileBytes(const std::string& path)
+{
+    const std::string text = ReadBytes(path);
+    return Bytes(text.begin(), text.end());
+}
+
+inline void WriteFile(const std::string& path, const Bytes& bytes)
+{
+    WriteBytes(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// The plain document of a container whose body starts at `offset`, through
+// the memory reader; nullopt when it refuses.
+inline std::optional<Bytes> Decrypt(const Bytes& container, int offset, char* key = Key())
+{
+    Bytes source = container;
+    source.resize(container.size() + 16);
+    Bytes output(32 + container.size() + 16);
+    int size = -1;
+    if (CPVCodec::DecryptMemoryToMemory(source.data(), output.data(), static_cast<int>(container.size()), &size, key,
+                                        offset) != 1 ||
+        size < 0)
+        return std::nullopt;
+    return Bytes(output.begin() + 32, output.begin() + 32 + size);
+}
+
+// The container that the memory writer makes of `document`.
+inline std::optional<Bytes> MemoryContainer(const Bytes& document, char* header, int headerSize,
+                                            unsigned headerMode, char* magicOrPrefix)
+{
+    Bytes image(32 + 92 + std::max(headerSize, 0) + document.size() + 64);
+    std::copy(document.begin(), document.end(), image.begin() + 32);
+    int size = -1;
+    if (CPVCodec::DoEncryptMemoryToMemory(image.data(), static_cast<int>(document.size()), &size, Key(), header,
+                                          headerSize, headerMode, magicOrPrefix) != 1)
+        return std::nullopt;
+    return Bytes(image.begin() + 32, image.begin() + 32 + size);
+}
+
+}  // namespace containerfiles
