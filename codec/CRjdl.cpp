@@ -1,6 +1,10 @@
 // CRjdl: AES-128, CBC, zero IV over the engine, byte lengths.
 #include "codec/CRjdl.h"
 
+#include "codec/RjdlChains.h"
+
+#include <climits>
+
 namespace {
 
 const uint8_t* Bytes(const char* p)
@@ -19,6 +23,18 @@ uint8_t* Bytes(char* p)
 int32_t BitCount(int length)
 {
     return static_cast<int32_t>(static_cast<uint32_t>(length) * 8u);
+}
+
+constexpr int kMaxSegments = INT_MAX / RJDL_SEGMENT_BYTES;
+constexpr size_t kSegmentBlocks = RJDL_SEGMENT_BYTES / 16;
+
+// Whether a 1024-byte block call in this direction would go through: the
+// checks of RjdlBlockEncrypt / RjdlBlockDecrypt for a CBC state (the only
+// mode Init sets up) and a non-null input.
+bool ServesSegments(const RjdlState& state, uint8_t direction, const char* input, int segmentCount)
+{
+    return state.readiness == RJDL_READY && state.direction == direction && state.mode == RJDL_MODE_CBC &&
+           input != nullptr && segmentCount > 0 && segmentCount <= kMaxSegments;
 }
 
 }  // namespace
@@ -55,4 +71,20 @@ int CRjdl::PadEncrypt(const char* input, int length, char* output) const
 int CRjdl::PadDecrypt(const char* input, int length, char* output) const
 {
     return RjdlPadDecrypt(&m_state, Bytes(input), length, Bytes(output));
+}
+
+int CRjdl::BlockEncryptSegments(const char* input, char* output, int segmentCount) const
+{
+    if (!ServesSegments(m_state, RJDL_DIR_ENCRYPT, input, segmentCount))
+        return 0;
+    rjdl::EncryptCbcSegments(m_state, Bytes(input), Bytes(output), static_cast<size_t>(segmentCount), kSegmentBlocks);
+    return RJDL_SEGMENT_BYTES * segmentCount;
+}
+
+int CRjdl::BlockDecryptSegments(const char* input, char* output, int segmentCount) const
+{
+    if (!ServesSegments(m_state, RJDL_DIR_DECRYPT, input, segmentCount))
+        return 0;
+    rjdl::DecryptCbcSegments(m_state, Bytes(input), Bytes(output), static_cast<size_t>(segmentCount), kSegmentBlocks);
+    return RJDL_SEGMENT_BYTES * segmentCount;
 }

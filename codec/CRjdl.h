@@ -4,6 +4,10 @@
 
 #include "codec/Rjdl.h"
 
+// The container's unit: a document body is enciphered in segments of this
+// many bytes, each one call (one fresh chain).
+inline constexpr int RJDL_SEGMENT_BYTES = 1024;
+
 class CRjdl {
 public:
     CRjdl();
@@ -20,6 +24,17 @@ public:
     // engine's negative code.
     int PadEncrypt(const char* input, int length, char* output) const;
     int PadDecrypt(const char* input, int length, char* output) const;
+
+    // `segmentCount` consecutive 1024-byte segments, each enciphered exactly
+    // as one BlockEncrypt / BlockDecrypt call of 1024 bytes would (its own
+    // chain from the zero IV), several at a time. Returns what those calls
+    // would add up to: 1024 * segmentCount, or 0 when the engine refuses them
+    // (not ready, other direction) or there is nothing to do (null input, a
+    // count of 0 or less); nothing is written then. A count whose total does
+    // not fit an int (more than 2^21 - 1 segments) is refused with 0 too.
+    // `output` may be `input`, no other overlap.
+    int BlockEncryptSegments(const char* input, char* output, int segmentCount) const;
+    int BlockDecryptSegments(const char* input, char* output, int segmentCount) const;
 
     const RjdlState& State() const { return m_state; }
 

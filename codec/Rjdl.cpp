@@ -1,10 +1,12 @@
 // The Rijndael engine's public functions: parameter checks in their fixed
 // order, the key schedule, and padding. The enciphering itself is done by the
-// chain routines of RjdlChains.h. The state is only read by the data
-// operations: each call starts a fresh chain from the state's IV.
+// chain routines of RjdlChains.h, with the engine chosen at initialisation
+// (RjdlEngine.h). The state is only read by the data operations: each call
+// starts a fresh chain from the state's IV.
 #include "codec/Rjdl.h"
 
 #include "codec/RjdlChains.h"
+#include "codec/RjdlEngine.h"
 #include "codec/RjdlTables.h"
 
 #include <cstring>
@@ -99,9 +101,17 @@ int RjdlInit(RjdlState* state, int mode, int direction, const uint8_t* key, int 
     }
     if (key == nullptr)
         return RJDL_NO_KEY;
-    RjdlKeySchedule(key, state->rounds, state->roundKeys);
-    if (direction == RJDL_DIR_DECRYPT)
-        RjdlKeyEncToDec(state->roundKeys, state->rounds);
+    // The state's engine expands the key too: a processor engine does it
+    // without tables, in constant time, to the same bytes.
+    const rjdl::Engine engine = rjdl::EngineForInit();
+    const rjdl::EngineOps& ops = rjdl::OpsOf(engine);
+    state->engine = static_cast<uint8_t>(engine);
+    ops.expandKey(key, state->rounds, state->roundKeys);
+    if (direction == RJDL_DIR_DECRYPT) {
+        if (mode == RJDL_MODE_CFB1)
+            std::memcpy(state->forwardKeys, state->roundKeys, sizeof(state->forwardKeys));
+        ops.keyToDecrypt(state->roundKeys, state->rounds);
+    }
     state->readiness = RJDL_READY;
     return 0;
 }

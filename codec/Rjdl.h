@@ -35,6 +35,12 @@ struct RjdlState {
     alignas(16) uint8_t roundKeys[15][16];  // decrypt direction: equivalent inverse cipher form
     int32_t rounds;
     uint8_t readiness;
+    // Beyond the record's own fields: the cipher routines chosen at
+    // initialisation (an rjdl::Engine, see RjdlEngine.h) and, for a 1-bit CFB
+    // state set up for decryption only, the forward round keys that mode runs
+    // on (CFB enciphers in both directions).
+    uint8_t engine;
+    alignas(16) uint8_t forwardKeys[15][16];
 };
 
 // All functions answer a null state with RJDL_NOT_READY. The data operations

@@ -1,15 +1,22 @@
-// The block cipher in the 32-bit table form and the mode loops around it.
-// Each column is one 32-bit word (little-endian, see RjdlTables.h); a full
-// round costs four table lookups and XORs per column, the round keys are
-// read as words, and nothing here allocates.
+// The block cipher in the 32-bit table form and the mode loops around it: the
+// reference engine (kTableOps). Each column is one 32-bit word (little-endian,
+// see RjdlTables.h); a full round costs four table lookups and XORs per
+// column, the round keys are read as words, and nothing here allocates. The
+// lookups are indexed by key and data bytes, so the time they take can depend
+// on those through the processor's caches: the processor engines, which run
+// in constant time, are preferred wherever they exist (RjdlEngine.h).
+// Below the table routines sit the engine's entry points, which run the
+// routines of the engine recorded in the state.
 #include "codec/RjdlChains.h"
 
+#include "codec/RjdlEngine.h"
 #include "codec/RjdlTables.h"
 
 #include <bit>
 #include <cstring>
 
 namespace rjdl {
+namespace table {
 namespace {
 
 constexpr uint32_t SwapBytes(uint32_t w)
@@ -115,37 +122,12 @@ inline Words Decipher(const uint8_t* roundKeys, int rounds, Words s)
     return Xor(o, LoadBlock(rk));
 }
 
-inline uint8_t XTime(uint8_t a)
-{
-    return static_cast<uint8_t>((a << 1) ^ ((a & 0x80) ? 0x1b : 0x00));
-}
-
-// Round keys of the forward cipher for a state set up for decryption: the
-// middle round keys go back through MixColumns, the inverse of the
-// conversion made at initialisation.
-void ForwardRoundKeys(const RjdlState& state, uint8_t out[15][16])
-{
-    std::memcpy(out, state.roundKeys, sizeof(state.roundKeys));
-    if (state.direction != RJDL_DIR_DECRYPT)
-        return;
-    for (int r = 1; r < state.rounds; ++r) {
-        for (int c = 0; c < 16; c += 4) {
-            uint8_t* b = &out[r][c];
-            uint8_t a0 = b[0], a1 = b[1], a2 = b[2], a3 = b[3];
-            uint8_t all = a0 ^ a1 ^ a2 ^ a3;
-            b[0] = static_cast<uint8_t>(a0 ^ all ^ XTime(a0 ^ a1));
-            b[1] = static_cast<uint8_t>(a1 ^ all ^ XTime(a1 ^ a2));
-            b[2] = static_cast<uint8_t>(a2 ^ all ^ XTime(a2 ^ a3));
-            b[3] = static_cast<uint8_t>(a3 ^ all ^ XTime(a3 ^ a0));
-        }
-    }
-}
-
 // 1-bit CFB, bit by bit: out bit = in bit ^ top bit of E(register), and the
 // ciphertext bit is shifted into the register.
-void Cfb1(const uint8_t* roundKeys, int rounds, uint8_t chain[16], const uint8_t* in, uint8_t* out,
+void Cfb1(const uint8_t (*keys)[16], int32_t rounds, uint8_t chain[16], const uint8_t* in, uint8_t* out,
           size_t blocks, bool decrypt)
 {
+    const uint8_t* roundKeys = &keys[0][0];
     Words reg = LoadBlock(chain);
     for (size_t i = 0; i < blocks * 16; ++i) {
         uint8_t inByte = in[i];
@@ -168,18 +150,6 @@ void Cfb1(const uint8_t* roundKeys, int rounds, uint8_t chain[16], const uint8_t
         out[i] = outByte;
     }
     StoreBlock(chain, reg);
-}
-
-}  // namespace
-
-void EncryptBlock(const RjdlState& state, const uint8_t in[16], uint8_t out[16])
-{
-    StoreBlock(out, Encipher(&state.roundKeys[0][0], state.rounds, LoadBlock(in)));
-}
-
-void DecryptBlock(const RjdlState& state, const uint8_t in[16], uint8_t out[16])
-{
-    StoreBlock(out, Decipher(&state.roundKeys[0][0], state.rounds, LoadBlock(in)));
 }
 
 void EncryptEcb(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t blocks)
@@ -225,16 +195,102 @@ void DecryptCbc(const RjdlState& state, uint8_t chain[16], const uint8_t* in, ui
     StoreBlock(chain, c);
 }
 
+// The table form has no parallelism to gain from several chains: one after
+// the other.
+void EncryptCbcChains(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks)
+{
+    for (size_t j = 0; j < chains; ++j, in += 16 * blocks, out += 16 * blocks) {
+        uint8_t chain[16];
+        std::memcpy(chain, state.iv, sizeof(chain));
+        EncryptCbc(state, chain, in, out, blocks);
+    }
+}
+
+void DecryptCbcChains(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t chains, size_t blocks)
+{
+    for (size_t j = 0; j < chains; ++j, in += 16 * blocks, out += 16 * blocks) {
+        uint8_t chain[16];
+        std::memcpy(chain, state.iv, sizeof(chain));
+        DecryptCbc(state, chain, in, out, blocks);
+    }
+}
+
+}  // namespace
+}  // namespace table
+
+const EngineOps kTableOps = {RjdlKeySchedule,   RjdlKeyEncToDec,   table::EncryptEcb,
+                             table::DecryptEcb, table::EncryptCbc, table::DecryptCbc,
+                             table::Cfb1,       table::EncryptCbcChains, table::DecryptCbcChains};
+
+// ---- The engine's entry points: the routines of the state's engine ---------
+
+namespace {
+
+const EngineOps& Ops(const RjdlState& state)
+{
+    return OpsOf(static_cast<Engine>(state.engine));
+}
+
+// 1-bit CFB runs the forward cipher: a decrypt state keeps its forward keys aside.
+const uint8_t (*ForwardKeys(const RjdlState& state))[16]
+{
+    return state.direction == RJDL_DIR_DECRYPT ? state.forwardKeys : state.roundKeys;
+}
+
+}  // namespace
+
+void EncryptBlock(const RjdlState& state, const uint8_t in[16], uint8_t out[16])
+{
+    Ops(state).encryptEcb(state, in, out, 1);
+}
+
+void DecryptBlock(const RjdlState& state, const uint8_t in[16], uint8_t out[16])
+{
+    Ops(state).decryptEcb(state, in, out, 1);
+}
+
+void EncryptEcb(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    Ops(state).encryptEcb(state, in, out, blocks);
+}
+
+void DecryptEcb(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    Ops(state).decryptEcb(state, in, out, blocks);
+}
+
+void EncryptCbc(const RjdlState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    Ops(state).encryptCbc(state, chain, in, out, blocks);
+}
+
+void DecryptCbc(const RjdlState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
+{
+    Ops(state).decryptCbc(state, chain, in, out, blocks);
+}
+
 void EncryptCfb1(const RjdlState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
 {
-    Cfb1(&state.roundKeys[0][0], state.rounds, chain, in, out, blocks, false);
+    Ops(state).cfb1(ForwardKeys(state), state.rounds, chain, in, out, blocks, false);
 }
 
 void DecryptCfb1(const RjdlState& state, uint8_t chain[16], const uint8_t* in, uint8_t* out, size_t blocks)
 {
-    uint8_t forward[15][16];
-    ForwardRoundKeys(state, forward);
-    Cfb1(&forward[0][0], state.rounds, chain, in, out, blocks, true);
+    Ops(state).cfb1(ForwardKeys(state), state.rounds, chain, in, out, blocks, true);
+}
+
+void EncryptCbcSegments(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t segments,
+                        size_t blocksPerSegment)
+{
+    if (segments != 0 && blocksPerSegment != 0)
+        Ops(state).encryptCbcChains(state, in, out, segments, blocksPerSegment);
+}
+
+void DecryptCbcSegments(const RjdlState& state, const uint8_t* in, uint8_t* out, size_t segments,
+                        size_t blocksPerSegment)
+{
+    if (segments != 0 && blocksPerSegment != 0)
+        Ops(state).decryptCbcChains(state, in, out, segments, blocksPerSegment);
 }
 
 }  // namespace rjdl

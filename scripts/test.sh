@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the normal build, then the same tests
-# under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Sets up, builds and runs every test: first under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the normal build through ctest.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
 "$here/scripts/setup.sh"
-"$here/scripts/build.sh" "$here/build"
-(cd "$here/build" && ctest --output-on-failure --timeout 600 -j "$(nproc)")
+
+# Sanitizer build: the unit tests in one process (starting ~1000 sanitized
+# processes would cost more than the tests), then the other ctest tests.
 "$here/scripts/build.sh" "$here/build-asan" -DPVCODEC_SANITIZE=ON -DPVCODEC_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-(cd "$here/build-asan" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-   ctest --output-on-failure --timeout 900 -j "$(nproc)")
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd "$here/build-asan" && PVCODEC_TEST_DATA="$here/tests/data" ./bin/pvcodec_tests --gtest_brief=1)
+(cd "$here/build-asan" && ctest --output-on-failure --timeout 900 -j "$jobs" -LE unit)
+unset ASAN_OPTIONS UBSAN_OPTIONS
+
+# Normal build: every test through ctest.
+"$here/scripts/build.sh" "$here/build"
+(cd "$here/build" && ctest --output-on-failure --timeout 600 -j "$jobs")

@@ -40,7 +40,7 @@ const readercontainers::Container& Default(size_t size)
     return readercontainers::Make(Form::Default, size);
 }
 
-class DriverTest : public FileDecryption, public ::testing::WithParamInterface<Driver> {};
+class DecryptionFailure : public FileDecryption, public ::testing::WithParamInterface<Driver> {};
 
 std::string DriverName(const ::testing::TestParamInfo<Driver>& info)
 {
@@ -50,7 +50,7 @@ std::string DriverName(const ::testing::TestParamInfo<Driver>& info)
 // ---- The body
 
 // After the full segments, 1 to 15 bytes that make no cipher block.
-TEST_P(DriverTest, ShortTailIsDroppedByTheStreamingDriverAndFailsTheFullOne)
+TEST_P(DecryptionFailure, ShortTailIsDroppedByTheStreamingDriverAndFailsTheFullOne)
 {
     const Driver& driver = GetParam();
     for (int extra : {1, 15}) {
@@ -65,8 +65,9 @@ TEST_P(DriverTest, ShortTailIsDroppedByTheStreamingDriverAndFailsTheFullOne)
             continue;
         }
         EXPECT_EQ(result, 0);
-        EXPECT_EQ(m_lines.back(), Prefix(driver) + "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, "
-                                                   "nDocSize=" + std::to_string(1024 + extra));
+        EXPECT_EQ(m_lines.back(), Prefix(driver) +
+                                      "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=" +
+                                      std::to_string(1024 + extra));
         EXPECT_FALSE(Exists(destination));
         // The temporary file stays, holding what was decrypted.
         ASSERT_EQ(Temporaries().size(), 1u);
@@ -77,7 +78,7 @@ TEST_P(DriverTest, ShortTailIsDroppedByTheStreamingDriverAndFailsTheFullOne)
 
 // A document whose last 10 bytes are "VQPVZP" and z = 3 pad-encrypts to one
 // 16-byte piece after a full segment: the readers take it for the trailer.
-TEST_P(DriverTest, TrailerIsRecognisedByContentAlone)
+TEST_P(DecryptionFailure, TrailerIsRecognisedByContentAlone)
 {
     const Driver& driver = GetParam();
     Bytes document = Document(1034);
@@ -93,7 +94,7 @@ TEST_P(DriverTest, TrailerIsRecognisedByContentAlone)
                                    : Prefix(driver) + "WATCH! Pad 1, VQPVZP+size(3)"));
 }
 
-TEST_P(DriverTest, SourceShorterThanTheOffsetLeavesNothing)
+TEST_P(DecryptionFailure, SourceShorterThanTheOffsetLeavesNothing)
 {
     const Driver& driver = GetParam();
     const auto& container = Default(100);
@@ -106,7 +107,7 @@ TEST_P(DriverTest, SourceShorterThanTheOffsetLeavesNothing)
     EXPECT_FALSE(Exists(destination));
 }
 
-TEST_P(DriverTest, EmptyBodyGivesAnEmptyDocument)
+TEST_P(DecryptionFailure, EmptyBodyGivesAnEmptyDocument)
 {
     const Driver& driver = GetParam();
     for (Form form : {Form::Default, Form::ExtendedT}) {
@@ -122,7 +123,7 @@ TEST_P(DriverTest, EmptyBodyGivesAnEmptyDocument)
     }
 }
 
-TEST_P(DriverTest, WrongKeyLeavesTheDestinationAndTheTemporaryFile)
+TEST_P(DecryptionFailure, WrongKeyLeavesTheDestinationAndTheTemporaryFile)
 {
     const Driver& driver = GetParam();
     const std::string destination = Path("doc.txt");
@@ -134,7 +135,7 @@ TEST_P(DriverTest, WrongKeyLeavesTheDestinationAndTheTemporaryFile)
 }
 
 // The tag at byte 10 counts only after "VQPVA004" and a zero byte.
-TEST_P(DriverTest, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
+TEST_P(DecryptionFailure, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
 {
     const Driver& driver = GetParam();
     const Bytes document = Document(3000);
@@ -158,7 +159,7 @@ TEST_P(DriverTest, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
 
 // ---- Failing steps
 
-struct WriteFailureCase {
+struct DecryptionWriteFailureCase {
     const char* name;
     Driver driver;
     Form form;
@@ -168,11 +169,12 @@ struct WriteFailureCase {
     bool temporaryStays;
 };
 
-class DecryptionWriteFailure : public FileDecryption, public ::testing::WithParamInterface<WriteFailureCase> {};
+class DecryptionWriteFailure : public FileDecryption,
+                               public ::testing::WithParamInterface<DecryptionWriteFailureCase> {};
 
 TEST_P(DecryptionWriteFailure, IsTracedAndEndsWithProgressDone)
 {
-    const WriteFailureCase& c = GetParam();
+    const DecryptionWriteFailureCase& c = GetParam();
     if (!readercontainers::Available(c.form))
         GTEST_SKIP() << "the outside crypto library is not at hand";
     const auto& container = readercontainers::Make(c.form, c.size);
@@ -190,25 +192,24 @@ TEST_P(DecryptionWriteFailure, IsTracedAndEndsWithProgressDone)
     EXPECT_EQ(Temporaries().size(), c.temporaryStays ? 1u : 0u);
 }
 
+using WriteCase = DecryptionWriteFailureCase;
+
 INSTANTIATE_TEST_SUITE_P(
     Drivers, DecryptionWriteFailure,
     ::testing::Values(
-        WriteFailureCase{"streaming_segment", kStreaming, Form::Default, 3000, "ERROR! Temp Dest File Write Fail",
-                         {100}, true},
-        WriteFailureCase{"streaming_padding", kStreaming, Form::Default, 500,
-                         "ERROR! Padding Temp Dest File Write Fail", {100}, true},
-        WriteFailureCase{"streaming_aria", kStreaming, Form::ExtendedA, 3000, "ERROR! Temp Dest File Write Fail",
-                         {100}, true},
+        WriteCase{"streaming_segment", kStreaming, Form::Default, 3000, "ERROR! Temp Dest File Write Fail", {100},
+                  true},
+        WriteCase{"streaming_padding", kStreaming, Form::Default, 500, "ERROR! Padding Temp Dest File Write Fail",
+                  {100}, true},
+        WriteCase{"streaming_aria", kStreaming, Form::ExtendedA, 3000, "ERROR! Temp Dest File Write Fail", {100}, true},
         // The full driver writes only after the body: the segments' percents came first.
-        WriteFailureCase{"full", kFull, Form::Default, 3000, "ERROR! Dest File Write Fail, m_cause=13",
-                         {34, 68, 100}, false},
-        WriteFailureCase{"full_aria", kFull, Form::ExtendedA, 3000, "ERROR! Dest File Write Fail, m_cause=13", {100},
-                         false}),
+        WriteCase{"full", kFull, Form::Default, 3000, "ERROR! Dest File Write Fail, m_cause=13", {34, 68, 100}, false},
+        WriteCase{"full_aria", kFull, Form::ExtendedA, 3000, "ERROR! Dest File Write Fail, m_cause=13", {100}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The destination is held by someone else right after its removal; the hold
 // ends during the third wait. The rename fails, the moves go on until it works.
-TEST_P(DriverTest, RenameWaitsOutAMomentaryLock)
+TEST_P(DecryptionFailure, RenameWaitsOutAMomentaryLock)
 {
     const Driver& driver = GetParam();
     const std::string destination = Path("doc.txt");
@@ -245,7 +246,7 @@ TEST_P(DriverTest, RenameWaitsOutAMomentaryLock)
                                         Prefix(driver) + "GOOD! End of the function"}));
 }
 
-TEST_P(DriverTest, RenameFailingThroughoutKeepsTheDocumentInTheTemporaryFile)
+TEST_P(DecryptionFailure, RenameFailingThroughoutKeepsTheDocumentInTheTemporaryFile)
 {
     const Driver& driver = GetParam();
     const std::string destination = Path("doc.txt");
@@ -262,7 +263,7 @@ TEST_P(DriverTest, RenameFailingThroughoutKeepsTheDocumentInTheTemporaryFile)
     EXPECT_TRUE(Contents(Temporaries()[0]) == Document(3000));
 }
 
-TEST_P(DriverTest, DestinationRemovalFailingKeepsBothFiles)
+TEST_P(DecryptionFailure, DestinationRemovalFailingKeepsBothFiles)
 {
     const Driver& driver = GetParam();
     const std::string destination = Path("doc.txt");
@@ -278,7 +279,7 @@ TEST_P(DriverTest, DestinationRemovalFailingKeepsBothFiles)
     EXPECT_TRUE(Contents(Temporaries()[0]) == Document(3000));
 }
 
-TEST_P(DriverTest, TimesOutOfRangeAreNotCarriedOver)
+TEST_P(DecryptionFailure, TimesOutOfRangeAreNotCarriedOver)
 {
     const Driver& driver = GetParam();
     const std::string source = Put(Default(3000).bytes);
@@ -295,7 +296,7 @@ TEST_P(DriverTest, TimesOutOfRangeAreNotCarriedOver)
 
 // A source held open without sharing: the in-place open (destination equal
 // to the source without regard to case) tries three times, a second apart.
-TEST_P(DriverTest, InPlaceOpenComparesPathsWithoutRegardToCase)
+TEST_P(DecryptionFailure, InPlaceOpenComparesPathsWithoutRegardToCase)
 {
     const Driver& driver = GetParam();
     const std::string source = Put(Default(100).bytes, "doc.pvc");
@@ -319,7 +320,7 @@ TEST_P(DriverTest, InPlaceOpenComparesPathsWithoutRegardToCase)
 
 // ---- Requests refused before the disk is touched, and exceptions
 
-TEST_P(DriverTest, BodiesOfTwoGibibytesAreRefusedUntouched)
+TEST_P(DecryptionFailure, BodiesOfTwoGibibytesAreRefusedUntouched)
 {
     const Driver& driver = GetParam();
     const std::string source = Path("huge.pvc");
@@ -335,12 +336,13 @@ TEST_P(DriverTest, BodiesOfTwoGibibytesAreRefusedUntouched)
     ::unlink(source.c_str());
 }
 
-TEST_P(DriverTest, NegativeOffsetAndNullPathsAreRefused)
+TEST_P(DecryptionFailure, NegativeOffsetAndNullPathsAreRefused)
 {
     const Driver& driver = GetParam();
     const std::string source = Put(Default(100).bytes);
     EXPECT_EQ(Run(driver, source, Path("doc.txt"), -1), 0);
-    EXPECT_EQ(m_lines, (std::vector<std::string>{Prefix(driver) + "ERROR! nOffsetToMain is negative, nOffsetToMain=-1"}));
+    EXPECT_EQ(m_lines,
+              (std::vector<std::string>{Prefix(driver) + "ERROR! nOffsetToMain is negative, nOffsetToMain=-1"}));
     const std::u16string src = Wide(source);
     EXPECT_EQ(driver.fn(nullptr, src.c_str(), readercontainers::KeyArg(readercontainers::kKey), nullptr, 0), 0);
     EXPECT_EQ(driver.fn(src.c_str(), nullptr, readercontainers::KeyArg(readercontainers::kKey), nullptr, 0), 0);
@@ -363,7 +365,7 @@ TEST_F(FileDecryption, UnexpectedFileExceptionEndsTheCallCleanly)
     EXPECT_TRUE(Temporaries().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Drivers, DriverTest, ::testing::Values(kFull, kStreaming), DriverName);
+INSTANTIATE_TEST_SUITE_P(Drivers, DecryptionFailure, ::testing::Values(kFull, kStreaming), DriverName);
 
 // ---- DecryptFileW's fallbacks
 

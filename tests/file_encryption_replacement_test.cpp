@@ -278,6 +278,44 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceCase{"NormalDeletionFails", false, 1, 0, true, 0, {kStart, kFail, kNormal, kNormalFailed}, "out.pvd"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The named moments at which a crash test stops a call, in order, with the
+// files on disk as each one promises.
+TEST_F(Replacement, HookPointsInOrder)
+{
+    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+        SCOPED_TRACE(writer == Writer::Full ? "full" : "streaming");
+        WriteFile(m_src, m_document);
+        const Bytes container = ContainerOf(m_document);
+        std::vector<std::string> points;
+        fault::SetHook([&](std::string_view point) {
+            const std::vector<std::string> temps = Temporaries(m_dir.Path());
+            if (point == hook::kTempCreated) {
+                ASSERT_EQ(temps.size(), 1u);
+                EXPECT_EQ(ReadBytes(temps[0]), "");
+                EXPECT_EQ(FileBytes(m_src), m_document);
+            } else if (point == hook::kBeforeReplace) {
+                ASSERT_EQ(temps.size(), 1u);
+                EXPECT_EQ(FileBytes(temps[0]), container);
+                EXPECT_EQ(FileBytes(m_src), m_document);
+            } else if (point == hook::kDestinationRemoved) {
+                ASSERT_EQ(temps.size(), 1u);
+                EXPECT_EQ(FileBytes(temps[0]), container);
+                EXPECT_FALSE(Exists(m_src));
+            } else if (point == hook::kAfterRename) {
+                EXPECT_TRUE(temps.empty());
+                EXPECT_EQ(FileBytes(m_src), container);
+            } else {
+                return;
+            }
+            points.emplace_back(point);
+        });
+        ASSERT_EQ(Encrypt(writer, m_src, m_src), 1);
+        fault::SetHook({});
+        EXPECT_EQ(points, (std::vector<std::string>{hook::kTempCreated, hook::kBeforeReplace,
+                                                    hook::kDestinationRemoved, hook::kAfterRename}));
+    }
+}
+
 TEST_F(Replacement, RenameSucceedsOnTheThirdMove)
 {
     WriteFile(m_src, m_document);

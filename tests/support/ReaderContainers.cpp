@@ -2,7 +2,7 @@
 
 #include "PVCodec.h"
 
-#include <cstring>
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -34,7 +34,7 @@ Container Write(Form form, const Bytes& document, const std::string& key)
     }
     const size_t headerPart = mode == 2 ? 92 + header.size() : 14 + header.size();
     Bytes image(32 + headerPart + document.size() + 64, 0);
-    std::memcpy(image.data() + 32, document.data(), document.size());
+    std::copy(document.begin(), document.end(), image.begin() + 32);
     int resultSize = -1;
     const int status = CPVCodec::DoEncryptMemoryToMemory(image.data(), static_cast<int>(document.size()),
                                                          &resultSize, KeyArg(key), header.data(), n, mode,
