@@ -367,6 +367,45 @@ TEST_P(CommandFailure, ExitStatusMessageAndFiles)
 INSTANTIATE_TEST_SUITE_P(Cases, CommandFailure, testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A copy of the command with no outside crypto library to be found: ARIA and
+// ATE are refused at once, with the reason, and nothing is written.
+TEST(CommandCipher, MissingCryptoLibraryIsNamed)
+{
+    Scene scene;
+    std::filesystem::create_directory(scene.Path("bin"));
+    std::filesystem::copy_file(PVCODEC_TOOL, scene.Path("bin/pvcodec"));
+    WriteBytes(scene.Path("plain.txt"), Document(100));
+    WriteBytes(scene.Path("aria.pvc"), AsString(reference::ExtendedHeader(reference::ExtendedPrefix('A'),
+                                                                          Bytes(kDefaultHeader.begin(),
+                                                                                kDefaultHeader.end()))) +
+                                           std::string(112, 'a'));
+    const std::map<std::string, std::string> nowhere = {
+        {"PVCODEC_KEY", kKeyHex}, {"PVCODEC_REGISTRY_DIR", scene.Path("bin")}, {"PVCODEC_WINDOWS_DIR", scene.Path("bin")}};
+    const std::string where =
+        " was not found beside the pvcodec program, in the folder the PVVPVPath setting names, or in the Windows folder\n";
+    struct Run {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    for (const Run& run : {
+             Run{{"encrypt", "--alg", "aria", "@d/plain.txt", "@d/out.pvc"},
+                 "pvcodec: encrypt: the ARIA cipher is not available: XecureCrypto.dll" + where},
+             Run{{"encrypt", "--alg", "ate", "@d/plain.txt"},
+                 "pvcodec: encrypt: the ATE cipher is not available: XecureCrypto.dll or XecureATE.dll" + where},
+             Run{{"decrypt", "--header-size", "7", "--stdout", "@d/aria.pvc"},
+                 "pvcodec: decrypt: the ARIA cipher is not available: XecureCrypto.dll" + where},
+         }) {
+        std::vector<std::string> arguments;
+        for (const std::string& a : run.arguments)
+            arguments.push_back(scene.Expand(a));
+        ToolResult result = RunTool(scene.Path("bin/pvcodec"), arguments, nowhere);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, scene.Expand(run.message));
+        EXPECT_EQ(scene.Names(), (std::vector<std::string>{"aria.pvc", "bin", "plain.txt"}));
+    }
+    EXPECT_EQ(ReadBytes(scene.Path("plain.txt")), Document(100));
+}
+
 // ---- The key stays secret --------------------------------------------------
 
 // Every way of giving the key, on success and failure paths, with the trace

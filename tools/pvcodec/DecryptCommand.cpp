@@ -156,7 +156,7 @@ std::optional<std::vector<char>> ReadWholeFile(const std::string& path)
 }
 
 int ToStandardOutput(const DecryptOptions& options, const CallContext& context, const Probe& probe, long long offset,
-                     char* key)
+                     int algorithm, char* key)
 {
     const long long body = probe.length - offset;
     if (body < 0) {
@@ -171,8 +171,7 @@ int ToStandardOutput(const DecryptOptions& options, const CallContext& context, 
     // The readers from a file read every body as segmented, an ARIA body too;
     // an ARIA container goes through the reader of container images, which
     // knows the whole-document body.
-    const bool aria = probe.got > static_cast<size_t>(kAlgorithmTagOffset) && IsExtendedForm(probe.head) &&
-                      CPVCodec::ConvertFileAlgToProgAlg(probe.head[kAlgorithmTagOffset]) == kAlgorithmAria;
+    const bool aria = algorithm == kAlgorithmAria;
     std::vector<char> buffer(static_cast<size_t>(kImageDataOffset + body));
     std::vector<char> image;
     if (aria) {
@@ -235,6 +234,14 @@ int Run(const DecryptOptions& options)
         Fail("decrypt: " + error);
         return usage ? 2 : 1;
     }
+    // The readers take the cipher from an extended-form prefix, Rijndael otherwise.
+    const int algorithm = probe->got >= static_cast<size_t>(kAlgorithmProbeSize) && IsExtendedForm(probe->head)
+                              ? CPVCodec::ConvertFileAlgToProgAlg(probe->head[kAlgorithmTagOffset])
+                              : kAlgorithmRijndael;
+    if (!CipherAvailable(algorithm)) {
+        Fail("decrypt: " + CipherUnavailable(algorithm));
+        return 1;
+    }
     CallContext context;
     context.operation = "decrypt";
     context.source = options.source;
@@ -243,7 +250,7 @@ int Run(const DecryptOptions& options)
 
     int status = 0;
     if (options.toStdout) {
-        status = ToStandardOutput(options, context, *probe, *offset, key->data());
+        status = ToStandardOutput(options, context, *probe, *offset, algorithm, key->data());
     } else {
         const std::u16string source = WidePath(options.source);
         const std::u16string destination = options.destination.empty() ? source : WidePath(options.destination);

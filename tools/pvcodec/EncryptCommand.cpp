@@ -250,6 +250,10 @@ int Run(const EncryptOptions& options)
         Fail("encrypt: " + error);
         return 1;
     }
+    if (!options.streaming && !CipherAvailable(plan->algorithm)) {
+        Fail("encrypt: " + CipherUnavailable(plan->algorithm));
+        return 1;
+    }
     CallContext context;
     context.operation = "encrypt";
     context.source = options.source;

@@ -53,7 +53,8 @@ const KnownFailure kFailures[] = {
     {"Already encrypted", "{src} is already a protected container", nullptr, Leftover::Remove},
     {"ERROR! read fail", "cannot read {src}", nullptr, Leftover::Remove},
     {"Write Fail", "cannot write the temporary file in the folder of {dst} (disk full?)", nullptr, Leftover::Remove},
-    {"Src file Read size is incorrect", "{src} changed size while it was read; nothing was replaced",
+    {"Src file Read size is incorrect",
+     "{src} could not be enciphered whole (it changed while it was read, or the cipher failed); nothing was replaced",
      "the body of {src} does not end where the container layout says: a damaged container, or the wrong offset",
      Leftover::Remove},
     {"Encrypted file size is incorrect", "the enciphered container came out shorter than the document", nullptr,
@@ -149,6 +150,24 @@ std::u16string WidePath(const std::string& path)
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
     return plat::Utf8ToUtf16(error ? path : absolute.lexically_normal().string());
+}
+
+bool CipherAvailable(int algorithm)
+{
+    if (algorithm == 0)
+        return true;
+    char key[16] = {};
+    char input[16] = {'p'};
+    char output[64] = {};
+    return CPVCodec::SFPadEncryptEx(input, output, key, 1, algorithm) > 0;
+}
+
+std::string CipherUnavailable(int algorithm)
+{
+    return std::string(algorithm == 1 ? "the ARIA cipher is not available: XecureCrypto.dll"
+                                      : "the ATE cipher is not available: XecureCrypto.dll or XecureATE.dll") +
+           " was not found beside the pvcodec program, in the folder the PVVPVPath setting names, or in the Windows "
+           "folder";
 }
 
 bool IsFolder(const std::string& path)

@@ -20,6 +20,12 @@ std::u16string WidePath(const std::string& path);
 // folder of that name and then fail to replace the folder.
 bool IsFolder(const std::string& path);
 
+// Whether the cipher `algorithm` (0 Rijndael, 1 ARIA, 2 ATE) can run: ARIA
+// and ATE need the outside crypto library. Asked with a throw-away key.
+bool CipherAvailable(int algorithm);
+// The line for a cipher that cannot run.
+std::string CipherUnavailable(int algorithm);
+
 // A progress bar on standard error, drawn only when standard error is a
 // terminal. Window() is the handle to give the library (null when quiet); the
 // library's progress messages (1031, percent in wParam) move the bar.
