@@ -111,10 +111,10 @@ const RoundTrip kRoundTrips[] = {
     {"ExtendedRijndael", {"--header-mode", "2"}, {"--header-size", "7", "--stdout"}, false, true, true},
 };
 
-// A tail zero-filled to a segment and ended by the trailer; full segments and
-// a padded tail. (The drivers' own tests go through every size where the
-// layout changes; here it is the command's options that are under test.)
-const size_t kSizes[] = {1008, 5000};
+// Full segments and a padded tail. The drivers' own tests go through every
+// size where the layout changes; here it is the command's options that are
+// under test (the trailer's form is in BothWritersWriteTheDefaultForm).
+const size_t kSizes[] = {5000};
 
 class CommandRoundTrip : public testing::TestWithParam<std::tuple<RoundTrip, size_t>> {};
 
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(EveryWriterAndReader, CommandRoundTrip,
 TEST(CommandContainer, BothWritersWriteTheDefaultForm)
 {
     Scene scene;
-    const Bytes document = reference::Document(3000, 3);
+    const Bytes document = reference::Document(2040, 3);  // a tail of 1016 bytes: zero fill and trailer
     WriteBytes(scene.Path("plain.txt"), AsString(document));
     ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "@d/plain.txt", "@d/full.pvc"}).status, 0);
     ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--streaming", "@d/plain.txt", "@d/stream.pvc"}).status, 0);
