@@ -5,6 +5,7 @@
 #include "codec/RawCodec.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace container {
@@ -116,20 +117,57 @@ int DecipherSegment(CRawCodec& codec, const char* in, char* out)
 
 namespace {
 
-template <int (*Step)(CRawCodec&, const char*, char*)>
+// Segments handed to the cipher per call on the fast path: enough that a call
+// costs nothing beside its work, few enough that input and output stay in the
+// processor's cache and the observer hears of the segments as the work goes.
+constexpr int64_t kSegmentsPerCall = 256;
+
+// The multi-segment entry takes an output equal to its input or apart from it.
+bool SameOrApart(const char* in, const char* out, int64_t bytes)
+{
+    const auto a = reinterpret_cast<uintptr_t>(in);
+    const auto b = reinterpret_cast<uintptr_t>(out);
+    const auto n = static_cast<uintptr_t>(bytes);
+    return a == b || a + n <= b || b + n <= a;
+}
+
+using SegmentsCall = int (CRawCodec::*)(char*, int, char*);
+
+// Rijndael goes through the multi-segment entry a chunk at a time: all of a
+// chunk's segments or none of them (the engine writes nothing when it
+// refuses). A refused chunk goes one segment at a time, so that each result
+// is checked and appended as the single calls give it; so does every other
+// cipher, whose per-segment results the multi-segment entry only adds up.
+template <int (*Step)(CRawCodec&, const char*, char*), SegmentsCall Together>
 SegmentRun RunSegments(CRawCodec& codec, const char* in, int64_t count, char* out, SegmentObserver* observer)
 {
     SegmentRun run;
-    for (int64_t i = 0; i < count; ++i) {
-        int produced = Step(codec, in + i * ENC_BUFFER_SIZE, out + run.produced);
-        if (produced == kPieceFailed) {
-            run.failed = true;
-            break;
+    const bool together = codec.Algorithm() == ALG_RIJNDAEL;
+    while (run.segments < count) {
+        const int64_t chunk = std::min(count - run.segments, kSegmentsPerCall);
+        const int64_t bytes = chunk * ENC_BUFFER_SIZE;
+        const char* from = in + run.segments * ENC_BUFFER_SIZE;
+        char* to = out + run.produced;
+        if (together && SameOrApart(from, to, bytes) &&
+            (codec.*Together)(In(from), static_cast<int>(chunk), to) == bytes) {
+            run.produced += bytes;
+            run.segments += chunk;
+            if (observer != nullptr)
+                for (int64_t i = 0; i < chunk; ++i)
+                    observer->SegmentDone();
+            continue;
         }
-        run.produced += produced;
-        ++run.segments;
-        if (observer != nullptr)
-            observer->SegmentDone();
+        for (int64_t i = 0; i < chunk; ++i) {
+            const int produced = Step(codec, from + i * ENC_BUFFER_SIZE, out + run.produced);
+            if (produced == kPieceFailed) {
+                run.failed = true;
+                return run;
+            }
+            run.produced += produced;
+            ++run.segments;
+            if (observer != nullptr)
+                observer->SegmentDone();
+        }
     }
     return run;
 }
@@ -138,12 +176,12 @@ SegmentRun RunSegments(CRawCodec& codec, const char* in, int64_t count, char* ou
 
 SegmentRun EncipherSegments(CRawCodec& codec, const char* in, int64_t count, char* out, SegmentObserver* observer)
 {
-    return RunSegments<EncipherSegment>(codec, in, count, out, observer);
+    return RunSegments<EncipherSegment, &CRawCodec::BlockEncryptSegments>(codec, in, count, out, observer);
 }
 
 SegmentRun DecipherSegments(CRawCodec& codec, const char* in, int64_t count, char* out, SegmentObserver* observer)
 {
-    return RunSegments<DecipherSegment>(codec, in, count, out, observer);
+    return RunSegments<DecipherSegment, &CRawCodec::BlockDecryptSegments>(codec, in, count, out, observer);
 }
 
 // ---- Writing the end of a segmented body
@@ -195,6 +233,30 @@ TailWrite EncipherTail(CRawCodec& codec, const char* in, int tail, char* out, co
     return write;
 }
 
+namespace {
+
+// The final partial segment of `tail` bytes at `in` added to `body`, whose
+// output continues at `out`.
+void AppendTail(CRawCodec& codec, const char* in, int tail, char* out, const TailEncipherTraces& traces,
+                BodyWrite& body)
+{
+    if (tail == 0)
+        return;
+    // The tail goes through a work area: its pieces are checked before they
+    // reach the caller's memory.
+    char work[kTailWorkSize];
+    TailWrite write = EncipherTail(codec, in, tail, work, traces);
+    if (write.failed) {
+        body.failed = true;
+        return;
+    }
+    std::memcpy(out + body.produced, work, static_cast<size_t>(write.produced));
+    body.produced += write.produced;
+    body.consumed += tail;
+}
+
+}  // namespace
+
 BodyWrite EncipherSegmentedDocument(CRawCodec& codec, const char* document, int64_t size, char* out,
                                     const TailEncipherTraces& traces, SegmentObserver* observer)
 {
@@ -207,20 +269,50 @@ BodyWrite EncipherSegmentedDocument(CRawCodec& codec, const char* document, int6
         body.failed = true;
         return body;
     }
-    int tail = static_cast<int>(size - segments * ENC_BUFFER_SIZE);
-    if (tail == 0)
-        return body;
-    // The tail goes through a work area: its pieces are checked before they
-    // reach the caller's memory.
-    char work[kTailWorkSize];
-    TailWrite write = EncipherTail(codec, document + body.consumed, tail, work, traces);
-    if (write.failed) {
-        body.failed = true;
-        return body;
+    AppendTail(codec, document + body.consumed, static_cast<int>(size - body.consumed), out, traces, body);
+    return body;
+}
+
+bool TakesSegmentsTogether(CRawCodec& codec, int direction)
+{
+    if (codec.Algorithm() != ALG_RIJNDAEL)
+        return false;
+    // The engine answers every call alike: one segment tried aside tells.
+    char segment[ENC_BUFFER_SIZE] = {};
+    const int done = direction == RJDL_DIR_ENCRYPT ? codec.BlockEncryptSegments(segment, 1, segment)
+                                                    : codec.BlockDecryptSegments(segment, 1, segment);
+    return done == ENC_BUFFER_SIZE;
+}
+
+BodyWrite EncipherSegmentedDocumentInPlace(CRawCodec& codec, char* document, int64_t size, int64_t shift,
+                                           const TailEncipherTraces& traces)
+{
+    BodyWrite body;
+    const int64_t segments = size / ENC_BUFFER_SIZE;
+    const int tail = static_cast<int>(size - segments * ENC_BUFFER_SIZE);
+    // The body ends further on than the document: the tail's plain bytes are
+    // kept aside before the last segments are moved over them.
+    char tailCopy[ENC_BUFFER_SIZE];
+    std::memcpy(tailCopy, document + segments * ENC_BUFFER_SIZE, static_cast<size_t>(tail));
+
+    // From the last chunk to the first: each is enciphered where it lies and
+    // then moved `shift` bytes on, over plain bytes already enciphered.
+    for (int64_t end = segments; end > 0;) {
+        const int64_t begin = std::max<int64_t>(end - kSegmentsPerCall, 0);
+        const int64_t bytes = (end - begin) * ENC_BUFFER_SIZE;
+        char* at = document + begin * ENC_BUFFER_SIZE;
+        if (codec.BlockEncryptSegments(at, static_cast<int>(end - begin), at) != bytes) {
+            // Not for a codec that takes segments together: its engine answers every call alike.
+            body.failed = true;
+            return body;
+        }
+        if (shift != 0)
+            std::memmove(at + shift, at, static_cast<size_t>(bytes));
+        end = begin;
     }
-    std::memcpy(out + body.produced, work, static_cast<size_t>(write.produced));
-    body.produced += write.produced;
-    body.consumed += tail;
+    body.consumed = segments * ENC_BUFFER_SIZE;
+    body.produced = body.consumed;
+    AppendTail(codec, tailCopy, tail, document + shift, traces, body);
     return body;
 }
 

@@ -82,6 +82,10 @@ struct SegmentRun {
 
 // `count` consecutive segments from `in`; each result is appended at `out`,
 // which needs room for count * 1024 bytes. Stops at the first failed segment.
+// The bytes, the counts and the observer's calls (one per segment, in order)
+// are those of one call per segment; Rijndael enciphers a few hundred
+// segments side by side per call and then tells the observer of each, other
+// ciphers go one segment at a time.
 SegmentRun EncipherSegments(CRawCodec& codec, const char* in, int64_t count, char* out,
                             SegmentObserver* observer = nullptr);
 SegmentRun DecipherSegments(CRawCodec& codec, const char* in, int64_t count, char* out,
@@ -124,6 +128,20 @@ struct BodyWrite {
 // room for RijndaelBodyLength(size) bytes (at most size + 32).
 BodyWrite EncipherSegmentedDocument(CRawCodec& codec, const char* document, int64_t size, char* out,
                                     const TailEncipherTraces& traces, SegmentObserver* observer = nullptr);
+
+// Whether `codec` enciphers segments side by side in `direction` (1 encrypt,
+// 2 decrypt): Rijndael with its engine ready for that direction.
+bool TakesSegmentsTogether(CRawCodec& codec, int direction);
+
+// EncipherSegmentedDocument without a copy of the document: the body is
+// written over the document it comes from, starting `shift` bytes (0 or
+// more: the room of a header) after it, with room for
+// RijndaelBodyLength(size) bytes there. The first `shift` bytes keep stale
+// plain bytes for the caller to overwrite. For a codec that takes segments
+// together (TakesSegmentsTogether): the bytes, counts and traces are those of
+// EncipherSegmentedDocument from a copy.
+BodyWrite EncipherSegmentedDocumentInPlace(CRawCodec& codec, char* document, int64_t size, int64_t shift,
+                                           const TailEncipherTraces& traces);
 
 // ---- The end of a segmented body, reading
 
