@@ -1,5 +1,7 @@
 // Memory encryption: a plain document at offset 32 of the caller's buffer
-// becomes a container image in the same buffer, its length at offset 0.
+// becomes a container image in the same buffer, its length at offset 0. A
+// Rijndael body is enciphered where the document lies (no working copy);
+// ARIA and ATE bodies from a copy of the document.
 //
 // Choices where the format leaves the ending open, each a result of 0:
 // - an ARIA document of 0 bytes has no final piece to pad-encrypt: refused
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 using namespace container;
 
@@ -35,29 +38,41 @@ int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resul
     if (buffer == nullptr)
         return 0;
 
-    // The container overwrites the document from offset 32: work from a copy.
-    // A negative size cannot be allocated either.
-    std::unique_ptr<char[]> document;
-    if (nSrcFileSize >= 0)
-        document.reset(new (std::nothrow) char[static_cast<size_t>(nSrcFileSize)]);
-    if (!document) {
-        QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Out of memory...nSrcFileSize=%d",
-                 nSrcFileSize);
-        return 0;
-    }
-    const int64_t size = nSrcFileSize;
-    std::memcpy(document.get(), buffer + kImageDataOffset, static_cast<size_t>(size));
-
+    const bool withHeader = header != nullptr && headerSize >= 1;
+    const std::optional<HeaderPlan> plan = PlanHeader(header, headerSize, headerMode, magicOrPrefix);
     char* const start = buffer + kImageDataOffset;
+    const int64_t size = nSrcFileSize;
+
+    // A Rijndael body is written over the document without a copy when the
+    // engine takes segments together (it then cannot fail part way); every
+    // other body is enciphered from a copy, since the container overwrites
+    // the document from offset 32. A negative size cannot be copied.
+    std::unique_ptr<CRawCodec> codec;
+    bool inPlace = false;
+    if (size >= 0 && (!withHeader || (plan && plan->algorithm == kAlgorithmRijndael))) {
+        codec = std::make_unique<CRawCodec>(kEncrypt, key, kAlgorithmRijndael);
+        inPlace = TakesSegmentsTogether(*codec, kEncrypt);
+    }
+    std::unique_ptr<char[]> copy;
+    if (!inPlace) {
+        if (size >= 0)
+            copy.reset(new (std::nothrow) char[static_cast<size_t>(size)]);
+        if (!copy) {
+            QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Out of memory...nSrcFileSize=%d",
+                     nSrcFileSize);
+            return 0;
+        }
+        std::memcpy(copy.get(), start, static_cast<size_t>(size));
+    }
+    const char* const document = inPlace ? start : copy.get();
+
     int64_t position = 0;  // bytes of the container written from offset 32
     int algorithm = kAlgorithmRijndael;
-
-    if (header != nullptr && headerSize >= 1) {
-        if (size > 10 && IsContainerMagic(reinterpret_cast<const unsigned char*>(document.get()))) {
+    if (withHeader) {
+        if (size > 10 && IsContainerMagic(reinterpret_cast<const unsigned char*>(document))) {
             QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() BAD! Already Encrypted...");
             return 1;
         }
-        std::optional<HeaderPlan> plan = PlanHeader(header, headerSize, headerMode, magicOrPrefix);
         if (!plan) {
             QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! No header prefix for the extended "
                      u"header");
@@ -69,26 +84,36 @@ int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resul
                      nSrcFileSize);
             return 0;
         }
-        plan->WriteTo(start);
+        // In place, the header goes over the document's first bytes once
+        // the body no longer needs them.
+        if (!inPlace)
+            plan->WriteTo(start);
         position = plan->Size();
         algorithm = plan->algorithm;
     }
 
-    CRawCodec codec(kEncrypt, key, algorithm);
+    if (!codec)
+        codec = std::make_unique<CRawCodec>(kEncrypt, key, algorithm);
     BodyWrite body;
     if (algorithm == kAlgorithmAria) {
         WholeDocumentCut cut = CutWholeDocument(size);
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Algorithm ARIA DocSize[%d], "
                  u"BufferSize[%d], PadSize[%d]",
                  nSrcFileSize, static_cast<int>(cut.block), static_cast<int>(cut.pad));
-        body = EncipherWholeDocument(codec, document.get(), size, start + position);
+        body = EncipherWholeDocument(*codec, document, size, start + position);
     } else {
         static const TailEncipherTraces traces{
             u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! PadEncrypt, nRead=%d",
             u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Pad 0, nPadBlockSize=%d, nRead=%d",
             u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Pad 1, VQPVZP+size(%d)",
         };
-        body = EncipherSegmentedDocument(codec, document.get(), size, start + position, traces);
+        if (inPlace) {
+            body = EncipherSegmentedDocumentInPlace(*codec, start, size, position, traces);
+            if (withHeader)
+                plan->WriteTo(start);
+        } else {
+            body = EncipherSegmentedDocument(*codec, document, size, start + position, traces);
+        }
     }
     position += body.produced;
 
