@@ -31,7 +31,8 @@
 // Short path forms are made in buffers of 1024 characters, so that a long
 // path keeps its short form where short forms are no shorter than the path.
 // DecryptFileW writes its output image straight from the cipher calls, with
-// no working copies beside the two images. The status goes onto the short
+// no working copies beside the two images; a Rijndael body is deciphered in
+// the output image itself. The status goes onto the short
 // form of the destination, made again after the rename when the destination
 // had none before it existed.
 //
@@ -56,6 +57,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -420,9 +422,20 @@ int DecryptFileWBody(Call& c)
         return HandOver(c);
     }
 
+    // A Rijndael body is read into the output image and deciphered where it
+    // lies: the input image then stays untouched. It is still allocated, so
+    // that the call needs the same memory and hands over on the same
+    // conditions. Other ciphers go from the input image to the output image
+    // (their codec is made once the body is read, as always).
+    std::optional<CRawCodec> codec;
+    if (c.algorithm == kAlgorithmRijndael)
+        codec.emplace(kDecrypt, c.key, c.algorithm);
+    char* const out = outImage.get();
+    char* const in = codec && TakesSegmentsTogether(*codec, kDecrypt) ? out : inImage.get();
+
     plat::UINT read = 0;
     try {
-        read = c.source.Read(inImage.get(), static_cast<plat::UINT>(docSize));
+        read = c.source.Read(in, static_cast<plat::UINT>(docSize));
     } catch (...) {
         if (plat::GetLastError() == plat::ERROR_NO_SYSTEM_RESOURCES) {
             inImage.reset();
@@ -439,20 +452,19 @@ int DecryptFileWBody(Call& c)
         return 0;
     }
 
-    CRawCodec codec(kDecrypt, c.key, c.algorithm);
+    if (!codec)
+        codec.emplace(kDecrypt, c.key, c.algorithm);
     ProgressReporter progress(c.hWnd, docSize);
-    const char* in = inImage.get();
-    char* out = outImage.get();
     int64_t consumed = 0;
     int64_t length = 0;  // plain bytes in the output image
     if (c.algorithm == kAlgorithmAria) {
         TraceAriaCut(c);
-        const BodyRead body = DecipherWholeDocument(codec, in, docSize, out);
+        const BodyRead body = DecipherWholeDocument(*codec, in, docSize, out);
         consumed = body.consumed;
         length = body.produced;
     } else {
         const int64_t segments = docSize / ENC_BUFFER_SIZE;
-        const SegmentRun run = DecipherSegments(codec, in, segments, out, &progress);
+        const SegmentRun run = DecipherSegments(*codec, in, segments, out, &progress);
         consumed = run.segments * ENC_BUFFER_SIZE;
         length = run.produced;
         // A tail of 1 to 15 bytes is neither deciphered nor counted.
@@ -460,7 +472,7 @@ int DecryptFileWBody(Call& c)
         if (!run.failed && tail >= 16) {
             consumed += tail;
             char work[kTailReadWorkSize];
-            const TailRead piece = DecipherTail(codec, in + segments * ENC_BUFFER_SIZE, tail, work);
+            const TailRead piece = DecipherTail(*codec, in + segments * ENC_BUFFER_SIZE, tail, work);
             if (piece.trailer) {
                 const int64_t total = ShortenByTrailer(consumed - kTrailerPieceSize, piece.padBlockSize);
                 c.temp.SetLength(static_cast<plat::ULONGLONG>(total));

@@ -346,11 +346,20 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
         return CPVCodec::EncryptFile2(srcPath, destPath, key, header, headerSize, hWnd);
     }
 
+    // A Rijndael body is built where the document is read, in the body image
+    // (its room after the document takes the tail's pieces): the document
+    // image then stays untouched. It is still allocated, so that the call
+    // needs the same memory and falls back on the same conditions. ARIA and
+    // ATE bodies go from the document image to the body image.
+    char* const plain = plan->algorithm == kAlgorithmRijndael && TakesSegmentsTogether(*codec, kEncrypt)
+                            ? body.get()
+                            : document.get();
+
     // 12. The whole document in one read.
     plat::UINT got = 0;
     bool readFailed = false;
     try {
-        got = source.Read(document.get(), docSize);
+        got = source.Read(plain, docSize);
     } catch (const CFileException&) {
         if (plat::GetLastError() == plat::ERROR_NO_SYSTEM_RESOURCES) {
             document.reset();
@@ -378,14 +387,14 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Algorithm ARIA DocSize[%d], BufferSize[%d], "
                  u"PadSize[%d]",
                  nDocSize, static_cast<int>(cut.block), static_cast<int>(cut.pad));
-        written = EncipherWholeDocument(*codec, document.get(), nDocSize, body.get());
+        written = EncipherWholeDocument(*codec, plain, nDocSize, body.get());
     } else {
         static constexpr TailEncipherTraces kTailTraces{
             u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! PadEncrypt, nRead=%d",
             u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Pad 0, nPadBlockSize=%d, nRead=%d",
             u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Pad 1, VQPVZP+size(%d)",
         };
-        written = EncipherSegmentedDocument(*codec, document.get(), nDocSize, body.get(), kTailTraces, &progress);
+        written = EncipherSegmentedDocument(*codec, plain, nDocSize, body.get(), kTailTraces, &progress);
     }
 
     // 14. Written in 16 MiB pieces.
