@@ -3,6 +3,13 @@
 // the static Remove, Rename and SetStatus throw a CFileException. A CFile
 // closes its file when it is destroyed.
 //
+// Small reads and writes (below 128 KiB) go through a buffer of the object's
+// own, so that a file read or written 1 KiB at a time costs one system call
+// per 128 KiB: written bytes reach the file when the buffer fills and before
+// any other operation on the object (Seek, GetLength, Flush, Close, Abort and
+// destruction included). A write error may therefore surface at one of those
+// later calls. osWriteThrough and osNoBuffer opens write at once.
+//
 // Open and share modes keep the framework's values and meaning: an open that
 // conflicts with the access or share mode of another open of the same file,
 // in this process or in another process that uses this layer, fails with
@@ -13,9 +20,14 @@
 #include "platform/FileException.h"
 #include "platform/WinTypes.h"
 
+#include <memory>
 #include <string>
 
 namespace plat {
+
+namespace posix {
+struct IoBuffer;
+}
 
 // A file's status as the framework reports it. Times are exact to 100 ns; a
 // time of zero is "not given" to SetStatus, which then leaves it alone.
@@ -60,7 +72,7 @@ public:
     };
     enum SeekPosition : UINT { begin = 0, current = 1, end = 2 };
 
-    CFile() = default;
+    CFile();
     // Opens at once; throws the CFileException that Open would fill.
     CFile(LPCWSTR fileName, UINT openFlags);
     ~CFile();
@@ -94,8 +106,6 @@ public:
     BOOL IsOpen() const { return m_fd >= 0; }
     BOOL GetStatus(CFileStatus& status) const;
     const std::u16string& GetFilePath() const { return m_strFileName; }
-    // The descriptor, for the layer's own use.
-    int NativeHandle() const { return m_fd; }
 
     // Renames a file or folder (MoveFileW: fails when the new name exists).
     static void Rename(LPCWSTR oldName, LPCWSTR newName);
@@ -109,8 +119,14 @@ public:
 
 private:
     [[noreturn]] void ThrowLastError() const;
+    // Buffered bytes reach the file (writing) or are given back (reading), so
+    // that the descriptor's position is the object's.
+    void SettleBuffer() const;
+    UINT ReadDirect(char* out, size_t count);
+    void WriteDirect(const char* in, size_t count);
 
     int m_fd = -1;
+    mutable std::unique_ptr<posix::IoBuffer> m_io;  // small reads and writes; see above
     bool m_canRead = false;
     bool m_canWrite = false;
     std::u16string m_strFileName;

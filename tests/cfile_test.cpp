@@ -229,3 +229,77 @@ TEST(CFile, FlushesFileAndFolderToDisk)
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(FlushFolderToDisk(Wide(dir / "nofolder/f").c_str()));
 }
+
+// Small reads and writes go through the object's buffer; every other
+// operation sees the bytes as if they had gone to the file at once.
+TEST(CFile, BufferedSmallIoKeepsPositionsAndBytes)
+{
+    TempDir dir;
+    const std::u16string path = Wide(dir / "b.bin");
+    std::string expected;
+    for (int i = 0; i < 600; ++i)  // 600 KiB of 1 KiB pieces: several buffers' worth
+        expected += std::string(1024, static_cast<char>('a' + i % 26));
+    {
+        CFile file(path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+        for (int i = 0; i < 600; ++i)
+            file.Write(expected.data() + i * 1024, 1024);
+        EXPECT_EQ(file.GetPosition(), expected.size());
+        EXPECT_EQ(file.GetLength(), expected.size());
+
+        // A read ahead is given back before a write at the caller's position.
+        file.SeekToBegin();
+        char piece[1024];
+        ASSERT_EQ(file.Read(piece, 10), 10u);
+        file.Write("XYZ", 3);
+        expected.replace(10, 3, "XYZ");
+        EXPECT_EQ(file.GetPosition(), 13u);
+        ASSERT_EQ(file.Read(piece, 7), 7u);
+        EXPECT_EQ(std::string(piece, 7), expected.substr(13, 7));
+
+        // Reads that run past the end of the buffered bytes and of the file.
+        file.Seek(-1500, CFile::end);
+        ASSERT_EQ(file.Read(piece, 1024), 1024u);
+        EXPECT_EQ(std::string(piece, 1024), expected.substr(expected.size() - 1500, 1024));
+        EXPECT_EQ(file.Read(piece, 1024), 476u);
+        EXPECT_EQ(file.Read(piece, 1024), 0u);
+    }
+    EXPECT_EQ(ReadBytes(dir / "b.bin"), expected);
+}
+
+TEST(CFile, BufferedWritesReachTheFileOnAbortAndMove)
+{
+    TempDir dir;
+    const std::u16string path = Wide(dir / "a.bin");
+    {
+        CFile file(path.c_str(), CFile::modeCreate | CFile::modeWrite);
+        file.Write("abc", 3);
+        CFile moved(std::move(file));
+        moved.Write("def", 3);
+        EXPECT_EQ(ReadBytes(dir / "a.bin"), "");  // still in the buffer
+        CFileStatus status;
+        ASSERT_TRUE(moved.GetStatus(status));
+        EXPECT_EQ(status.m_size, 6u);
+        moved.Write("ghi", 3);
+        moved.Abort();
+    }
+    EXPECT_EQ(ReadBytes(dir / "a.bin"), "abcdefghi");
+}
+
+TEST(CFile, WriteErrorOfABufferedWriteSurfacesAtClose)
+{
+    CFile file;
+    if (!file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone))
+        GTEST_SKIP() << "no /dev/full";
+    file.Write("abc", 3);
+    try {
+        file.Close();
+        FAIL() << "Close did not report the lost bytes";
+    } catch (const CFileException& e) {
+        EXPECT_EQ(e.m_cause, CFileException::diskFull);
+    }
+    EXPECT_FALSE(file.IsOpen());
+
+    // Written through at once when asked to.
+    ASSERT_TRUE(file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone | CFile::osWriteThrough));
+    EXPECT_THROW(file.Write("abc", 3), CFileException);
+}

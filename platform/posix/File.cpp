@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
 #include <unistd.h>
 #include <utility>
 
@@ -20,6 +22,8 @@ namespace {
 // One read or write call moves at most this much (the kernel's own cap is a
 // little below 2 GiB).
 constexpr size_t kChunk = size_t{1} << 30;
+// Reads and writes smaller than this go through the object's buffer.
+constexpr size_t kBufferSize = size_t{128} << 10;
 
 [[noreturn]] void ThrowInjected(const fault::Failure& failure, const std::u16string& name)
 {
@@ -30,6 +34,23 @@ constexpr size_t kChunk = size_t{1} << 30;
 }
 
 }  // namespace
+
+namespace posix {
+
+// At most one direction at a time: bytes read ahead of the caller
+// [next, end), or bytes the caller wrote that the file has not had yet [0, end).
+struct IoBuffer {
+    enum class Use { none, reading, writing };
+    std::unique_ptr<char[]> bytes{new char[kBufferSize]};
+    size_t next = 0;
+    size_t end = 0;
+    Use use = Use::none;
+    bool writeThrough = false;  // writes go to the file at once
+};
+
+}  // namespace posix
+
+CFile::CFile() = default;
 
 CFile::CFile(LPCWSTR fileName, UINT openFlags)
 {
@@ -45,6 +66,7 @@ CFile::~CFile()
 
 CFile::CFile(CFile&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1)),
+      m_io(std::move(other.m_io)),
       m_canRead(other.m_canRead),
       m_canWrite(other.m_canWrite),
       m_strFileName(std::move(other.m_strFileName))
@@ -56,6 +78,7 @@ CFile& CFile::operator=(CFile&& other) noexcept
     if (this != &other) {
         Abort();
         m_fd = std::exchange(other.m_fd, -1);
+        m_io = std::move(other.m_io);
         m_canRead = other.m_canRead;
         m_canWrite = other.m_canWrite;
         m_strFileName = std::move(other.m_strFileName);
@@ -106,25 +129,37 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags, CFileException* pError)
     if (fd < 0)
         return fail(error, -1);
     m_fd = fd;
+    if (!m_io)
+        m_io = std::make_unique<posix::IoBuffer>();
+    m_io->writeThrough = (openFlags & (osWriteThrough | osNoBuffer)) != 0;
     m_canRead = request.share.read;
     m_canWrite = request.share.write;
     m_strFileName = name;
     return TRUE;
 }
 
-UINT CFile::Read(void* buffer, UINT count)
+void CFile::SettleBuffer() const
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
-    if (count == 0)
-        return 0;
-    if (auto failure = fault::Check(fault::Op::FileRead))
-        ThrowInjected(*failure, m_strFileName);
-    if (buffer == nullptr || !m_canRead) {
-        SetLastError(buffer == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
-        ThrowLastError();
+    if (!m_io || m_fd < 0)
+        return;
+    posix::IoBuffer& io = *m_io;
+    const posix::IoBuffer::Use use = std::exchange(io.use, posix::IoBuffer::Use::none);
+    const size_t next = std::exchange(io.next, 0);
+    const size_t end = std::exchange(io.end, 0);
+    if (use == posix::IoBuffer::Use::reading && end > next) {
+        // Give back what was read ahead, so the file position is the caller's.
+        if (::lseek(m_fd, -static_cast<off_t>(end - next), SEEK_CUR) < 0) {
+            posix::SetLastErrorFromErrno(errno);
+            ThrowLastError();
+        }
+    } else if (use == posix::IoBuffer::Use::writing && end > 0) {
+        // Once: a failed flush drops the bytes and reports it to this caller.
+        const_cast<CFile*>(this)->WriteDirect(io.bytes.get(), end);
     }
-    auto* out = static_cast<char*>(buffer);
+}
+
+UINT CFile::ReadDirect(char* out, size_t count)
+{
     size_t done = 0;
     while (done < count) {
         const ssize_t n = ::read(m_fd, out + done, std::min<size_t>(count - done, kChunk));
@@ -141,19 +176,8 @@ UINT CFile::Read(void* buffer, UINT count)
     return static_cast<UINT>(done);
 }
 
-void CFile::Write(const void* buffer, UINT count)
+void CFile::WriteDirect(const char* in, size_t count)
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
-    if (count == 0)
-        return;
-    if (auto failure = fault::Check(fault::Op::FileWrite))
-        ThrowInjected(*failure, m_strFileName);
-    if (buffer == nullptr || !m_canWrite) {
-        SetLastError(buffer == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
-        ThrowLastError();
-    }
-    const auto* in = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(m_fd, in + done, std::min<size_t>(count - done, kChunk));
@@ -171,10 +195,76 @@ void CFile::Write(const void* buffer, UINT count)
     }
 }
 
+UINT CFile::Read(void* buffer, UINT count)
+{
+    if (m_fd < 0)
+        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    if (count == 0)
+        return 0;
+    if (auto failure = fault::Check(fault::Op::FileRead))
+        ThrowInjected(*failure, m_strFileName);
+    if (buffer == nullptr || !m_canRead) {
+        SetLastError(buffer == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+        ThrowLastError();
+    }
+    posix::IoBuffer& io = *m_io;
+    if (io.use == posix::IoBuffer::Use::writing)
+        SettleBuffer();
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    if (io.use == posix::IoBuffer::Use::reading) {
+        done = std::min<size_t>(count, io.end - io.next);
+        std::memcpy(out, io.bytes.get() + io.next, done);
+        io.next += done;
+        if (io.next == io.end)
+            SettleBuffer();
+    }
+    if (done == count)
+        return count;
+    if (count - done >= kBufferSize)
+        return static_cast<UINT>(done + ReadDirect(out + done, count - done));
+    // Refill: a whole buffer, or what there is up to the end of the file.
+    const size_t got = ReadDirect(io.bytes.get(), kBufferSize);
+    const size_t take = std::min(got, count - done);
+    std::memcpy(out + done, io.bytes.get(), take);
+    if (got > take) {
+        io.use = posix::IoBuffer::Use::reading;
+        io.next = take;
+        io.end = got;
+    }
+    return static_cast<UINT>(done + take);
+}
+
+void CFile::Write(const void* buffer, UINT count)
+{
+    if (m_fd < 0)
+        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    if (count == 0)
+        return;
+    if (auto failure = fault::Check(fault::Op::FileWrite))
+        ThrowInjected(*failure, m_strFileName);
+    if (buffer == nullptr || !m_canWrite) {
+        SetLastError(buffer == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+        ThrowLastError();
+    }
+    posix::IoBuffer& io = *m_io;
+    const auto* in = static_cast<const char*>(buffer);
+    if (io.use == posix::IoBuffer::Use::reading || io.end + count > kBufferSize)
+        SettleBuffer();
+    if (io.writeThrough || count >= kBufferSize) {
+        WriteDirect(in, count);
+        return;
+    }
+    std::memcpy(io.bytes.get() + io.end, in, count);
+    io.end += count;
+    io.use = posix::IoBuffer::Use::writing;
+}
+
 ULONGLONG CFile::Seek(LONGLONG offset, UINT from)
 {
     if (m_fd < 0)
         CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    SettleBuffer();
     int whence;
     switch (from) {
     case begin: whence = SEEK_SET; break;
@@ -196,6 +286,7 @@ ULONGLONG CFile::GetPosition() const
 {
     if (m_fd < 0)
         CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    SettleBuffer();
     const off_t position = ::lseek(m_fd, 0, SEEK_CUR);
     if (position < 0) {
         posix::SetLastErrorFromErrno(errno);
@@ -208,6 +299,7 @@ ULONGLONG CFile::GetLength() const
 {
     if (m_fd < 0)
         CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    SettleBuffer();
     posix::FileInfo info;
     if (int err = posix::StatDescriptor(m_fd, info); err != 0) {
         posix::SetLastErrorFromErrno(err);
@@ -224,6 +316,7 @@ void CFile::SetLength(ULONGLONG newLength)
         SetLastError(!m_canWrite ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
         ThrowLastError();
     }
+    SettleBuffer();
     if (::ftruncate(m_fd, static_cast<off_t>(newLength)) != 0 ||
         ::lseek(m_fd, static_cast<off_t>(newLength), SEEK_SET) < 0) {
         posix::SetLastErrorFromErrno(errno);
@@ -235,6 +328,7 @@ void CFile::Flush()
 {
     if (m_fd < 0)
         return;
+    SettleBuffer();
     if (::fsync(m_fd) != 0 && errno != EINVAL) {
         posix::SetLastErrorFromErrno(errno);
         ThrowLastError();
@@ -245,6 +339,12 @@ void CFile::Close()
 {
     if (m_fd < 0)
         return;
+    try {
+        SettleBuffer();
+    } catch (const CFileException&) {
+        Abort();
+        throw;
+    }
     const int fd = std::exchange(m_fd, -1);
     m_canRead = m_canWrite = false;
     if (::close(fd) != 0 && errno != EINTR) {
@@ -255,6 +355,15 @@ void CFile::Close()
 
 void CFile::Abort() noexcept
 {
+    // What was written still reaches the file if it can.
+    if (m_io && m_io->use == posix::IoBuffer::Use::writing) {
+        try {
+            SettleBuffer();
+        } catch (const CFileException&) {
+        }
+    }
+    if (m_io)
+        m_io->use = posix::IoBuffer::Use::none;
     if (m_fd >= 0)
         ::close(std::exchange(m_fd, -1));
     m_canRead = m_canWrite = false;

@@ -92,6 +92,11 @@ BOOL CFile::GetStatus(CFileStatus& status) const
 {
     if (m_fd < 0)
         return FALSE;
+    try {
+        SettleBuffer();  // the size counts every byte written
+    } catch (const CFileException&) {
+        return FALSE;
+    }
     auto native = ToNativePath(m_strFileName.c_str());
     posix::FileInfo info;
     if (!native || posix::StatDescriptor(m_fd, info) != 0)
