@@ -1,7 +1,8 @@
 // Memory encryption: a plain document at offset 32 of the caller's buffer
 // becomes a container image in the same buffer, its length at offset 0. A
-// Rijndael body is enciphered where the document lies (no working copy);
-// ARIA and ATE bodies from a copy of the document.
+// Rijndael body with a usable key is enciphered where the document lies: no
+// working copy, and so no "Out of memory" result. ARIA and ATE bodies, and a
+// codec that refuses its key, work from a copy of the document.
 //
 // Choices where the format leaves the ending open, each a result of 0:
 // - an ARIA document of 0 bytes has no final piece to pad-encrypt: refused
