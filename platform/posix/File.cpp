@@ -362,8 +362,11 @@ void CFile::Abort() noexcept
         } catch (const CFileException&) {
         }
     }
-    if (m_io)
+    // Nothing read ahead or held back survives into a later Open of this object.
+    if (m_io) {
         m_io->use = posix::IoBuffer::Use::none;
+        m_io->next = m_io->end = 0;
+    }
     if (m_fd >= 0)
         ::close(std::exchange(m_fd, -1));
     m_canRead = m_canWrite = false;
