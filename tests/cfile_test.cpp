@@ -331,3 +331,22 @@ TEST(CFileReuse, ReopenedObjectWritesOnlyItsOwnBytes)
         EXPECT_EQ(ReadBytes(dir / "old"), std::string(1000, 'o'));
     }
 }
+
+// Looking at the status of a file with buffered writes loses none of them:
+// a write that cannot be made is still reported, by Close.
+TEST(CFileStatusOfBufferedWrites, WriteErrorStillSurfacesAtClose)
+{
+    CFile file;
+    if (!file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone))
+        GTEST_SKIP() << "no /dev/full";
+    file.Write("abc", 3);
+    CFileStatus status;
+    EXPECT_TRUE(file.GetStatus(status));
+    EXPECT_EQ(status.m_size, 3u);  // the buffered bytes count
+    try {
+        file.Close();
+        FAIL() << "the bytes were lost without a word";
+    } catch (const CFileException& e) {
+        EXPECT_EQ(e.m_cause, CFileException::diskFull);
+    }
+}

@@ -158,6 +158,14 @@ void CFile::SettleBuffer() const
     }
 }
 
+ULONGLONG CFile::BufferedWritesEnd() const
+{
+    if (!m_io || m_fd < 0 || m_io->use != posix::IoBuffer::Use::writing)
+        return 0;
+    const off_t position = ::lseek(m_fd, 0, SEEK_CUR);
+    return position < 0 ? 0 : static_cast<ULONGLONG>(position) + m_io->end;
+}
+
 UINT CFile::ReadDirect(char* out, size_t count)
 {
     size_t done = 0;
