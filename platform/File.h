@@ -99,6 +99,10 @@ public:
     void SetLength(ULONGLONG newLength);
     // Writes the file's data and metadata through to the disk (fsync).
     void Flush();
+    // Hands the bytes held back from small writes to the file now, without
+    // the disk sync of Flush: a caller that handles failed writes calls it
+    // where the last write ends, so that a write error is met there.
+    void DeliverWrites();
     // Closes the file; closing a closed CFile does nothing.
     void Close();
     // Closes without throwing.

@@ -343,6 +343,12 @@ void CFile::Flush()
     }
 }
 
+void CFile::DeliverWrites()
+{
+    if (m_io && m_io->use == posix::IoBuffer::Use::writing)
+        SettleBuffer();
+}
+
 void CFile::Close()
 {
     if (m_fd < 0)
