@@ -313,6 +313,18 @@ bool StreamWriteFailed(Call& c, const ProgressReporter& progress, std::u16string
     return false;
 }
 
+// The segments CFile still holds back reach the temporary file: a write
+// error is a segment's. False when the call ended here.
+bool SegmentsDelivered(Call& c, const ProgressReporter& progress)
+{
+    try {
+        c.temp.DeliverWrites();
+    } catch (const CFileException&) {
+        return StreamWriteFailed(c, progress, u"ERROR! Temp Dest File Write Fail");
+    }
+    return true;
+}
+
 // Algorithms 0 and 2. False when the call ended here.
 bool StreamSegmentedBody(Call& c, CRawCodec& codec, ProgressReporter& progress, int64_t& consumed)
 {
@@ -322,7 +334,7 @@ bool StreamSegmentedBody(Call& c, CRawCodec& codec, ProgressReporter& progress, 
     while ((nRead = static_cast<int>(c.source.Read(szInBuff, ENC_BUFFER_SIZE))) == ENC_BUFFER_SIZE) {
         const int produced = DecipherSegment(codec, szInBuff, szOutBuff);
         if (produced == kPieceFailed)
-            return true;  // the rest is not counted: the size check ends the call
+            return SegmentsDelivered(c, progress);  // the rest is not counted: the size check ends the call
         consumed += ENC_BUFFER_SIZE;
         try {
             c.temp.Write(szOutBuff, static_cast<plat::UINT>(produced));
@@ -331,6 +343,8 @@ bool StreamSegmentedBody(Call& c, CRawCodec& codec, ProgressReporter& progress, 
         }
         progress.SegmentDone();
     }
+    if (!SegmentsDelivered(c, progress))
+        return false;
 
     consumed += nRead;
     if (nRead < 16)
@@ -349,6 +363,7 @@ bool StreamSegmentedBody(Call& c, CRawCodec& codec, ProgressReporter& progress, 
     if (tail.plainBytes > 0) {
         try {
             c.temp.Write(szOutBuff, static_cast<plat::UINT>(tail.plainBytes));
+            c.temp.DeliverWrites();
         } catch (const CFileException&) {
             return StreamWriteFailed(c, progress, u"ERROR! Padding Temp Dest File Write Fail");
         }

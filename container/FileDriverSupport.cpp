@@ -97,6 +97,7 @@ void WriteInPieces(CFile& file, const char* data, int64_t length)
         file.Write(data + written, piece);
         written += piece;
     }
+    file.DeliverWrites();
 }
 
 ProgressReporter::ProgressReporter(PVHWND window, int64_t size)

@@ -103,7 +103,8 @@ plat::BOOL OpenSource(plat::CFile& file, const PVWCHAR* path, plat::UINT openFla
 void TraceFileError(const char16_t* format, const plat::CFileException& error);
 
 // Writes `length` bytes to `file` in pieces of 16 MiB, the last holding the
-// rest. Throws the CFileException of the first failing write.
+// rest, all of them in the file on return (a short body is not left in
+// CFile's buffer). Throws the CFileException of the first failing write.
 void WriteInPieces(plat::CFile& file, const char* data, int64_t length);
 
 // ---- Progress

@@ -327,6 +327,9 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
             temp.Write(size, sizeof size);
         }
         temp.Write(header, static_cast<plat::UINT>(headerSize));
+        // A header that cannot be written fails here, unguarded, and not
+        // later as a failed body write.
+        temp.DeliverWrites();
     }
 
     // 8, 9.
@@ -552,6 +555,7 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
         temp.Write(magic.data(), kMagicFieldSize);
         temp.Write(size, sizeof size);
         temp.Write(header, static_cast<plat::UINT>(headerSize));
+        temp.DeliverWrites();  // as in DoEncryptFile
     }
 
     // 6. D.
@@ -571,7 +575,17 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
     // 7.
     CRawCodec codec(kEncrypt, key, kAlgorithmRijndael);
 
+    // A failed write of the body: traced, 100 sent, the partial temporary file left.
+    const auto writeFailed = [&](const char16_t* line) {
+        QZTraceW(line);
+        progress.Finish();
+        temp.Abort();
+        return leaveAndFail();
+    };
+
     // 8. Full segments as they are read.
+    static constexpr const char16_t* kSegmentWriteFailed =
+        u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Temp Dest File Write Fail";
     char in[ENC_BUFFER_SIZE];
     char out[kTailWorkSize];
     int64_t nTotalSrcFileReadSize = 0;
@@ -589,12 +603,15 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
         try {
             temp.Write(out, static_cast<plat::UINT>(produced));
         } catch (const CFileException&) {
-            QZTraceW(u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Temp Dest File Write Fail");
-            progress.Finish();
-            temp.Abort();
-            return leaveAndFail();
+            return writeFailed(kSegmentWriteFailed);
         }
         progress.SegmentDone();
+    }
+    // The segments CFile still holds back: a write error is a segment's.
+    try {
+        temp.DeliverWrites();
+    } catch (const CFileException&) {
+        return writeFailed(kSegmentWriteFailed);
     }
 
     // 9. The tail.
@@ -609,11 +626,9 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
             nTotalSrcFileReadSize += tail;
             try {
                 temp.Write(out, static_cast<plat::UINT>(end.produced));
+                temp.DeliverWrites();
             } catch (const CFileException&) {
-                QZTraceW(u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Padding Temp Dest File Write Fail");
-                progress.Finish();
-                temp.Abort();
-                return leaveAndFail();
+                return writeFailed(u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Padding Temp Dest File Write Fail");
             }
         }
     }

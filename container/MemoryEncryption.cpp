@@ -1,8 +1,9 @@
 // Memory encryption: a plain document at offset 32 of the caller's buffer
 // becomes a container image in the same buffer, its length at offset 0. A
 // Rijndael body with a usable key is enciphered where the document lies: no
-// working copy, and so no "Out of memory" result. ARIA and ATE bodies, and a
-// codec that refuses its key, work from a copy of the document.
+// working copy, and so no "Out of memory" result. ARIA and ATE bodies, a
+// codec that refuses its key, and a header or prefix that the caller keeps
+// in the buffer where the container goes work from a copy of the document.
 //
 // Choices where the format leaves the ending open, each a result of 0:
 // - an ARIA document of 0 bytes has no final piece to pad-encrypt: refused
@@ -30,6 +31,24 @@ namespace {
 
 constexpr int kEncrypt = 1;
 
+// Whether [a, a + n) and [b, b + m) share a byte.
+bool Overlap(const char* a, int64_t n, const char* b, int64_t m)
+{
+    const auto x = reinterpret_cast<uintptr_t>(a);
+    const auto y = reinterpret_cast<uintptr_t>(b);
+    return n > 0 && m > 0 && x < y + static_cast<uintptr_t>(m) && y < x + static_cast<uintptr_t>(n);
+}
+
+// Whether the caller's header bytes (and prefix) lie where the container is
+// written: writing over the document would change them before they are
+// copied, so such a call works from a copy, which writes the header first.
+bool HeaderInTheWay(const HeaderPlan& plan, const char* start, int64_t size)
+{
+    const int64_t written = plan.Size() + RijndaelBodyLength(size);
+    return Overlap(plan.header, plan.headerSize, start, written) ||
+           (plan.form == HeaderForm::Extended && Overlap(plan.prefix, kHeaderPrefixSize, start, written));
+}
+
 }  // namespace
 
 int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,
@@ -50,7 +69,8 @@ int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resul
     // the document from offset 32. A negative size cannot be copied.
     std::unique_ptr<CRawCodec> codec;
     bool inPlace = false;
-    if (size >= 0 && (!withHeader || (plan && plan->algorithm == kAlgorithmRijndael))) {
+    if (size >= 0 &&
+        (!withHeader || (plan && plan->algorithm == kAlgorithmRijndael && !HeaderInTheWay(*plan, start, size)))) {
         codec = std::make_unique<CRawCodec>(kEncrypt, key, kAlgorithmRijndael);
         inPlace = TakesSegmentsTogether(*codec, kEncrypt);
     }

@@ -7,8 +7,9 @@
 // own, so that a file read or written 1 KiB at a time costs one system call
 // per 128 KiB: written bytes reach the file when the buffer fills and before
 // any other operation on the object (Seek, GetLength, Flush, Close, Abort and
-// destruction included). A write error may therefore surface at one of those
-// later calls. osWriteThrough and osNoBuffer opens write at once.
+// destruction included; GetStatus counts them in the size and leaves them).
+// A write error may therefore surface at one of those later calls.
+// osWriteThrough and osNoBuffer opens write at once.
 //
 // Open and share modes keep the framework's values and meaning: an open that
 // conflicts with the access or share mode of another open of the same file,
@@ -98,6 +99,10 @@ public:
     void SetLength(ULONGLONG newLength);
     // Writes the file's data and metadata through to the disk (fsync).
     void Flush();
+    // Hands the bytes held back from small writes to the file now, without
+    // the disk sync of Flush: a caller that handles failed writes calls it
+    // where the last write ends, so that a write error is met there.
+    void DeliverWrites();
     // Closes the file; closing a closed CFile does nothing.
     void Close();
     // Closes without throwing.
@@ -122,6 +127,8 @@ private:
     // Buffered bytes reach the file (writing) or are given back (reading), so
     // that the descriptor's position is the object's.
     void SettleBuffer() const;
+    // Where the bytes held back from writes end in the file; 0 when none are.
+    ULONGLONG BufferedWritesEnd() const;
     UINT ReadDirect(char* out, size_t count);
     void WriteDirect(const char* in, size_t count);
 

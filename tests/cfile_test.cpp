@@ -303,3 +303,50 @@ TEST(CFile, WriteErrorOfABufferedWriteSurfacesAtClose)
     ASSERT_TRUE(file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone | CFile::osWriteThrough));
     EXPECT_THROW(file.Write("abc", 3), CFileException);
 }
+
+// An object opened again keeps nothing of what it read ahead in its earlier
+// file: the new file gets exactly the bytes written to it.
+TEST(CFileReuse, ReopenedObjectWritesOnlyItsOwnBytes)
+{
+    struct Case {
+        const char* name;
+        std::function<void(CFile&)> beforeOpen;
+    } cases[] = {
+        {"OpenOverAnOpenFile", [](CFile&) {}},
+        {"AbortThenOpen", [](CFile& file) { file.Abort(); }},
+        {"FailedOpenThenOpen", [](CFile& file) { EXPECT_FALSE(file.Open(u"/nonexistent/none", CFile::modeRead)); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteBytes(dir / "old", std::string(1000, 'o'));
+        CFile file(Wide(dir / "old").c_str(), CFile::modeRead | CFile::shareDenyNone);
+        char ten[10];
+        ASSERT_EQ(file.Read(ten, 10), 10u);  // the other 990 bytes are read ahead
+        c.beforeOpen(file);
+        ASSERT_TRUE(file.Open(Wide(dir / "new").c_str(), CFile::modeCreate | CFile::modeWrite));
+        file.Write("new", 3);
+        file.Close();
+        EXPECT_TRUE(ReadBytes(dir / "new") == "new");
+        EXPECT_EQ(ReadBytes(dir / "old"), std::string(1000, 'o'));
+    }
+}
+
+// Looking at the status of a file with buffered writes loses none of them:
+// a write that cannot be made is still reported, by Close.
+TEST(CFileStatusOfBufferedWrites, WriteErrorStillSurfacesAtClose)
+{
+    CFile file;
+    if (!file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone))
+        GTEST_SKIP() << "no /dev/full";
+    file.Write("abc", 3);
+    CFileStatus status;
+    EXPECT_TRUE(file.GetStatus(status));
+    EXPECT_EQ(status.m_size, 3u);  // the buffered bytes count
+    try {
+        file.Close();
+        FAIL() << "the bytes were lost without a word";
+    } catch (const CFileException& e) {
+        EXPECT_EQ(e.m_cause, CFileException::diskFull);
+    }
+}

@@ -7,6 +7,7 @@
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "support/DecryptionFixture.h"
+#include "support/FileSizeLimit.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -425,6 +426,55 @@ TEST_F(FileDecryption, OtherReadFailureOfTheFullDriverIsAShortRead)
     EXPECT_FALSE(Exists(destination));
     ASSERT_EQ(Temporaries().size(), 1u);
     EXPECT_TRUE(Contents(Temporaries()[0]).empty());
+}
+
+// A write that the file system itself refuses (past the process's file size
+// limit, as on a full disk) is met where the drivers meet a failed write,
+// whatever bytes were still held back for a later system call: the failure
+// traced, 100 sent, the streaming driver's partial temporary file left, the
+// full driver's deleted, the destination untouched.
+TEST_F(FileDecryption, RealWriteFailures)
+{
+    struct Case {
+        const char* name;
+        const Driver* driver;
+        rlim_t limit;
+        std::string line;    // the driver's last line, or its start for the full driver
+        int64_t leftBehind;  // bytes of the temporary file left, -1 for none
+    } cases[] = {
+        {"StreamingSegments", &kStreaming, 1500, "ERROR! Temp Dest File Write Fail", 1500},
+        {"StreamingTail", &kStreaming, 2048, "ERROR! Padding Temp Dest File Write Fail", 2048},
+        {"Full", &kFull, 1500, "ERROR! Dest File Write Fail, m_cause=", -1},
+    };
+    const auto& container = Default(3000);
+    const std::string source = Put(container.bytes);
+    const std::string destination = Path("doc.txt");
+    WriteBytes(destination, "older");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgressWindow window;
+        int result = -1;
+        {
+            FileSizeLimit limit(c.limit);
+            result = Run(*c.driver, source, destination, container.offset, readercontainers::kKey, window.Handle());
+        }
+        EXPECT_EQ(result, 0);
+        ASSERT_FALSE(m_lines.empty());
+        EXPECT_TRUE(StartsWith(m_lines.back(), Prefix(*c.driver) + c.line)) << m_lines.back();
+        ASSERT_FALSE(window.Percents().empty());
+        EXPECT_EQ(window.Percents().back(), 100);
+        EXPECT_EQ(ReadBytes(destination), "older");
+        EXPECT_TRUE(Contents(source) == container.bytes);
+        const std::vector<std::string> temps = Temporaries();
+        if (c.leftBehind >= 0) {
+            ASSERT_EQ(temps.size(), 1u);
+            EXPECT_EQ(static_cast<int64_t>(Contents(temps[0]).size()), c.leftBehind);
+        } else {
+            EXPECT_TRUE(temps.empty());
+        }
+        for (const std::string& temp : temps)
+            std::remove(temp.c_str());
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/Messaging.h"
 #include "support/ChildProcess.h"
 #include "support/ContainerFiles.h"
+#include "support/FileSizeLimit.h"
 #include "support/ReferenceContainer.h"
 #include "support/RegistrySandbox.h"
 #include "support/TempDir.h"
@@ -517,5 +518,63 @@ INSTANTIATE_TEST_SUITE_P(
                       UnguardedCase{"StreamingRename", Writer::Streaming, fault::Op::FileRename, 1, 0,
                                     k2 + kUnexpected}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A write that the file system itself refuses (here: past the process's file
+// size limit, as on a full disk) is met where the writers meet a failed
+// write, whatever bytes were still held back for a later system call: the
+// write failure traced, 100 sent, the streaming writer's partial temporary
+// file left. A failure of the header, which the writers do not guard, stays
+// unexpected.
+TEST_F(EncryptionFailures, RealWriteFailures)
+{
+    struct Case {
+        const char* name;
+        Writer writer;
+        size_t size;
+        rlim_t limit;
+        std::string line;  // traced, as the whole line or its start
+        bool done;         // 100 sent
+        int64_t leftBehind;  // bytes of the temporary file left, -1 for none
+    } cases[] = {
+        {"FullBody", Writer::Full, 3000, 1500, kDo + "ERROR! Dest File Write Fail, m_cause=", true, -1},
+        {"FullHeader", Writer::Full, 200000, 12, kDo + "ERROR! Unexpected file exception, m_cause=", false, -1},
+        {"StreamingSegments", Writer::Streaming, 3000, 1500, k2 + "ERROR! Temp Dest File Write Fail", true, 1500},
+        {"StreamingTail", Writer::Streaming, 3000, kOffset + 2048, k2 + "ERROR! Padding Temp Dest File Write Fail",
+         true, kOffset + 2048},
+        {"StreamingHeader", Writer::Streaming, 200000, 12, k2 + "ERROR! Unexpected file exception, m_cause=", false,
+         -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes document = reference::Document(c.size, 5);
+        WriteFile(m_src, document);
+        std::vector<WPARAM> sent;
+        ScopedWindow window([&](UINT, WPARAM percent, LPARAM) -> LRESULT {
+            sent.push_back(percent);
+            return 0;
+        });
+        m_trace.Clear();
+        int result = -1;
+        {
+            FileSizeLimit limit(c.limit);
+            result = Encrypt(c.writer, m_src, m_dst, true, window.Handle());
+        }
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(m_trace.ContainsText(c.line));
+        EXPECT_FALSE(m_trace.ContainsText(c.done ? "Unexpected" : "Write Fail"));
+        EXPECT_EQ(!sent.empty() && sent.back() == 100, c.done);
+        EXPECT_EQ(FileBytes(m_src), document);
+        EXPECT_FALSE(Exists(m_dst));
+        const std::vector<std::string> temps = Temporaries(m_dir.Path());
+        if (c.leftBehind >= 0) {
+            ASSERT_EQ(temps.size(), 1u);
+            EXPECT_EQ(static_cast<int64_t>(ReadBytes(temps[0]).size()), c.leftBehind);
+        } else {
+            EXPECT_TRUE(temps.empty());
+        }
+        for (const std::string& temp : temps)
+            std::remove(temp.c_str());
+    }
+}
 
 }  // namespace

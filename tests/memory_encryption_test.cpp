@@ -433,4 +433,35 @@ TEST(MemoryWriter, AriaRefusesAnEmptyDocument)
                                "least one byte, nSrcFileSize=0"));
 }
 
+// A host may keep its header (and the 92-byte prefix) in the same buffer,
+// right after the document: the container still carries them as they were
+// when the call began, although the body is written over that place.
+TEST(MemoryWriterHeaderInTheBuffer, HeaderAfterTheDocumentIsTakenAsItWas)
+{
+    const Bytes prefix = reference::ExtendedPrefix('R');
+    for (unsigned mode : {0u, 2u})
+        for (size_t size : {size_t{200}, size_t{3000}, size_t{300000}}) {  // past the header part
+            SCOPED_TRACE("mode " + std::to_string(mode) + ", size " + std::to_string(size));
+            const Bytes document = reference::Document(size, 7);
+            const Bytes expectedHeader = mode == 2 ? reference::ExtendedHeader(prefix, kHeader)
+                                                   : reference::DefaultHeader("VQPVA002", kHeader);
+            const Bytes expected =
+                reference::Concat(expectedHeader, reference::SegmentedBody(kKey, document));
+            // [32][document][header][prefix], with room for the container.
+            Bytes image(32 + size + kHeader.size() + prefix.size() + expected.size(), kBeyond);
+            std::copy(document.begin(), document.end(), image.begin() + 32);
+            char* const header = image.data() + 32 + size;
+            char* const prefixCopy = header + kHeader.size();
+            std::memcpy(header, kHeader.data(), kHeader.size());
+            std::memcpy(prefixCopy, prefix.data(), prefix.size());
+            int length = -1;
+            ASSERT_EQ(CPVCodec::DoEncryptMemoryToMemory(image.data(), static_cast<int>(size), &length, Key(), header,
+                                                        static_cast<int>(kHeader.size()), mode,
+                                                        mode == 2 ? prefixCopy : nullptr),
+                      1);
+            ASSERT_EQ(length, static_cast<int>(expected.size()));
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), image.begin() + 32));
+        }
+}
+
 }  // namespace

@@ -158,6 +158,14 @@ void CFile::SettleBuffer() const
     }
 }
 
+ULONGLONG CFile::BufferedWritesEnd() const
+{
+    if (!m_io || m_fd < 0 || m_io->use != posix::IoBuffer::Use::writing)
+        return 0;
+    const off_t position = ::lseek(m_fd, 0, SEEK_CUR);
+    return position < 0 ? 0 : static_cast<ULONGLONG>(position) + m_io->end;
+}
+
 UINT CFile::ReadDirect(char* out, size_t count)
 {
     size_t done = 0;
@@ -335,6 +343,12 @@ void CFile::Flush()
     }
 }
 
+void CFile::DeliverWrites()
+{
+    if (m_io && m_io->use == posix::IoBuffer::Use::writing)
+        SettleBuffer();
+}
+
 void CFile::Close()
 {
     if (m_fd < 0)
@@ -355,15 +369,19 @@ void CFile::Close()
 
 void CFile::Abort() noexcept
 {
-    // What was written still reaches the file if it can.
+    // What was written still reaches the file if it can. Nothing may leave
+    // here (the destructor calls it): not even the exception's own allocation.
     if (m_io && m_io->use == posix::IoBuffer::Use::writing) {
         try {
             SettleBuffer();
-        } catch (const CFileException&) {
+        } catch (...) {
         }
     }
-    if (m_io)
+    // Nothing read ahead or held back survives into a later Open of this object.
+    if (m_io) {
         m_io->use = posix::IoBuffer::Use::none;
+        m_io->next = m_io->end = 0;
+    }
     if (m_fd >= 0)
         ::close(std::exchange(m_fd, -1));
     m_canRead = m_canWrite = false;

@@ -10,6 +10,7 @@
 #include "platform/posix/NativePath.h"
 #include "platform/posix/OpenFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,16 +93,14 @@ BOOL CFile::GetStatus(CFileStatus& status) const
 {
     if (m_fd < 0)
         return FALSE;
-    try {
-        SettleBuffer();  // the size counts every byte written
-    } catch (const CFileException&) {
-        return FALSE;
-    }
     auto native = ToNativePath(m_strFileName.c_str());
     posix::FileInfo info;
     if (!native || posix::StatDescriptor(m_fd, info) != 0)
         return FALSE;
     Fill(status, *native, info);
+    // The size counts the bytes still held in the object's buffer. They stay
+    // there: a write error is left to the calls that throw (Close at last).
+    status.m_size = std::max(status.m_size, BufferedWritesEnd());
     return TRUE;
 }
 
