@@ -116,20 +116,6 @@ TEST_P(DecryptionTrace, PreparationFailures)
     EXPECT_FALSE(Exists(Path("doc.txt")));
 }
 
-// The moments at which a crash test may stop the process, in order.
-TEST_P(DecryptionTrace, HookPointsOfTheReplacement)
-{
-    const Driver& driver = GetParam();
-    const std::string source = Put(readercontainers::Make(Form::Default, 3000).bytes);
-    plat::fault::Scope seam;
-    std::vector<std::string> seen;
-    plat::fault::SetHook([&](std::string_view point) { seen.emplace_back(point); });
-    ASSERT_EQ(Run(driver, source, source, kOffset), 1);
-    plat::fault::SetHook(nullptr);
-    EXPECT_EQ(seen, (std::vector<std::string>{plat::hook::kTempCreated, plat::hook::kBeforeReplace,
-                                              plat::hook::kDestinationRemoved, plat::hook::kAfterRename}));
-}
-
 INSTANTIATE_TEST_SUITE_P(Drivers, DecryptionTrace, ::testing::Values(kFull, kStreaming),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,11 +1,11 @@
 // The end of a file encryption: the existing destination wiped out (under
 // its ".wipeout" name when Explorer's setting asks) or deleted, the rename
-// with its MoveFileW retries, the source's status carried over, progress
-// messages, long paths, and the exact trace lines of a whole call.
+// with its MoveFileW retries, the source's status carried over, long paths,
+// and the exact trace lines of a whole call. (Progress: FileDriverSupport and
+// SegmentChunksProgress; the hook points: the crash tests.)
 #include "PVCodec.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileTime.h"
-#include "platform/Messaging.h"
 #include "support/ContainerFiles.h"
 #include "support/ReferenceContainer.h"
 #include "support/RegistrySandbox.h"
@@ -278,44 +278,6 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceCase{"NormalDeletionFails", false, 1, 0, true, 0, {kStart, kFail, kNormal, kNormalFailed}, "out.pvd"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The named moments at which a crash test stops a call, in order, with the
-// files on disk as each one promises.
-TEST_F(Replacement, HookPointsInOrder)
-{
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
-        SCOPED_TRACE(writer == Writer::Full ? "full" : "streaming");
-        WriteFile(m_src, m_document);
-        const Bytes container = ContainerOf(m_document);
-        std::vector<std::string> points;
-        fault::SetHook([&](std::string_view point) {
-            const std::vector<std::string> temps = Temporaries(m_dir.Path());
-            if (point == hook::kTempCreated) {
-                ASSERT_EQ(temps.size(), 1u);
-                EXPECT_EQ(ReadBytes(temps[0]), "");
-                EXPECT_EQ(FileBytes(m_src), m_document);
-            } else if (point == hook::kBeforeReplace) {
-                ASSERT_EQ(temps.size(), 1u);
-                EXPECT_EQ(FileBytes(temps[0]), container);
-                EXPECT_EQ(FileBytes(m_src), m_document);
-            } else if (point == hook::kDestinationRemoved) {
-                ASSERT_EQ(temps.size(), 1u);
-                EXPECT_EQ(FileBytes(temps[0]), container);
-                EXPECT_FALSE(Exists(m_src));
-            } else if (point == hook::kAfterRename) {
-                EXPECT_TRUE(temps.empty());
-                EXPECT_EQ(FileBytes(m_src), container);
-            } else {
-                return;
-            }
-            points.emplace_back(point);
-        });
-        ASSERT_EQ(Encrypt(writer, m_src, m_src), 1);
-        fault::SetHook({});
-        EXPECT_EQ(points, (std::vector<std::string>{hook::kTempCreated, hook::kBeforeReplace,
-                                                    hook::kDestinationRemoved, hook::kAfterRename}));
-    }
-}
-
 TEST_F(Replacement, RenameSucceedsOnTheThirdMove)
 {
     WriteFile(m_src, m_document);
@@ -368,37 +330,6 @@ TEST_F(Replacement, RenameFailsThroughout)
         const std::vector<std::string> temps = Temporaries(m_dir.Path());
         ASSERT_EQ(temps.size(), 1u);
         EXPECT_EQ(Decrypt(FileBytes(temps[0]), kOffset), m_document);
-    }
-}
-
-TEST_F(Replacement, ProgressMessages)
-{
-    struct Case {
-        size_t size;
-        std::vector<WPARAM> sent;
-    } cases[] = {
-        {10240, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100}},
-        {10256, {9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}},
-        {2048, {50, 100}},
-        {1024, {100}},
-        {1, {100}},
-        {0, {100}},
-    };
-    for (const Case& c : cases) {
-        for (Writer writer : {Writer::Full, Writer::Streaming}) {
-            SCOPED_TRACE(testing::Message() << c.size << (writer == Writer::Full ? " full" : " streaming"));
-            WriteFile(m_src, reference::Document(c.size, 3));
-            std::vector<WPARAM> sent;
-            ScopedWindow window([&](UINT message, WPARAM percent, LPARAM lParam) -> LRESULT {
-                EXPECT_EQ(message, 0x0407u);
-                EXPECT_EQ(lParam, 0);
-                sent.push_back(percent);
-                return 0;
-            });
-            ASSERT_EQ(Encrypt(writer, m_src, m_dst, window.Handle()), 1);
-            EXPECT_EQ(sent, c.sent);
-            std::remove(m_dst.c_str());
-        }
     }
 }
 
