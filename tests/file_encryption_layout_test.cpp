@@ -181,40 +181,6 @@ TEST(FileWriters, SameFileWhateverTheCase)
     EXPECT_EQ(Decrypt(FileBytes(lower), r.Offset()), document);
 }
 
-// Every entry point reaches the same writer with its fixed arguments.
-TEST(FileWriters, EntryPointsWriteTheDefaultForm)
-{
-    RegistrySandbox registry;
-    MemoryDir dir;
-    VirtualClock clock;
-    const Bytes document = reference::Document(5000, 6);
-    Request r;
-    const Bytes expected = ReferenceFor(kForms[0], r, document);
-    const std::string src = dir / "plain";
-    WriteFile(src, document);
-    using Call = int (*)(const PVWCHAR*, const PVWCHAR*, char*, char*, int);
-    const Call calls[] = {
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) { return CPVCodec::EncryptFileW(s, d, k, h, n); },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) {
-            return CPVCodec::EncryptFileW(s, d, k, h, n, nullptr);
-        },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) { return CPVCodec::RDEncryptFile(s, d, k, h, n); },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) {
-            return CPVCodec::RDEncryptFile(s, d, k, h, n, nullptr);
-        },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) {
-            char magic[] = "VQPVA003";  // ignored under mode 0
-            return CPVCodec::EncryptFileEx(s, d, k, h, n, nullptr, 0, magic);
-        },
-    };
-    for (Call call : calls) {
-        const std::string dst = dir / "out";
-        ASSERT_EQ(call(Wide(src).c_str(), Wide(dst).c_str(), Key(), r.HeaderPointer(), r.HeaderSize()), 1);
-        EXPECT_EQ(FileBytes(dst), expected);
-        std::remove(dst.c_str());
-    }
-}
-
 // A caller magic longer than 10 bytes is cut to 10; a shorter one is zero-filled.
 TEST(FileWriters, CallerMagicTakesAtMostTenBytes)
 {
