@@ -3,6 +3,7 @@
 // keys, offsets outside the image, the trailer recognised by content, the
 // cipher chosen from the header, and the trace lines of success and failure.
 #include "PVCodec.h"
+#include "support/ContainerFiles.h"
 #include "support/ReferenceContainer.h"
 #include "support/RegistrySandbox.h"
 #include "support/TraceCapture.h"
@@ -265,12 +266,6 @@ TEST(MemoryReader, TrailerIsRecognisedByContentAlone)
 
 // ARIA and ATE run in the outside crypto library; where it cannot be bound
 // they answer -1 and the reader fails cleanly.
-bool OutsideCipherAvailable(int algorithm)
-{
-    char in[16] = {}, out[64];
-    return CPVCodec::SFPadEncryptEx(in, out, const_cast<char*>(kKey.data()), 16, algorithm) > 0;
-}
-
 TEST(MemoryReader, CipherComesFromTheExtendedHeader)
 {
     RegistrySandbox registry;
@@ -288,7 +283,7 @@ TEST(MemoryReader, CipherComesFromTheExtendedHeader)
                   kPrefix + "WATCH! Algorithm ARIA BufferSize[32]",
                   kPrefix + "WATCH! Algorithm ARIA PadSize[16]",
               }));
-    if (!OutsideCipherAvailable(1)) {
+    if (!containerfiles::OutsideCipherAvailable(1)) {
         EXPECT_EQ(a.status, 0);
         EXPECT_EQ(a.lines.back(),
                   kPrefix + "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=0, nDocSize=48");
@@ -300,7 +295,7 @@ TEST(MemoryReader, CipherComesFromTheExtendedHeader)
     EXPECT_EQ(empty.lines.back(),
               kPrefix + "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0");
 
-    if (!OutsideCipherAvailable(2)) {
+    if (!containerfiles::OutsideCipherAvailable(2)) {
         Bytes ate = reference::Concat(reference::ExtendedHeader(reference::ExtendedPrefix('T'), kHeader), body);
         Result t = Decrypt(ate, offset);
         EXPECT_EQ(t.status, 0);

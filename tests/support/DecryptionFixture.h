@@ -5,6 +5,7 @@
 
 #include "PVCodec.h"
 #include "platform/Messaging.h"
+#include "support/ContainerFiles.h"
 #include "support/FileHelpers.h"
 #include "support/ReaderContainers.h"
 #include "support/RegistrySandbox.h"
@@ -14,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <dirent.h>
 #include <string>
 #include <vector>
 
@@ -72,11 +72,7 @@ protected:
         return Path(name);
     }
 
-    static Bytes Contents(const std::string& path)
-    {
-        const std::string text = ReadBytes(path);
-        return Bytes(text.begin(), text.end());
-    }
+    static Bytes Contents(const std::string& path) { return containerfiles::FileBytes(path); }
 
     // Runs `driver` and keeps its trace lines in m_lines.
     int Run(const Driver& driver, const std::string& source, const std::string& destination, int offset,
@@ -95,20 +91,7 @@ protected:
     }
 
     // The "~PV" temporaries in the scratch folder, as full paths.
-    std::vector<std::string> Temporaries() const
-    {
-        std::vector<std::string> found;
-        if (DIR* dir = ::opendir(m_dir.Path().c_str())) {
-            while (const dirent* e = ::readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name.rfind("~PV", 0) == 0)
-                    found.push_back(Path(name));
-            }
-            ::closedir(dir);
-        }
-        std::sort(found.begin(), found.end());
-        return found;
-    }
+    std::vector<std::string> Temporaries() const { return containerfiles::Temporaries(m_dir.Path()); }
 
     RegistrySandbox m_registry;
     TempDir m_dir;
