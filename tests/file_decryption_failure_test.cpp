@@ -107,22 +107,6 @@ TEST_P(DecryptionFailure, SourceShorterThanTheOffsetLeavesNothing)
     EXPECT_FALSE(Exists(destination));
 }
 
-TEST_P(DecryptionFailure, EmptyBodyGivesAnEmptyDocument)
-{
-    const Driver& driver = GetParam();
-    for (Form form : {Form::Default, Form::ExtendedT}) {
-        if (!readercontainers::Available(form))
-            continue;
-        const auto& container = readercontainers::Make(form, 100);
-        const Bytes headerOnly(container.bytes.begin(), container.bytes.begin() + container.offset);
-        const std::string destination = Path(std::string(readercontainers::FormName(form)) + ".txt");
-        WriteBytes(destination, "older");
-        EXPECT_EQ(Run(driver, Put(headerOnly), destination, container.offset), 1);
-        EXPECT_TRUE(Exists(destination));
-        EXPECT_TRUE(Contents(destination).empty());
-    }
-}
-
 TEST_P(DecryptionFailure, WrongKeyLeavesTheDestinationAndTheTemporaryFile)
 {
     const Driver& driver = GetParam();

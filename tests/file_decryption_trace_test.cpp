@@ -149,11 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(
         ::testing::Values(kFull, kStreaming),
         ::testing::Values(
-            // 10,256 bytes: ten segments and a 16-byte final piece.
+            // The percents follow the body's length, not the document's (the
+            // reporter's own steps are FileDriverSupport's test): 10,256 bytes
+            // are ten segments and a 16-byte final piece.
             ProgressCase{"body_10256", Form::Default, 10245, {9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}},
-            ProgressCase{"body_2048", Form::Default, 2048, {50, 100}},
-            ProgressCase{"body_1024", Form::Default, 1024, {100}},
-            ProgressCase{"body_1008", Form::Default, 1000, {100}},
             ProgressCase{"body_10240", Form::Bare, 10240, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100}},
             ProgressCase{"aria", Form::ExtendedA, 10240, {100}})),
     [](const auto& info) {
