@@ -1,6 +1,6 @@
 // The Rijndael engine's contract beyond the cipher itself: the negative codes
-// and the order in which they are checked, padding rules, states that data
-// operations never change, in-place calls, and the byte-length layer CRjdl.
+// and the order in which they are checked, the pad bytes a decryption checks,
+// states that data operations never change, and the byte-length layer CRjdl.
 #include "codec/CRjdl.h"
 #include "codec/Rjdl.h"
 
@@ -238,39 +238,7 @@ TEST(RjdlData, NullStateIsNotReady)
     EXPECT_EQ(RjdlPadDecrypt(nullptr, buf, 16, buf), RJDL_NOT_READY);
 }
 
-// ---- Padding ---------------------------------------------------------------
-
-// Deciphers the pad-encrypted output block by block to see the padded plaintext.
-Bytes PaddedPlaintext(int mode, const Bytes& cipher)
-{
-    RjdlState dec = MakeState(mode, RJDL_DIR_DECRYPT);
-    Bytes plain(cipher.size());
-    EXPECT_EQ(RjdlBlockDecrypt(&dec, cipher.data(), static_cast<int>(cipher.size() * 8), plain.data()),
-              static_cast<int>(cipher.size() * 8));
-    return plain;
-}
-
-TEST(RjdlPadEncrypt, PadsOneToSixteenBytesOfTheirCount)
-{
-    for (int mode : {RJDL_MODE_ECB, RJDL_MODE_CBC}) {
-        RjdlState enc = MakeState(mode, RJDL_DIR_ENCRYPT);
-        for (int length : {1, 15, 16, 17, 31, 32, 33}) {
-            Bytes in(length);
-            for (int i = 0; i < length; ++i)
-                in[i] = static_cast<uint8_t>(0x40 + i);
-            const int padded = 16 * (length / 16 + 1);
-            Bytes out(padded + 16, 0xee);
-            ASSERT_EQ(RjdlPadEncrypt(&enc, in.data(), length, out.data()), padded);
-            EXPECT_EQ(out[padded], 0xee) << "written past the padded length";
-            out.resize(padded);
-            Bytes plain = PaddedPlaintext(mode, out);
-            const int pad = padded - length;
-            EXPECT_EQ(Bytes(plain.begin(), plain.begin() + length), in);
-            for (int i = length; i < padded; ++i)
-                ASSERT_EQ(plain[i], pad) << "mode " << mode << " length " << length;
-        }
-    }
-}
+// ---- Padding (PKCS#7 itself and in-place calls: EachEngine against OpenSSL) ----
 
 // Builds a two-block ciphertext whose second plaintext block is `last`.
 Bytes CipherWithLastBlock(int mode, const std::array<uint8_t, 16>& last)
@@ -346,34 +314,6 @@ TEST(RjdlChain, EachCallIsAFreshChain)
     EXPECT_EQ(std::memcmp(whole, split, 16), 0);
     EXPECT_NE(std::memcmp(whole + 16, split + 16, 16), 0);
     EXPECT_EQ(std::memcmp(&before, &enc, sizeof(enc)), 0);
-}
-
-// In place: the drivers encipher their buffers where they lie.
-TEST(RjdlChain, InPlaceMatchesSeparateBuffers)
-{
-    for (int mode : {RJDL_MODE_ECB, RJDL_MODE_CBC, RJDL_MODE_CFB1}) {
-        RjdlState enc = MakeState(mode, RJDL_DIR_ENCRYPT);
-        RjdlState dec = MakeState(mode, RJDL_DIR_DECRYPT);
-        Bytes in(80);
-        for (size_t i = 0; i < in.size(); ++i)
-            in[i] = static_cast<uint8_t>(i * 13 + 5);
-        Bytes out(96), buf = in;
-        ASSERT_EQ(RjdlBlockEncrypt(&enc, in.data(), 640, out.data()), 640);
-        ASSERT_EQ(RjdlBlockEncrypt(&enc, buf.data(), 640, buf.data()), 640);
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + 80), buf) << "mode " << mode;
-        ASSERT_EQ(RjdlBlockDecrypt(&dec, buf.data(), 640, buf.data()), 640);
-        EXPECT_EQ(buf, in) << "mode " << mode;
-        if (mode == RJDL_MODE_CFB1)
-            continue;
-        // Pad operations in place: 70 bytes grow to 80 and come back.
-        buf = in;
-        buf.resize(80);
-        ASSERT_EQ(RjdlPadEncrypt(&enc, buf.data(), 70, buf.data()), 80);
-        ASSERT_EQ(RjdlPadEncrypt(&enc, in.data(), 70, out.data()), 80);
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + 80), buf);
-        ASSERT_EQ(RjdlPadDecrypt(&dec, buf.data(), 80, buf.data()), 70);
-        EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 70), Bytes(in.begin(), in.begin() + 70));
-    }
 }
 
 // ---- CRjdl: byte lengths, AES-128-CBC from the zero IV ---------------------
