@@ -1,8 +1,9 @@
 // File decryption round trips: containers from the memory writer, in every
-// header form and cipher, written to files, decrypt through DecryptFileW,
-// DecryptFile2 and RDDecryptFile to byte-identical documents at the sizes
-// where the layout changes and for a few MiB - to a new file, over an older
-// file, and in place - leaving no temporary file and the source unchanged.
+// header form and cipher, written to files, decrypt through DecryptFileW and
+// DecryptFile2 (and once through RDDecryptFile) to byte-identical documents
+// at the sizes where the layout changes and for a few MiB - to a new file,
+// over an older file, and in place - leaving no temporary file and the source
+// unchanged.
 #include "support/DecryptionFixture.h"
 
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// What the file decryption tests share: the three entry points as a table,
+// What the file decryption tests share: the three entry points,
 // a scratch folder with a registry sandbox, containers written into it, the
 // "~PV" temporaries a call leaves, and a window that records progress.
 #pragma once
@@ -33,7 +33,6 @@ struct Driver {
 inline const Driver kFull{"DecryptFileW", &CPVCodec::DecryptFileW, true};
 inline const Driver kStreaming{"DecryptFile2", &CPVCodec::DecryptFile2, false};
 inline const Driver kForwarding{"RDDecryptFile", &CPVCodec::RDDecryptFile, true};
-inline const Driver kDrivers[] = {kFull, kStreaming, kForwarding};
 
 // The trace prefix of a driver's own lines.
 inline std::string Prefix(const Driver& driver)
