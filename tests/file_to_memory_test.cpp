@@ -5,17 +5,10 @@
 // read as segmented bodies; short tails, null arguments, offsets outside the
 // file, wrong keys, the fallback when the image cannot be allocated, file
 // exceptions kept from the host, and the exact trace lines.
-#include "PVCodec.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileException.h"
 #include "platform/WinTypes.h"
-#include "support/ReaderContainers.h"
-#include "support/FileHelpers.h"
-#include "support/RegistrySandbox.h"
-#include "support/TempDir.h"
-#include "support/TraceCapture.h"
-
-#include <gtest/gtest.h>
+#include "support/DecryptionFixture.h"
 
 #include <cstring>
 #include <string>
@@ -46,15 +39,9 @@ struct Result {
     std::vector<std::string> lines;
 };
 
-class FileToMemory : public ::testing::Test {
+// The scratch folder and Put of the file decryption tests.
+class FileToMemory : public decryption::FileDecryption {
 protected:
-    std::string Put(const Bytes& bytes, const std::string& name = "doc.pvc")
-    {
-        const std::string path = m_dir / name;
-        WriteBytes(path, std::string(bytes.begin(), bytes.end()));
-        return path;
-    }
-
     static Result Read(Reader reader, const std::string& path, int offset, size_t room,
                        const std::string& key = kKey, bool nullBuffer = false)
     {
@@ -74,9 +61,6 @@ protected:
             r.plain.assign(output.begin() + 32, output.begin() + 32 + r.size);
         return r;
     }
-
-    RegistrySandbox m_registry;
-    TempDir m_dir;
 };
 
 // ---- Round trips
