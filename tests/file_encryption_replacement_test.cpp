@@ -65,7 +65,10 @@ TEST_F(Replacement, ExactTraceOfANewFile)
 {
     const Bytes document = reference::Document(1030, 2);
     WriteFile(m_src, document);
-    ASSERT_EQ(Encrypt(Writer::Full, m_src, m_dst), 1);
+    Bytes header = m_header;  // through RDEncryptFile, which is EncryptFileW
+    ASSERT_EQ(CPVCodec::RDEncryptFile(Wide(m_src).c_str(), Wide(m_dst).c_str(), Key(), header.data(),
+                                      static_cast<int>(header.size())),
+              1);
     const std::string temp = TemporaryOfTheCall();
     EXPECT_EQ(m_trace.Lines(), (std::vector<std::string>{
                                    kDo + "WATCH! Entering the Function V2, tmpDestPath=" + temp,

@@ -257,8 +257,8 @@ TEST(MemoryWriter, WithoutHeaderAContainerIsEncipheredAgain)
     EXPECT_TRUE(image.Container(resultSize) == reference::SegmentedBody(kKey, document));
 }
 
-// A magic outside mode 1, an unknown mode and mode 1 without a magic all
-// give the default form.
+// A magic outside mode 1 (here through EncryptMemoryToMemoryEx), an unknown
+// mode and mode 1 without a magic all give the default form.
 TEST(MemoryWriter, UnknownModesAndMissingMagicGiveTheDefaultForm)
 {
     const Bytes document = reference::Document(3000, 11);
@@ -268,8 +268,12 @@ TEST(MemoryWriter, UnknownModesAndMissingMagicGiveTheDefaultForm)
     for (auto [mode, magicArg] : {std::pair<unsigned, char*>{0, magic}, {7, magic}, {1, nullptr}}) {
         Image image(document);
         Bytes header = kHeader;
+        const int n = static_cast<int>(header.size());
         int size = 0;
-        ASSERT_EQ(Encrypt(image, 3000, header.data(), static_cast<int>(header.size()), mode, magicArg, &size), 1);
+        ASSERT_EQ(mode == 0 ? CPVCodec::EncryptMemoryToMemoryEx(image.data(), 3000, &size, Key(), header.data(), n, 0,
+                                                                magicArg)
+                            : Encrypt(image, 3000, header.data(), n, mode, magicArg, &size),
+                  1);
         EXPECT_EQ(size, static_cast<int>(expected.size())) << mode;
         EXPECT_TRUE(image.Container(expected.size()) == expected) << mode;
     }
