@@ -124,16 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
                     CFileException::genericException, ERROR_INVALID_PARAMETER}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CFile, ReadOnlyFileOpensForReading)
-{
-    TempDir dir;
-    WriteBytes(dir / "r", "abc");
-    ::chmod((dir / "r").c_str(), 0444);
-    CFile file(Wide(dir / "r").c_str(), CFile::modeRead | CFile::shareDenyWrite);
-    char buffer[3];
-    EXPECT_EQ(file.Read(buffer, 3), 3u);
-}
-
 TEST(CFile, ReadingAWriteOnlyFileAndWritingAReadOnlyOneAreDenied)
 {
     TempDir dir;
@@ -170,17 +160,6 @@ TEST(CFile, ClosedFileAndDoubleClose)
     char c;
     EXPECT_THROW(file.Read(&c, 1), CFileException);
     EXPECT_THROW(file.GetLength(), CFileException);
-}
-
-TEST(CFile, MovedFileKeepsItsDescriptor)
-{
-    TempDir dir;
-    CFile first(Wide(dir / "f").c_str(), CFile::modeCreate | CFile::modeWrite);
-    CFile second(std::move(first));
-    EXPECT_FALSE(first.IsOpen());
-    second.Write("z", 1);
-    second.Close();
-    EXPECT_EQ(ReadBytes(dir / "f"), "z");
 }
 
 TEST(CFileException, CauseOfWin32CodesAndTheMessage)

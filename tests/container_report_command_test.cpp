@@ -3,13 +3,12 @@
 #include "PVCodec.h"
 #include "support/ReferenceContainer.h"
 #include "support/TempDir.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
 
 #ifdef PVCODEC_TOOL
 
@@ -19,25 +18,10 @@ namespace {
 
 const std::string kKey = "0123456789abcdef";
 
-struct ToolRun {
-    int status;
-    std::string out;
-};
-
-ToolRun Inspect(const std::string& arguments)
+ToolResult Inspect(std::vector<std::string> arguments, const std::string& stdinFile = "")
 {
-    std::string command = std::string(PVCODEC_TOOL) + " inspect " + arguments + " 2>&1";
-    ToolRun run{-1, {}};
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    arguments.insert(arguments.begin(), "inspect");
+    return RunTool(PVCODEC_TOOL, arguments, {}, stdinFile);
 }
 
 std::string Save(const TempDir& dir, const std::string& name, const Bytes& bytes)
@@ -60,7 +44,7 @@ TEST(InspectCommand, ContainerWrittenByTheLibrary)
     TempDir dir;
     std::string path = Save(dir, "written.pvc", Bytes(image.begin() + 32, image.begin() + 32 + length));
 
-    ToolRun run = Inspect(path);
+    ToolResult run = Inspect({path});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "form: default\n"
                        "magic: VQPVA002\n"
@@ -72,7 +56,7 @@ TEST(InspectCommand, ContainerWrittenByTheLibrary)
                        "body: 2 full segments and a 16-byte final piece: the padding trailer (document of "
                        "2032..2047 bytes) or a padded tail (document of 2049..2063 bytes)\n");
 
-    ToolRun fromStdin = Inspect("--json < " + path);
+    ToolResult fromStdin = Inspect({"--json"}, path);
     EXPECT_EQ(fromStdin.status, 0);
     EXPECT_EQ(fromStdin.out,
               "{\"form\":\"default\",\"magic\":\"VQPVA002\",\"headerSize\":25,\"bodyOffset\":39,"
@@ -91,7 +75,7 @@ TEST(InspectCommand, IndependentlyBuiltContainers)
         Save(dir, "extended.pvc",
              reference::Concat(reference::ExtendedHeader(reference::ExtendedPrefix('A'), header), body));
 
-    ToolRun unknownN = Inspect(extended);
+    ToolResult unknownN = Inspect({extended});
     EXPECT_EQ(unknownN.status, 0);
     EXPECT_EQ(unknownN.out, "form: extended\n"
                             "magic: VQPVA004\n"
@@ -103,12 +87,12 @@ TEST(InspectCommand, IndependentlyBuiltContainers)
                             "body length: unknown\n"
                             "note: the extended form does not store N: give --header-size N for the body\n");
 
-    ToolRun knownN = Inspect("--header-size 7 " + extended);
+    ToolResult knownN = Inspect({"--header-size", "7", extended});
     EXPECT_NE(knownN.out.find("body offset: 99 (92 + N)\n"), std::string::npos) << knownN.out;
     EXPECT_NE(knownN.out.find("body length: 3008\n"), std::string::npos) << knownN.out;
 
     std::string caller = Save(dir, "caller.pvc", reference::Concat(reference::DefaultHeader("VQPVA003", header), body));
-    ToolRun callerRun = Inspect(caller);
+    ToolResult callerRun = Inspect({caller});
     EXPECT_NE(callerRun.out.find("magic: VQPVA003\n"), std::string::npos);
     EXPECT_NE(callerRun.out.find("body: 2 full segments and a padded final piece of 960 bytes (document of "
                                  "2992..3007 bytes for Rijndael)\n"),
@@ -117,12 +101,12 @@ TEST(InspectCommand, IndependentlyBuiltContainers)
 
     Bytes cut = body;
     cut.resize(2048 + 5);
-    ToolRun bare = Inspect(Save(dir, "bare.bin", cut));
+    ToolResult bare = Inspect({Save(dir, "bare.bin", cut)});
     EXPECT_NE(bare.out.find("form: bare body\n"), std::string::npos);
     EXPECT_NE(bare.out.find("body: does not fit: 2 full segments and 5 bytes after them"), std::string::npos)
         << bare.out;
 
-    ToolRun missing = Inspect(dir / "missing.pvc");
+    ToolResult missing = Inspect({dir / "missing.pvc"});
     EXPECT_EQ(missing.status, 1);
 }
 

@@ -263,13 +263,10 @@ TEST(InstallDirectory, ComposedPathsThatDoNotFitAreNeverUsed)
     folders.SetInstallValue(fits);
     ASSERT_TRUE(FindCryptoLibraryPath().has_value());
     EXPECT_EQ(*plat::Utf16ToUtf8(*FindCryptoLibraryPath()), fits + "/XecureCrypto.dll");
-}
 
-TEST(InstallDirectory, LongWindowsFolderGivesNoPath)
-{
-    CryptoLibraryFolders folders;
-    // Long enough that "/Velquist/VPV" is left off and the file name then
-    // does not fit: nothing is loaded from the bare Windows folder.
+    // No value, and a Windows folder long enough that "/Velquist/VPV" is left
+    // off and the file name then does not fit: nothing from the bare folder.
+    folders.SetInstallValue("");
     setenv("PVCODEC_WINDOWS_DIR", ("/" + std::string(250, 'w')).c_str(), 1);
     EXPECT_FALSE(FindCryptoLibraryPath().has_value());
     setenv("PVCODEC_WINDOWS_DIR", ("/" + std::string(300, 'w')).c_str(), 1);

@@ -6,7 +6,6 @@
 #include "platform/File.h"
 #include "platform/FileApi.h"
 #include "platform/LastError.h"
-#include "platform/Shell.h"
 #include "platform/TaskMemory.h"
 #include "platform/Timing.h"
 #include "support/FileHelpers.h"
@@ -177,35 +176,6 @@ TEST(FaultInjection, RefusedLargeReadLeavesErrorNoSystemResources)
     EXPECT_EQ(file.Read(buffer, 7), 7u);  // the file position did not move
 }
 
-TEST(FaultInjection, FullDiskOnWrite)
-{
-    TempDir dir;
-    fault::Scope seam;
-    fault::FailNthCall(fault::Op::FileWrite, 1, fault::Failure{ERROR_DISK_FULL});
-    CFile file(Wide(dir / "f").c_str(), CFile::modeCreate | CFile::modeWrite);
-    try {
-        file.Write("abc", 3);
-        FAIL() << "write went through";
-    } catch (const CFileException& e) {
-        EXPECT_EQ(e.m_cause, CFileException::diskFull);
-    }
-}
-
-TEST(FaultInjection, MoveFileFailsKTimesThenWorks)
-{
-    TempDir dir;
-    WriteBytes(dir / "a", "A");
-    fault::Scope seam;
-    fault::FailCalls(fault::Op::MoveFileW, 1, 3, fault::Failure{ERROR_SHARING_VIOLATION});
-    int attempts = 0;
-    while (!MoveFileW(Wide(dir / "a").c_str(), Wide(dir / "b").c_str()) && attempts < 10) {
-        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-        ++attempts;
-    }
-    EXPECT_EQ(attempts, 3);
-    EXPECT_EQ(ReadBytes(dir / "b"), "A");
-}
-
 TEST(FaultInjection, FrameworkCallsDoNotUseUpWin32Plans)
 {
     TempDir dir;
@@ -238,16 +208,6 @@ TEST(FaultInjection, NothingIsCountedWhileOff)
     EXPECT_FALSE(fault::Active());
 }
 
-TEST(FaultInjection, HookSeesThePointNames)
-{
-    fault::Scope seam;
-    std::vector<std::string> seen;
-    fault::SetHook([&](std::string_view point) { seen.emplace_back(point); });
-    for (const char* point : {hook::kTempCreated, hook::kBeforeReplace, hook::kDestinationRemoved, hook::kAfterRename})
-        HookPoint(point);
-    EXPECT_EQ(seen, (std::vector<std::string>{"temp-created", "before-replace", "destination-removed", "after-rename"}));
-}
-
 TEST(VirtualClock, SleepsCostNoTimeAndAreCounted)
 {
     fault::Scope seam;
@@ -262,39 +222,4 @@ TEST(VirtualClock, SleepsCostNoTimeAndAreCounted)
     EXPECT_EQ(fault::Sleeps(), (std::vector<DWORD>{1000, 1000, 1000, 1000, 1000, 20}));
     EXPECT_EQ(fault::VirtualMilliseconds(), 5020u);
     EXPECT_EQ(sleepPoints, 6);
-}
-
-TEST(VirtualClock, HookAtASleepCanEndALock)
-{
-    // A retry loop as the drivers write it: a held file is moved once its
-    // holder lets go, which here happens during the second wait.
-    TempDir dir;
-    WriteBytes(dir / "a", "A");
-    auto holder = std::make_unique<CFile>(Wide(dir / "a").c_str(), CFile::modeRead | CFile::shareDenyNone);
-    fault::Scope seam;
-    fault::UseVirtualClock(true);
-    fault::SetHook([&](std::string_view point) {
-        if (point == hook::kSleep && fault::Sleeps().size() == 2)
-            holder.reset();
-    });
-    int attempt = 0;
-    bool moved = false;
-    for (; attempt < 5 && !moved; ++attempt) {
-        Sleep(1000);
-        moved = MoveFileW(Wide(dir / "a").c_str(), Wide(dir / "b").c_str()) != FALSE;
-    }
-    EXPECT_TRUE(moved);
-    EXPECT_EQ(attempt, 2);
-    EXPECT_EQ(fault::VirtualMilliseconds(), 2000u);
-}
-
-TEST(FaultInjection, ShellNotificationsAreRecorded)
-{
-    fault::Scope seam;
-    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, u"/tmp/~PV1234.tmp", nullptr);
-    const auto seen = fault::ShellNotifications();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].event, SHCNE_DELETE);
-    EXPECT_EQ(seen[0].flags, 0x3005u);
-    EXPECT_EQ(seen[0].path, u"/tmp/~PV1234.tmp");
 }

@@ -1,9 +1,10 @@
 // File decryption where the body or the disk does not cooperate: what each
 // driver returns and which files it leaves (source, destination, "~PV"
 // temporaries) for short tails, trailers recognised by content, sources
-// shorter than the offset, wrong keys, the cipher tag, the fallbacks of
-// DecryptFileW, failing writes, renames, removals and opens, times out of
-// range, bodies of 2 GiB and more, and exceptions kept from the host.
+// shorter than the offset, the cipher tag (wrong keys: the trace test), the
+// fallbacks of DecryptFileW, failing writes, renames, removals and opens,
+// times out of range, bodies of 2 GiB and more, and exceptions kept from the
+// host.
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "support/DecryptionFixture.h"
@@ -106,33 +107,6 @@ TEST_P(DecryptionFailure, SourceShorterThanTheOffsetLeavesNothing)
                                   std::to_string(length + 1));
     EXPECT_TRUE(Temporaries().empty());
     EXPECT_FALSE(Exists(destination));
-}
-
-TEST_P(DecryptionFailure, EmptyBodyGivesAnEmptyDocument)
-{
-    const Driver& driver = GetParam();
-    for (Form form : {Form::Default, Form::ExtendedT}) {
-        if (!readercontainers::Available(form))
-            continue;
-        const auto& container = readercontainers::Make(form, 100);
-        const Bytes headerOnly(container.bytes.begin(), container.bytes.begin() + container.offset);
-        const std::string destination = Path(std::string(readercontainers::FormName(form)) + ".txt");
-        WriteBytes(destination, "older");
-        EXPECT_EQ(Run(driver, Put(headerOnly), destination, container.offset), 1);
-        EXPECT_TRUE(Exists(destination));
-        EXPECT_TRUE(Contents(destination).empty());
-    }
-}
-
-TEST_P(DecryptionFailure, WrongKeyLeavesTheDestinationAndTheTemporaryFile)
-{
-    const Driver& driver = GetParam();
-    const std::string destination = Path("doc.txt");
-    WriteBytes(destination, "older");
-    EXPECT_EQ(Run(driver, Put(Default(1500).bytes), destination, kOffset, readercontainers::kWrongKey), 0);
-    EXPECT_TRUE(StartsWith(m_lines.back(), Prefix(driver) + "ERROR! padDecrypt fail nRead=480, nSizeResult="));
-    EXPECT_EQ(ReadBytes(destination), "older");
-    EXPECT_EQ(Temporaries().size(), 1u);
 }
 
 // The tag at byte 10 counts only after "VQPVA004" and a zero byte.

@@ -5,31 +5,22 @@
 // streaming writer, failed writes, the consumed-count and size checks,
 // sources too large to take, and file steps failing where the writers do not
 // guard them: never a crash, never a lost document.
-#include "PVCodec.h"
-#include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "platform/Messaging.h"
 #include "support/ChildProcess.h"
-#include "support/ContainerFiles.h"
+#include "support/EncryptionFixture.h"
 #include "support/FileSizeLimit.h"
-#include "support/ReferenceContainer.h"
-#include "support/RegistrySandbox.h"
-#include "support/TempDir.h"
-#include "support/TraceCapture.h"
-
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 using namespace containerfiles;
+using namespace encryption;
 using namespace plat;
 
 namespace {
@@ -37,59 +28,10 @@ namespace {
 const Bytes kHeader = {'o', 'p', 'a', 'q', 'u', 'e', 7, 0, 9};
 constexpr int kOffset = 14 + 9;
 
-const std::string kDo = "[PVCodec.dll]CPVCodec::DoEncryptFile() ";
-const std::string k2 = "[PVCodec.dll]CPVCodec::EncryptFile2() ";
-
-enum class Writer { Full, Streaming };
-
-class EncryptionFailures : public ::testing::Test {
+class EncryptionFailures : public FileEncryption {
 protected:
-    void SetUp() override { Reseat(); }
-
-    // A fresh seam: no plans, no records, the virtual clock.
-    void Reseat()
-    {
-        m_seam.reset();
-        m_seam.emplace();
-        fault::UseVirtualClock(true);
-    }
-
-    int Encrypt(Writer writer, const std::string& src, const std::string& dst, bool withHeader = true,
-                PVHWND window = nullptr)
-    {
-        Bytes header = kHeader;
-        char* h = withHeader ? header.data() : nullptr;
-        const int n = withHeader ? static_cast<int>(header.size()) : 0;
-        if (writer == Writer::Full)
-            return CPVCodec::DoEncryptFile(Wide(src).c_str(), Wide(dst).c_str(), Key(), h, n, window, 0, nullptr);
-        return CPVCodec::EncryptFile2(Wide(src).c_str(), Wide(dst).c_str(), Key(), h, n, window);
-    }
-
-    // The lines after "Entering the Function V2", which names a random temporary.
-    std::vector<std::string> LinesAfterEntry() const
-    {
-        std::vector<std::string> lines = m_trace.Lines();
-        for (size_t i = 0; i < lines.size(); ++i)
-            if (lines[i].find("WATCH! Entering the Function V2, tmpDestPath=") != std::string::npos)
-                return std::vector<std::string>(lines.begin() + static_cast<long>(i) + 1, lines.end());
-        return lines;
-    }
-
-    std::vector<std::string> Names() const { return Entries(m_dir.Path()); }
-
-    RegistrySandbox m_registry;
-    TempDir m_dir;
-    std::optional<fault::Scope> m_seam;
-    TraceCapture m_trace;
-    std::string m_src = m_dir / "plain.doc";
-    std::string m_dst = m_dir / "out.pvd";
-    Bytes m_document = reference::Document(3000, 1);
+    EncryptionFailures() : FileEncryption(kHeader, 3000) {}
 };
-
-Bytes DefaultContainer(const Bytes& document)
-{
-    return reference::Concat(reference::DefaultHeader("VQPVA002", kHeader), reference::SegmentedBody(kKey, document));
-}
 
 TEST_F(EncryptionFailures, NullPathsAreRefused)
 {
@@ -151,11 +93,11 @@ TEST_F(EncryptionFailures, DestinationProbeRefused)
 TEST_F(EncryptionFailures, NoTemporaryName)
 {
     WriteFile(m_src, m_document);
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+    for (Writer writer : kWriters) {
         m_trace.Clear();
         fault::FailNthCall(fault::Op::GetTempFileNameW, 1, fault::Failure{ERROR_ACCESS_DENIED});
         EXPECT_EQ(Encrypt(writer, m_src, m_dst), 0);
-        EXPECT_EQ(m_trace.Lines(), std::vector<std::string>{(writer == Writer::Full ? kDo : k2) +
+        EXPECT_EQ(m_trace.Lines(), std::vector<std::string>{Prefix(writer) +
                                                             "BAD! Fail GetTempFileName path=" + m_dir.Path()});
         EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
     }
@@ -221,7 +163,7 @@ TEST_F(LockedSource, ReleasedDuringTheWait)
     EXPECT_EQ(Encrypt(Writer::Full, m_src, m_dst), 1);
     fault::SetHook({});
     EXPECT_EQ(fault::Sleeps(), std::vector<DWORD>{1000});
-    EXPECT_EQ(FileBytes(m_dst), DefaultContainer(m_document));
+    EXPECT_EQ(FileBytes(m_dst), ContainerOf(m_document));
 }
 
 TEST_F(EncryptionFailures, AlreadyEncrypted)
@@ -233,11 +175,11 @@ TEST_F(EncryptionFailures, AlreadyEncrypted)
         document[8] = 0;
         document[9] = 'q';  // never examined
         WriteFile(m_src, document);
-        for (Writer writer : {Writer::Full, Writer::Streaming}) {
+        for (Writer writer : kWriters) {
             for (const std::string& dst : {m_dst, m_src}) {
                 m_trace.Clear();
                 EXPECT_EQ(Encrypt(writer, m_src, dst), 0);
-                EXPECT_TRUE(m_trace.Contains((writer == Writer::Full ? kDo : k2) + "ERROR! Already encrypted"));
+                EXPECT_TRUE(m_trace.Contains(Prefix(writer) + "ERROR! Already encrypted"));
                 EXPECT_EQ(FileBytes(m_src), document);
                 EXPECT_FALSE(Exists(m_dst));
                 // The streaming writer leaves its empty temporary file.
@@ -287,7 +229,7 @@ TEST_P(FallbackToStreaming, ResultAndContainerOfTheStreamingWriter)
             CPVCodec::EncryptFileEx(Wide(m_src).c_str(), Wide(m_dst).c_str(), Key(), header.data(),
                                     static_cast<int>(header.size()), nullptr, tag == 'A' ? 2 : 0, prefix.data());
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(FileBytes(m_dst), DefaultContainer(document));
+        EXPECT_EQ(FileBytes(m_dst), ContainerOf(document));
         EXPECT_EQ(m_trace.Contains(kDo + "ERROR! Out of memory for 5000 Bytes"), c.op == fault::Op::CoTaskMemAlloc);
         EXPECT_TRUE(m_trace.ContainsText(k2 + "WATCH! Entering the Function V2, tmpDestPath="));
         EXPECT_EQ(fault::ShellNotifications().size(), c.notified ? 1u : 0u);
@@ -389,10 +331,10 @@ TEST_F(EncryptionFailures, SizeCheckWithoutHeader)
         const std::string line = "ERROR! Encrypted file size is incorrect, nEncryptedDocSize=" +
                                  std::to_string(body - 14) + ", nDocSize=" + std::to_string(c.size) +
                                  ", nEncHeaderSize=0";
-        for (Writer writer : {Writer::Full, Writer::Streaming}) {
+        for (Writer writer : kWriters) {
             m_trace.Clear();
             EXPECT_EQ(Encrypt(writer, m_src, m_dst, false), c.passes ? 1 : 0);
-            const std::string& who = writer == Writer::Full ? kDo : k2;
+            const std::string& who = Prefix(writer);
             EXPECT_EQ(m_trace.Contains(who + line), !c.passes);
             EXPECT_EQ(Exists(m_dst), c.passes);
             // The streaming writer leaves its complete temporary file.
@@ -437,12 +379,12 @@ TEST_F(EncryptionFailures, SourcesOf2GiBAreRefused)
     ASSERT_EQ(::ftruncate(fd, off_t{1} << 31), 0);  // sparse
     ::close(fd);
     WriteBytes(m_dst, "older");
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+    for (Writer writer : kWriters) {
         for (const std::string& dst : {m_dst, m_src}) {
             m_trace.Clear();
             EXPECT_EQ(Encrypt(writer, m_src, dst), 0);
             EXPECT_EQ(m_trace.Lines(),
-                      std::vector<std::string>{(writer == Writer::Full ? kDo : k2) +
+                      std::vector<std::string>{Prefix(writer) +
                                                "ERROR! Source file is too large, nDocSize=2147483648"});
         }
     }
@@ -491,8 +433,7 @@ TEST_P(UnguardedStep, EndsCleanly)
             recoverable = recoverable || Decrypt(container, kOffset) == document;
         EXPECT_TRUE(recoverable);
 
-        for (const std::string& name : Entries(m_dir.Path()))
-            std::remove((m_dir / name).c_str());
+        RemoveAllFiles();
         Reseat();
     }
 }

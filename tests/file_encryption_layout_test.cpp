@@ -163,58 +163,6 @@ TEST_P(FileWriters, ContainersAreByteIdenticalAndReadBack)
 INSTANTIATE_TEST_SUITE_P(Forms, FileWriters, ::testing::ValuesIn(kForms),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FileWriters, SameFileWhateverTheCase)
-{
-    RegistrySandbox registry;
-    MemoryDir dir;
-    VirtualClock clock;
-    const Bytes document = reference::Document(3000, 5);
-    Request r;
-    const std::string upper = dir / "CASE.TXT";
-    WriteFile(upper, document);
-    // On this file system the two spellings name two files; the writer
-    // treats them as one and opens the source denying reading to others.
-    const std::string lower = dir / "case.txt";
-    ASSERT_EQ(CPVCodec::EncryptFileW(Wide(upper).c_str(), Wide(lower).c_str(), Key(), r.HeaderPointer(),
-                                     r.HeaderSize()),
-              1);
-    EXPECT_EQ(Decrypt(FileBytes(lower), r.Offset()), document);
-}
-
-// Every entry point reaches the same writer with its fixed arguments.
-TEST(FileWriters, EntryPointsWriteTheDefaultForm)
-{
-    RegistrySandbox registry;
-    MemoryDir dir;
-    VirtualClock clock;
-    const Bytes document = reference::Document(5000, 6);
-    Request r;
-    const Bytes expected = ReferenceFor(kForms[0], r, document);
-    const std::string src = dir / "plain";
-    WriteFile(src, document);
-    using Call = int (*)(const PVWCHAR*, const PVWCHAR*, char*, char*, int);
-    const Call calls[] = {
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) { return CPVCodec::EncryptFileW(s, d, k, h, n); },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) {
-            return CPVCodec::EncryptFileW(s, d, k, h, n, nullptr);
-        },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) { return CPVCodec::RDEncryptFile(s, d, k, h, n); },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) {
-            return CPVCodec::RDEncryptFile(s, d, k, h, n, nullptr);
-        },
-        [](const PVWCHAR* s, const PVWCHAR* d, char* k, char* h, int n) {
-            char magic[] = "VQPVA003";  // ignored under mode 0
-            return CPVCodec::EncryptFileEx(s, d, k, h, n, nullptr, 0, magic);
-        },
-    };
-    for (Call call : calls) {
-        const std::string dst = dir / "out";
-        ASSERT_EQ(call(Wide(src).c_str(), Wide(dst).c_str(), Key(), r.HeaderPointer(), r.HeaderSize()), 1);
-        EXPECT_EQ(FileBytes(dst), expected);
-        std::remove(dst.c_str());
-    }
-}
-
 // A caller magic longer than 10 bytes is cut to 10; a shorter one is zero-filled.
 TEST(FileWriters, CallerMagicTakesAtMostTenBytes)
 {
@@ -245,12 +193,6 @@ TEST(FileWriters, CallerMagicTakesAtMostTenBytes)
 // ARIA and ATE run in the outside library. Where its stand-in can be bound,
 // the file writer makes the memory writer's container and it reads back;
 // where it cannot, the call fails cleanly and leaves nothing behind.
-bool OutsideCipherAvailable(int algorithm)
-{
-    char in[16] = {}, out[64];
-    return CPVCodec::SFPadEncryptEx(in, out, Key(), 16, algorithm) > 0;
-}
-
 TEST(FileWriters, AriaAndAteBodies)
 {
     RegistrySandbox registry;

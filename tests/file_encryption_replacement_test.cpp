@@ -1,49 +1,27 @@
 // The end of a file encryption: the existing destination wiped out (under
 // its ".wipeout" name when Explorer's setting asks) or deleted, the rename
-// with its MoveFileW retries, the source's status carried over, progress
-// messages, long paths, and the exact trace lines of a whole call.
-#include "PVCodec.h"
-#include "platform/FaultInjection.h"
+// with its MoveFileW retries, the source's status carried over, long paths,
+// and the exact trace lines of a whole call. (Progress: FileDriverSupport and
+// SegmentChunksProgress; the hook points: the crash tests.)
 #include "platform/FileTime.h"
-#include "platform/Messaging.h"
-#include "support/ContainerFiles.h"
-#include "support/ReferenceContainer.h"
-#include "support/RegistrySandbox.h"
-#include "support/TempDir.h"
-#include "support/TraceCapture.h"
-
-#include <gtest/gtest.h>
+#include "support/EncryptionFixture.h"
 
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 using namespace containerfiles;
+using namespace encryption;
 using namespace plat;
 
 namespace {
 
-const Bytes kHeader = {'h', 'd', 'r', 0, 5};
-constexpr int kOffset = 14 + 5;
-
-const std::string kDo = "[PVCodec.dll]CPVCodec::DoEncryptFile() ";
-const std::string k2 = "[PVCodec.dll]CPVCodec::EncryptFile2() ";
-
 const std::string kIconsOnly =
     "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n"
     "\"IconsOnly\"=dword:00000001\n";
-
-enum class Writer { Full, Streaming };
-
-Bytes ContainerOf(const Bytes& document)
-{
-    return reference::Concat(reference::DefaultHeader("VQPVA002", kHeader), reference::SegmentedBody(kKey, document));
-}
 
 timespec StatTime(const std::string& path, bool access)
 {
@@ -57,35 +35,9 @@ bool SameTime(timespec a, timespec b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-class Replacement : public ::testing::Test {
+class Replacement : public FileEncryption {
 protected:
-    void SetUp() override { Reseat(); }
-    void Reseat()
-    {
-        m_seam.reset();
-        m_seam.emplace();
-        fault::UseVirtualClock(true);
-    }
-
-    int Encrypt(Writer writer, const std::string& src, const std::string& dst, PVHWND window = nullptr)
-    {
-        Bytes header = kHeader;
-        if (writer == Writer::Full)
-            return CPVCodec::EncryptFileW(Wide(src).c_str(), Wide(dst).c_str(), Key(), header.data(),
-                                          static_cast<int>(header.size()), window);
-        return CPVCodec::EncryptFile2(Wide(src).c_str(), Wide(dst).c_str(), Key(), header.data(),
-                                      static_cast<int>(header.size()), window);
-    }
-
-    // The temporary name the call announced in its first line.
-    std::string TemporaryOfTheCall() const
-    {
-        const std::string marker = "WATCH! Entering the Function V2, tmpDestPath=";
-        for (const std::string& line : m_trace.Lines())
-            if (size_t at = line.find(marker); at != std::string::npos)
-                return line.substr(at + marker.size());
-        return {};
-    }
+    Replacement() : FileEncryption({'h', 'd', 'r', 0, 5}, 2040) {}
 
     // The rename and the first `moves` MoveFileW calls after the older file
     // is gone (the wipe makes moves of its own) fail as if the file were busy.
@@ -107,21 +59,16 @@ protected:
                 return std::vector<std::string>(lines.begin() + static_cast<long>(i), lines.end());
         return {};
     }
-
-    RegistrySandbox m_registry;
-    TempDir m_dir;
-    std::optional<fault::Scope> m_seam;
-    TraceCapture m_trace;
-    std::string m_src = m_dir / "plain.doc";
-    std::string m_dst = m_dir / "out.pvd";
-    Bytes m_document = reference::Document(2040, 1);
 };
 
 TEST_F(Replacement, ExactTraceOfANewFile)
 {
     const Bytes document = reference::Document(1030, 2);
     WriteFile(m_src, document);
-    ASSERT_EQ(Encrypt(Writer::Full, m_src, m_dst), 1);
+    Bytes header = m_header;  // through RDEncryptFile, which is EncryptFileW
+    ASSERT_EQ(CPVCodec::RDEncryptFile(Wide(m_src).c_str(), Wide(m_dst).c_str(), Key(), header.data(),
+                                      static_cast<int>(header.size())),
+              1);
     const std::string temp = TemporaryOfTheCall();
     EXPECT_EQ(m_trace.Lines(), (std::vector<std::string>{
                                    kDo + "WATCH! Entering the Function V2, tmpDestPath=" + temp,
@@ -214,12 +161,11 @@ class DestinationReplacement : public Replacement, public ::testing::WithParamIn
 TEST_P(DestinationReplacement, WipeOrDelete)
 {
     const ReplaceCase& c = GetParam();
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+    for (Writer writer : kWriters) {
         SCOPED_TRACE(writer == Writer::Full ? "DoEncryptFile" : "EncryptFile2");
-        const std::string who = writer == Writer::Full ? kDo : k2;
+        const std::string& who = Prefix(writer);
         Reseat();
-        for (const std::string& name : Entries(m_dir.Path()))
-            std::remove((m_dir / name).c_str());
+        RemoveAllFiles();
         WriteFile(m_src, m_document);
         WriteBytes(m_dst, "older");
         if (c.iconsOnly)
@@ -278,44 +224,6 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceCase{"NormalDeletionFails", false, 1, 0, true, 0, {kStart, kFail, kNormal, kNormalFailed}, "out.pvd"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The named moments at which a crash test stops a call, in order, with the
-// files on disk as each one promises.
-TEST_F(Replacement, HookPointsInOrder)
-{
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
-        SCOPED_TRACE(writer == Writer::Full ? "full" : "streaming");
-        WriteFile(m_src, m_document);
-        const Bytes container = ContainerOf(m_document);
-        std::vector<std::string> points;
-        fault::SetHook([&](std::string_view point) {
-            const std::vector<std::string> temps = Temporaries(m_dir.Path());
-            if (point == hook::kTempCreated) {
-                ASSERT_EQ(temps.size(), 1u);
-                EXPECT_EQ(ReadBytes(temps[0]), "");
-                EXPECT_EQ(FileBytes(m_src), m_document);
-            } else if (point == hook::kBeforeReplace) {
-                ASSERT_EQ(temps.size(), 1u);
-                EXPECT_EQ(FileBytes(temps[0]), container);
-                EXPECT_EQ(FileBytes(m_src), m_document);
-            } else if (point == hook::kDestinationRemoved) {
-                ASSERT_EQ(temps.size(), 1u);
-                EXPECT_EQ(FileBytes(temps[0]), container);
-                EXPECT_FALSE(Exists(m_src));
-            } else if (point == hook::kAfterRename) {
-                EXPECT_TRUE(temps.empty());
-                EXPECT_EQ(FileBytes(m_src), container);
-            } else {
-                return;
-            }
-            points.emplace_back(point);
-        });
-        ASSERT_EQ(Encrypt(writer, m_src, m_src), 1);
-        fault::SetHook({});
-        EXPECT_EQ(points, (std::vector<std::string>{hook::kTempCreated, hook::kBeforeReplace,
-                                                    hook::kDestinationRemoved, hook::kAfterRename}));
-    }
-}
-
 TEST_F(Replacement, RenameSucceedsOnTheThirdMove)
 {
     WriteFile(m_src, m_document);
@@ -350,8 +258,7 @@ TEST_F(Replacement, RenameFailsThroughout)
     for (bool inPlace : {false, true}) {
         SCOPED_TRACE(inPlace ? "in place" : "new path");
         Reseat();
-        for (const std::string& name : Entries(m_dir.Path()))
-            std::remove((m_dir / name).c_str());
+        RemoveAllFiles();
         WriteFile(m_src, m_document);
         const std::string dst = inPlace ? m_src : m_dst;
         if (!inPlace)
@@ -367,38 +274,7 @@ TEST_F(Replacement, RenameFailsThroughout)
         EXPECT_FALSE(Exists(dst));
         const std::vector<std::string> temps = Temporaries(m_dir.Path());
         ASSERT_EQ(temps.size(), 1u);
-        EXPECT_EQ(Decrypt(FileBytes(temps[0]), kOffset), m_document);
-    }
-}
-
-TEST_F(Replacement, ProgressMessages)
-{
-    struct Case {
-        size_t size;
-        std::vector<WPARAM> sent;
-    } cases[] = {
-        {10240, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100}},
-        {10256, {9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}},
-        {2048, {50, 100}},
-        {1024, {100}},
-        {1, {100}},
-        {0, {100}},
-    };
-    for (const Case& c : cases) {
-        for (Writer writer : {Writer::Full, Writer::Streaming}) {
-            SCOPED_TRACE(testing::Message() << c.size << (writer == Writer::Full ? " full" : " streaming"));
-            WriteFile(m_src, reference::Document(c.size, 3));
-            std::vector<WPARAM> sent;
-            ScopedWindow window([&](UINT message, WPARAM percent, LPARAM lParam) -> LRESULT {
-                EXPECT_EQ(message, 0x0407u);
-                EXPECT_EQ(lParam, 0);
-                sent.push_back(percent);
-                return 0;
-            });
-            ASSERT_EQ(Encrypt(writer, m_src, m_dst, window.Handle()), 1);
-            EXPECT_EQ(sent, c.sent);
-            std::remove(m_dst.c_str());
-        }
+        EXPECT_EQ(Decrypt(FileBytes(temps[0]), Offset()), m_document);
     }
 }
 
@@ -407,7 +283,7 @@ TEST_F(Replacement, StatusCarriedOver)
 {
     const timespec written{1000000000, 123456700};  // 2001-09-09
     const timespec accessed{1100000000, 987654300};
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+    for (Writer writer : kWriters) {
         for (bool inPlace : {false, true}) {
             SCOPED_TRACE(testing::Message() << (writer == Writer::Full ? "full " : "streaming ")
                                             << (inPlace ? "in place" : "new path"));
@@ -436,7 +312,7 @@ TEST_F(Replacement, StatusCarriedOver)
 // result keeps those of its own making.
 TEST_F(Replacement, TimesOutOfRange)
 {
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+    for (Writer writer : kWriters) {
         std::remove(m_dst.c_str());
         ::chmod(m_src.c_str(), 0644);
         WriteFile(m_src, m_document);
@@ -445,7 +321,7 @@ TEST_F(Replacement, TimesOutOfRange)
         ::chmod(m_src.c_str(), 0444);
         m_trace.Clear();
         ASSERT_EQ(Encrypt(writer, m_src, m_dst), 1);
-        const std::string who = writer == Writer::Full ? kDo : k2;
+        const std::string& who = Prefix(writer);
         EXPECT_TRUE(m_trace.Contains(who + "BAD! File Time is out of range, szShortSrcPath=" + m_src));
         EXPECT_GT(StatTime(m_dst, false).tv_sec, 1600000000);
         EXPECT_NE(ModeOf(m_dst) & 0200, 0u) << "not read-only";
@@ -460,7 +336,7 @@ TEST_F(Replacement, TimesOutOfRange)
 // A read-only destination that nobody holds open is replaced.
 TEST_F(Replacement, ReadOnlyDestination)
 {
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+    for (Writer writer : kWriters) {
         WriteFile(m_src, m_document);
         WriteBytes(m_dst, "older");
         ::chmod(m_dst.c_str(), 0444);
@@ -485,7 +361,7 @@ TEST_F(Replacement, LongPaths)
     const std::string dst = folder + "/" + std::string(20, 'd');
     ASSERT_GE(src.size(), 256u);
     const timespec written{1200000000, 500};
-    for (Writer writer : {Writer::Full, Writer::Streaming}) {
+    for (Writer writer : kWriters) {
         for (const char* kind : {"absent", "existing", "in place"}) {
             SCOPED_TRACE(testing::Message() << (writer == Writer::Full ? "full " : "streaming ") << kind);
             WriteFile(src, m_document);

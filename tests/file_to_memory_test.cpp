@@ -5,17 +5,10 @@
 // read as segmented bodies; short tails, null arguments, offsets outside the
 // file, wrong keys, the fallback when the image cannot be allocated, file
 // exceptions kept from the host, and the exact trace lines.
-#include "PVCodec.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileException.h"
 #include "platform/WinTypes.h"
-#include "support/ReaderContainers.h"
-#include "support/FileHelpers.h"
-#include "support/RegistrySandbox.h"
-#include "support/TempDir.h"
-#include "support/TraceCapture.h"
-
-#include <gtest/gtest.h>
+#include "support/DecryptionFixture.h"
 
 #include <cstring>
 #include <string>
@@ -46,15 +39,9 @@ struct Result {
     std::vector<std::string> lines;
 };
 
-class FileToMemory : public ::testing::Test {
+// The scratch folder and Put of the file decryption tests.
+class FileToMemory : public decryption::FileDecryption {
 protected:
-    std::string Put(const Bytes& bytes, const std::string& name = "doc.pvc")
-    {
-        const std::string path = m_dir / name;
-        WriteBytes(path, std::string(bytes.begin(), bytes.end()));
-        return path;
-    }
-
     static Result Read(Reader reader, const std::string& path, int offset, size_t room,
                        const std::string& key = kKey, bool nullBuffer = false)
     {
@@ -74,9 +61,6 @@ protected:
             r.plain.assign(output.begin() + 32, output.begin() + 32 + r.size);
         return r;
     }
-
-    RegistrySandbox m_registry;
-    TempDir m_dir;
 };
 
 // ---- Round trips
@@ -238,29 +222,6 @@ TEST_F(FileToMemory, NullSizeArgumentIsNotWritten)
               1);
 }
 
-// The tag at byte 10 counts only after "VQPVA004" and a zero byte: a default
-// header whose N has 'A' (65) as its lowest byte stays Rijndael, while the same
-// header under the caller's magic "VQPVA004" is taken for ARIA.
-TEST_F(FileToMemory, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
-{
-    const Bytes document = readercontainers::DocumentOf(3000);
-    const Bytes header(65, 'h');
-    const Bytes rijndaelBody = reference::SegmentedBody(kKey, document);
-    const Bytes plainMagic = reference::Concat(reference::DefaultHeader("VQPVA002", header), rijndaelBody);
-    const Bytes extendedMagic = reference::Concat(reference::DefaultHeader("VQPVA004", header), rijndaelBody);
-    ASSERT_EQ(plainMagic[10], 'A');
-    for (Reader reader : {Reader::Image, Reader::Stream}) {
-        Result r = Read(reader, Put(plainMagic), 14 + 65, plainMagic.size());
-        ASSERT_EQ(r.status, 1);
-        EXPECT_TRUE(r.plain == document);
-
-        // ARIA, where it is at hand, makes nothing of a Rijndael body; where
-        // it is not, every piece fails. Either way the document is not there.
-        r = Read(reader, Put(extendedMagic), 14 + 65, extendedMagic.size());
-        EXPECT_FALSE(r.status == 1 && r.plain == document) << ReaderName(reader);
-    }
-}
-
 TEST_F(FileToMemory, WrongKeyFailsTheLastPieceAndKeepsTheBodyLength)
 {
     const auto& container = readercontainers::Make(Form::Default, 1500);
@@ -279,59 +240,36 @@ TEST_F(FileToMemory, WrongKeyFailsTheLastPieceAndKeepsTheBodyLength)
 
 // ---- Trace lines
 
-TEST_F(FileToMemory, TraceLinesOfATrailerEnd)
+TEST_F(FileToMemory, TraceLines)
 {
-    const auto& container = readercontainers::Make(Form::Default, 2040);
-    const std::string path = Put(container.bytes);
+    const auto& trailer = readercontainers::Make(Form::Default, 2040);
+    const auto& whole = readercontainers::Make(Form::Default, 2048);
+    const std::string trailerPath = Put(trailer.bytes, "trailer.pvc"), wholePath = Put(whole.bytes, "whole.pvc");
     for (Reader reader : {Reader::Image, Reader::Stream}) {
-        const std::string name = ReaderName(reader);
-        const std::string prefix = "[PVCodec.dll]CPVCodec::" + name + "() ";
+        const std::string p = std::string("[PVCodec.dll]CPVCodec::") + ReaderName(reader) + "() ";
         const std::string end = reader == Reader::Image ? "DecryptToMemroy()" : "DecryptFileToMemory2()";
-        Result r = Read(reader, path, container.offset, container.bytes.size());
-        ASSERT_EQ(r.status, 1);
-        EXPECT_EQ(r.lines,
-                  (std::vector<std::string>{
-                      prefix + "WATCH! Entering the Function",
-                      prefix + "WATCH! AFTER Encrypted nDocSize=2064",
-                      prefix + "WATCH! AFTER if (!pBuffer)",
-                      prefix + "WATCH! AFTER pvCodec(pKey);",
-                      prefix + "WATCH! AFTER while( (nRead=(int)fread(szInBuff, 1, ENC_BUFFER_SIZE, f)) == "
-                               "ENC_BUFFER_SIZE)",
-                      prefix + "WATCH! Pad 1, VQPVZP+size(8)",
-                      prefix + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)",
-                      prefix + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0",
-                      prefix + "WATCH! End of " + end + " Decrypted nDocSize=2040",
-                  }))
-            << name;
-    }
-}
-
-TEST_F(FileToMemory, TraceLinesOfFullSegmentsAndOfAShortFile)
-{
-    const auto& container = readercontainers::Make(Form::Default, 2048);
-    const std::string path = Put(container.bytes);
-    for (Reader reader : {Reader::Image, Reader::Stream}) {
-        const std::string prefix = std::string("[PVCodec.dll]CPVCodec::") + ReaderName(reader) + "() ";
-        const std::string end = reader == Reader::Image ? "DecryptToMemroy()" : "DecryptFileToMemory2()";
-        Result r = Read(reader, path, container.offset, container.bytes.size());
-        ASSERT_EQ(r.status, 1);
-        EXPECT_EQ(r.lines, (std::vector<std::string>{
-                               prefix + "WATCH! Entering the Function",
-                               prefix + "WATCH! AFTER Encrypted nDocSize=2048",
-                               prefix + "WATCH! AFTER if (!pBuffer)",
-                               prefix + "WATCH! AFTER pvCodec(pKey);",
-                               prefix + "WATCH! AFTER while( (nRead=(int)fread(szInBuff, 1, ENC_BUFFER_SIZE, f)) "
-                                        "== ENC_BUFFER_SIZE)",
-                               prefix + "WATCH! End of " + end + " Decrypted nDocSize=2048",
-                           }));
-
-        r = Read(reader, path, static_cast<int>(container.bytes.size()) + 7, 16);
-        EXPECT_EQ(r.lines, (std::vector<std::string>{prefix + "WATCH! Entering the Function",
-                                                     prefix + "WATCH! AFTER Encrypted nDocSize=-7"}));
-
-        r = Read(reader, m_dir / "missing.pvc", 0, 16);
-        EXPECT_EQ(r.lines, (std::vector<std::string>{prefix + "WATCH! Entering the Function",
-                                                     prefix + "WATCH! Fail f=fopen();"}));
+        const std::string entering = p + "WATCH! Entering the Function";
+        const std::vector<std::string> opened = {
+            p + "WATCH! AFTER if (!pBuffer)", p + "WATCH! AFTER pvCodec(pKey);",
+            p + "WATCH! AFTER while( (nRead=(int)fread(szInBuff, 1, ENC_BUFFER_SIZE, f)) == ENC_BUFFER_SIZE)"};
+        const struct {
+            std::string path;
+            int offset;
+            std::vector<std::string> lines;
+        } cases[] = {
+            {trailerPath, trailer.offset,
+             {entering, p + "WATCH! AFTER Encrypted nDocSize=2064", opened[0], opened[1], opened[2],
+              p + "WATCH! Pad 1, VQPVZP+size(8)", p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)",
+              p + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0",
+              p + "WATCH! End of " + end + " Decrypted nDocSize=2040"}},
+            {wholePath, whole.offset,
+             {entering, p + "WATCH! AFTER Encrypted nDocSize=2048", opened[0], opened[1], opened[2],
+              p + "WATCH! End of " + end + " Decrypted nDocSize=2048"}},
+            {wholePath, static_cast<int>(whole.bytes.size()) + 7, {entering, p + "WATCH! AFTER Encrypted nDocSize=-7"}},
+            {m_dir / "missing.pvc", 0, {entering, p + "WATCH! Fail f=fopen();"}},
+        };
+        for (const auto& c : cases)
+            EXPECT_EQ(Read(reader, c.path, c.offset, whole.bytes.size()).lines, c.lines) << ReaderName(reader);
     }
 }
 

@@ -110,8 +110,3 @@ TEST(FileWipeOut, RefusesWhatItMayNotWipe)
     EXPECT_EQ(CFileWipeOut::WipeOutFile(nullptr), 0);
     EXPECT_EQ(Entries(dir.Path()).size(), 3u);
 }
-
-TEST(OSInformation, IsNeverWindows9x)
-{
-    EXPECT_EQ(COSInformation::IsWin9x(), 0);
-}

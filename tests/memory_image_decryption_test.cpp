@@ -3,6 +3,7 @@
 // keys, offsets outside the image, the trailer recognised by content, the
 // cipher chosen from the header, and the trace lines of success and failure.
 #include "PVCodec.h"
+#include "support/ContainerFiles.h"
 #include "support/ReferenceContainer.h"
 #include "support/RegistrySandbox.h"
 #include "support/TraceCapture.h"
@@ -55,48 +56,39 @@ Bytes DefaultContainer(const Bytes& document, const std::string& key = kKey)
 
 const int kOffset = 14 + static_cast<int>(kHeader.size());
 
-TEST(MemoryReader, TraceLinesOfATrailerEnd)
+TEST(MemoryReader, TraceLinesOfEachEnd)
 {
-    Bytes document = reference::Document(2040, 1);
-    Bytes container = DefaultContainer(document);
-    Result r = Decrypt(container, kOffset);
-    ASSERT_EQ(r.status, 1);
-    EXPECT_TRUE(r.plain == document);
-    EXPECT_EQ(r.stored, 2040);
-    EXPECT_EQ(r.lines, (std::vector<std::string>{
-                           kPrefix + "WATCH! Entering the Function",
-                           kPrefix + "WATCH! AFTER nSrcFileSize=2084, Encrypted nDocSize=2064",
-                           kPrefix + "WATCH! AFTER pvCodec(pKey)",
-                           "[PVCodec.dll]CPVCodec::DecryptMemroyToMemory() WATCH! Pad 1, VQPVZP+size(8)",
-                           kPrefix + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)",
-                           kPrefix + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0",
-                           kPrefix + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=2040",
-                       }));
+    const std::string entering = kPrefix + "WATCH! Entering the Function";
+    const std::string keyed = kPrefix + "WATCH! AFTER pvCodec(pKey)";
+    const std::string padDecrypt = kPrefix + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)";
+    const struct {
+        size_t size;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {2040,
+         {entering, kPrefix + "WATCH! AFTER nSrcFileSize=2084, Encrypted nDocSize=2064", keyed,
+          "[PVCodec.dll]CPVCodec::DecryptMemroyToMemory() WATCH! Pad 1, VQPVZP+size(8)", padDecrypt,
+          kPrefix + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0",
+          kPrefix + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=2040"}},
+        {1025,
+         {entering, kPrefix + "WATCH! AFTER nSrcFileSize=1060, Encrypted nDocSize=1040", keyed, padDecrypt,
+          kPrefix + "WATCH! PadDecrypt() nPos=1024, nSizeResult=1",
+          kPrefix + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1025"}},
+        {1024,
+         {entering, kPrefix + "WATCH! AFTER nSrcFileSize=1044, Encrypted nDocSize=1024", keyed,
+          kPrefix + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1024"}},
+    };
+    for (const auto& c : cases) {
+        const Bytes document = reference::Document(c.size, 1);
+        Result r = Decrypt(DefaultContainer(document), kOffset);
+        ASSERT_EQ(r.status, 1) << c.size;
+        EXPECT_TRUE(r.plain == document) << c.size;
+        EXPECT_EQ(r.stored, static_cast<int32_t>(c.size));
+        EXPECT_EQ(r.lines, c.lines);
+    }
 }
 
-TEST(MemoryReader, TraceLinesOfAPaddedEndAndOfFullSegments)
-{
-    Bytes document = reference::Document(1025, 2);
-    Result padded = Decrypt(DefaultContainer(document), kOffset);
-    ASSERT_EQ(padded.status, 1);
-    EXPECT_TRUE(padded.plain == document);
-    EXPECT_EQ(padded.lines, (std::vector<std::string>{
-                                kPrefix + "WATCH! Entering the Function",
-                                kPrefix + "WATCH! AFTER nSrcFileSize=1060, Encrypted nDocSize=1040",
-                                kPrefix + "WATCH! AFTER pvCodec(pKey)",
-                                kPrefix + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)",
-                                kPrefix + "WATCH! PadDecrypt() nPos=1024, nSizeResult=1",
-                                kPrefix + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1025",
-                            }));
-
-    Bytes whole = reference::Document(1024, 3);
-    Result segments = Decrypt(DefaultContainer(whole), kOffset);
-    ASSERT_EQ(segments.status, 1);
-    EXPECT_TRUE(segments.plain == whole);
-    EXPECT_EQ(segments.lines.size(), 4u);
-}
-
-TEST(MemoryReader, WrongKeyFailsAtThePaddedEnd)
+TEST(MemoryReader, WrongOrNoKeyFailsAtThePaddedEnd)
 {
     Bytes container = DefaultContainer(reference::Document(1030, 4));
     Result r = Decrypt(container, kOffset, "fedcba9876543210");
@@ -106,6 +98,14 @@ TEST(MemoryReader, WrongKeyFailsAtThePaddedEnd)
     ASSERT_GE(r.lines.size(), 2u);
     EXPECT_EQ(r.lines[r.lines.size() - 2], kPrefix + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)");
     EXPECT_EQ(r.lines.back(), kPrefix + "ERROR! nSizeResult=-7");
+
+    // Without a key the cipher is not ready: the padded end fails too.
+    Bytes output(32 + container.size());
+    int size = -1;
+    EXPECT_EQ(CPVCodec::DecryptMemoryToMemory(container.data(), output.data(), static_cast<int>(container.size()),
+                                              &size, nullptr, kOffset),
+              0);
+    EXPECT_EQ(size, -1);
 }
 
 TEST(MemoryReader, WrongKeyGoesUnnoticedWithoutAPaddedEnd)
@@ -115,17 +115,6 @@ TEST(MemoryReader, WrongKeyGoesUnnoticedWithoutAPaddedEnd)
     ASSERT_EQ(r.status, 1);
     EXPECT_EQ(r.size, 2048);
     EXPECT_FALSE(r.plain == document);
-}
-
-TEST(MemoryReader, NullKeyFailsAtThePaddedEnd)
-{
-    Bytes container = DefaultContainer(reference::Document(1030, 4));
-    Bytes output(32 + container.size());
-    int size = -1;
-    EXPECT_EQ(CPVCodec::DecryptMemoryToMemory(container.data(), output.data(), static_cast<int>(container.size()),
-                                              &size, nullptr, kOffset),
-              0);
-    EXPECT_EQ(size, -1);
 }
 
 TEST(MemoryReader, AnAlteredSegmentSpoilsOnlyTwoOfItsBlocks)
@@ -277,12 +266,6 @@ TEST(MemoryReader, TrailerIsRecognisedByContentAlone)
 
 // ARIA and ATE run in the outside crypto library; where it cannot be bound
 // they answer -1 and the reader fails cleanly.
-bool OutsideCipherAvailable(int algorithm)
-{
-    char in[16] = {}, out[64];
-    return CPVCodec::SFPadEncryptEx(in, out, const_cast<char*>(kKey.data()), 16, algorithm) > 0;
-}
-
 TEST(MemoryReader, CipherComesFromTheExtendedHeader)
 {
     RegistrySandbox registry;
@@ -300,7 +283,7 @@ TEST(MemoryReader, CipherComesFromTheExtendedHeader)
                   kPrefix + "WATCH! Algorithm ARIA BufferSize[32]",
                   kPrefix + "WATCH! Algorithm ARIA PadSize[16]",
               }));
-    if (!OutsideCipherAvailable(1)) {
+    if (!containerfiles::OutsideCipherAvailable(1)) {
         EXPECT_EQ(a.status, 0);
         EXPECT_EQ(a.lines.back(),
                   kPrefix + "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=0, nDocSize=48");
@@ -312,7 +295,7 @@ TEST(MemoryReader, CipherComesFromTheExtendedHeader)
     EXPECT_EQ(empty.lines.back(),
               kPrefix + "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0");
 
-    if (!OutsideCipherAvailable(2)) {
+    if (!containerfiles::OutsideCipherAvailable(2)) {
         Bytes ate = reference::Concat(reference::ExtendedHeader(reference::ExtendedPrefix('T'), kHeader), body);
         Result t = Decrypt(ate, offset);
         EXPECT_EQ(t.status, 0);
@@ -340,27 +323,6 @@ TEST(MemoryReader, CipherComesFromTheExtendedHeader)
     Result r = Decrypt(defaultA, kOffset);
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.plain == document);
-}
-
-// A default-form container written with the caller magic "VQPVA004" is read
-// with the low byte of N as its tag: N = 65 makes it ARIA, whatever ARIA then
-// makes of the Rijndael body.
-TEST(MemoryReader, CallerMagicVQPVA004TakesTheLowByteOfNAsTag)
-{
-    RegistrySandbox registry;
-    Bytes header(65, 'h');
-    Bytes document = reference::Document(200, 14);
-    Bytes image(32 + 14 + 65 + 200 + 32 + 64);
-    std::memcpy(image.data() + 32, document.data(), document.size());
-    char magic[] = "VQPVA004";
-    int length = 0;
-    ASSERT_EQ(CPVCodec::DoEncryptMemoryToMemory(image.data(), 200, &length, const_cast<char*>(kKey.data()),
-                                                header.data(), 65, 1, magic),
-              1);
-    Bytes container(image.begin() + 32, image.begin() + 32 + length);
-    Result r = Decrypt(container, 14 + 65);
-    ASSERT_GE(r.lines.size(), 4u);
-    EXPECT_EQ(r.lines[3], kPrefix + "WATCH! Algorithm ARIA DocSize[208]");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The raw buffer functions' own rules (whole blocks only, fresh chains, null
-// input and key, unknown algorithms, the "ALG" setting read per call), the
+// The raw buffer functions' own rules (null input and key, unknown
+// algorithms, the "ALG" setting read per call; whole blocks and fresh chains
+// are in raw_buffer_differential_test.cpp against OpenSSL), the
 // dispatcher's answers by direction and algorithm, the algorithm tags, and the
 // refused instance interface of CPVCodec.
 #include "PVCodec.h"
@@ -26,43 +27,7 @@ std::vector<char> Pattern(size_t n)
     return v;
 }
 
-// ---- Raw functions with Rijndael -----------------------------------------
-
-TEST(RawBuffer, BlockEncryptOf40BytesProcesses32)
-{
-    auto in = Pattern(40);
-    std::vector<char> out(40, 0x11);
-    EXPECT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(in.data(), out.data(), kKey, 40, 0), 32);
-    for (int i = 32; i < 40; ++i)
-        EXPECT_EQ(out[i], 0x11) << i;
-    std::vector<char> back(40, 0x22);
-    EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(out.data(), back.data(), kKey, 40, 0), 32);
-    EXPECT_EQ(std::memcmp(back.data(), in.data(), 32), 0);
-    for (int i = 32; i < 40; ++i)
-        EXPECT_EQ(back[i], 0x22) << i;
-}
-
-// Every call is its own chain from the zero IV.
-TEST(RawBuffer, TwoCallsOf16DifferFromOneCallOf32)
-{
-    auto in = Pattern(32);
-    char one[32], two[32];
-    ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(in.data(), one, kKey, 32, 0), 32);
-    ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(in.data(), two, kKey, 16, 0), 16);
-    ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(in.data() + 16, two + 16, kKey, 16, 0), 16);
-    EXPECT_EQ(std::memcmp(one, two, 16), 0);
-    EXPECT_NE(std::memcmp(one + 16, two + 16, 16), 0);
-}
-
-TEST(RawBuffer, PadRoundTripOf16BytesAndInPlace)
-{
-    auto in = Pattern(16);
-    std::vector<char> buf(32);
-    std::memcpy(buf.data(), in.data(), 16);
-    ASSERT_EQ(CPVCodec::SFPadEncryptEx(buf.data(), buf.data(), kKey, 16, 0), 32);
-    ASSERT_EQ(CPVCodec::SFPadDecryptEx(buf.data(), buf.data(), kKey, 32, 0), 16);
-    EXPECT_EQ(std::memcmp(buf.data(), in.data(), 16), 0);
-}
+// ---- Raw functions: result codes ------------------------------------------
 
 struct CodeCase {
     const char* name;

@@ -26,6 +26,13 @@ inline char* Key()
     return const_cast<char*>(kKey.data());
 }
 
+// Whether the outside crypto library serves `algorithm` (1 ARIA, 2 ATE) here.
+inline bool OutsideCipherAvailable(int algorithm)
+{
+    char in[16] = {}, out[64];
+    return CPVCodec::SFPadEncryptEx(in, out, Key(), 16, algorithm) > 0;
+}
+
 // A scratch folder in memory where there is one (/dev/shm), for tests that
 // write many files and need no particular file system: flushes cost nothing.
 class MemoryDir {

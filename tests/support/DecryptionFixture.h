@@ -1,10 +1,11 @@
-// What the file decryption tests share: the three entry points as a table,
+// What the file decryption tests share: the three entry points,
 // a scratch folder with a registry sandbox, containers written into it, the
 // "~PV" temporaries a call leaves, and a window that records progress.
 #pragma once
 
 #include "PVCodec.h"
 #include "platform/Messaging.h"
+#include "support/ContainerFiles.h"
 #include "support/FileHelpers.h"
 #include "support/ReaderContainers.h"
 #include "support/RegistrySandbox.h"
@@ -14,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <dirent.h>
 #include <string>
 #include <vector>
 
@@ -33,7 +33,6 @@ struct Driver {
 inline const Driver kFull{"DecryptFileW", &CPVCodec::DecryptFileW, true};
 inline const Driver kStreaming{"DecryptFile2", &CPVCodec::DecryptFile2, false};
 inline const Driver kForwarding{"RDDecryptFile", &CPVCodec::RDDecryptFile, true};
-inline const Driver kDrivers[] = {kFull, kStreaming, kForwarding};
 
 // The trace prefix of a driver's own lines.
 inline std::string Prefix(const Driver& driver)
@@ -72,11 +71,7 @@ protected:
         return Path(name);
     }
 
-    static Bytes Contents(const std::string& path)
-    {
-        const std::string text = ReadBytes(path);
-        return Bytes(text.begin(), text.end());
-    }
+    static Bytes Contents(const std::string& path) { return containerfiles::FileBytes(path); }
 
     // Runs `driver` and keeps its trace lines in m_lines.
     int Run(const Driver& driver, const std::string& source, const std::string& destination, int offset,
@@ -95,20 +90,7 @@ protected:
     }
 
     // The "~PV" temporaries in the scratch folder, as full paths.
-    std::vector<std::string> Temporaries() const
-    {
-        std::vector<std::string> found;
-        if (DIR* dir = ::opendir(m_dir.Path().c_str())) {
-            while (const dirent* e = ::readdir(dir)) {
-                const std::string name = e->d_name;
-                if (name.rfind("~PV", 0) == 0)
-                    found.push_back(Path(name));
-            }
-            ::closedir(dir);
-        }
-        std::sort(found.begin(), found.end());
-        return found;
-    }
+    std::vector<std::string> Temporaries() const { return containerfiles::Temporaries(m_dir.Path()); }
 
     RegistrySandbox m_registry;
     TempDir m_dir;

@@ -1,6 +1,7 @@
 #include "support/ReaderContainers.h"
 
 #include "PVCodec.h"
+#include "support/ContainerFiles.h"
 
 #include <algorithm>
 #include <map>
@@ -59,11 +60,6 @@ const char* FormName(Form form)
     return "?";
 }
 
-int FormAlgorithm(Form form)
-{
-    return form == Form::ExtendedA ? 1 : form == Form::ExtendedT ? 2 : 0;
-}
-
 const Bytes& Header()
 {
     static const Bytes header = {'h', 'e', 'a', 'd', 0, 1, 2, 3, 'e', 'r'};
@@ -77,11 +73,8 @@ Bytes DocumentOf(size_t size)
 
 bool Available(Form form)
 {
-    const int algorithm = FormAlgorithm(form);
-    if (algorithm == 0)
-        return true;
-    char in[16] = {}, out[64];
-    return CPVCodec::SFPadEncryptEx(in, out, KeyArg(kKey), 16, algorithm) > 0;
+    return (form != Form::ExtendedA && form != Form::ExtendedT) ||
+           containerfiles::OutsideCipherAvailable(form == Form::ExtendedA ? 1 : 2);
 }
 
 const Container& Make(Form form, size_t size, const std::string& key)

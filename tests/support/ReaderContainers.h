@@ -21,8 +21,6 @@ enum class Form {
     ExtendedA,    // tag 'A': ARIA, a whole-document body
 };
 const char* FormName(Form form);
-// Program algorithm id the container's body is enciphered with.
-int FormAlgorithm(Form form);
 
 inline const std::string kKey = "0123456789abcdef";
 inline const std::string kWrongKey = "fedcba9876543210";

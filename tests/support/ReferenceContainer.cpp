@@ -52,26 +52,6 @@ Bytes SegmentedBody(const std::string& key, const Bytes& document)
     return body;
 }
 
-Bytes DecipherSegmentedBody(const std::string& key, const Bytes& body)
-{
-    Bytes plain;
-    size_t full = body.size() / 1024;
-    for (size_t i = 0; i < full; ++i)
-        Append(plain, Aes(key, false, false, body.data() + i * 1024, 1024));
-    size_t tail = (body.size() - full * 1024) / 16 * 16;
-    if (tail == 0)
-        return plain;
-    Bytes last = Aes(key, false, true, body.data() + full * 1024, tail);
-    if (tail == 16 && last.size() >= 10 && std::memcmp(last.data(), "VQPVZP", 6) == 0) {
-        uint32_t z = static_cast<uint8_t>(last[6]) | static_cast<uint8_t>(last[7]) << 8 |
-                     static_cast<uint8_t>(last[8]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(last[9])) << 24;
-        plain.resize(plain.size() > z ? plain.size() - z : 0);
-        return plain;
-    }
-    Append(plain, last);
-    return plain;
-}
-
 Bytes DefaultHeader(const std::string& magic, const Bytes& header)
 {
     Bytes out(10, 0);

@@ -16,9 +16,6 @@ using Bytes = std::vector<char>;
 // trailer "VQPVZP" + z + five zeros, pad-encrypted.
 Bytes SegmentedBody(const std::string& key, const Bytes& document);
 
-// Deciphers a segmented body the way the readers do, for checks in tests.
-Bytes DecipherSegmentedBody(const std::string& key, const Bytes& body);
-
 // "magic" (at most 10 bytes, zero-filled), N, the header bytes.
 Bytes DefaultHeader(const std::string& magic, const Bytes& header);
 // The 92-byte prefix, the header bytes.
