@@ -16,11 +16,7 @@
 
 #include <immintrin.h>
 
-#if defined(__GNUC__) || defined(__clang__)
-#define RJDL_AES_TARGET __attribute__((target("aes,sse4.1")))
-#else
-#define RJDL_AES_TARGET
-#endif
+#define RJDL_AES_TARGET RJDL_TARGET("aes,sse4.1")
 
 #include "codec/RjdlBlockEngine.h"
 

@@ -6,11 +6,7 @@
 
 #if defined(RJDL_HAVE_X86_ENGINES)
 
-#if defined(__GNUC__) || defined(__clang__)
-#define RJDL_VAES_TARGET __attribute__((target("aes,vaes,avx2")))
-#else
-#define RJDL_VAES_TARGET
-#endif
+#define RJDL_VAES_TARGET RJDL_TARGET("aes,vaes,avx2")
 
 #include "codec/RjdlVaes.h"
 

@@ -15,11 +15,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#if defined(__GNUC__) || defined(__clang__)
-#define RJDL_VAES_TARGET __attribute__((target("aes,vaes,avx512f")))
-#else
-#define RJDL_VAES_TARGET
-#endif
+#define RJDL_VAES_TARGET RJDL_TARGET("aes,vaes,avx512f")
 
 #include "codec/RjdlVaes.h"
 
