@@ -43,7 +43,8 @@ uint32_t SubWord(uint32_t w)
 
 // The block operations after their state checks: the whole blocks of
 // `inputBits` in the state's mode, from a fresh chain. Returns the bits done.
-int WholeBlocks(const RjdlState& state, const uint8_t* input, int32_t inputBits, uint8_t* output, bool decrypt)
+template <bool Decrypt>
+int WholeBlocks(const RjdlState& state, const uint8_t* input, int32_t inputBits, uint8_t* output)
 {
     if (input == nullptr || inputBits <= 0)
         return 0;
@@ -54,9 +55,9 @@ int WholeBlocks(const RjdlState& state, const uint8_t* input, int32_t inputBits,
     uint8_t chain[16];
     std::memcpy(chain, state.iv, sizeof(chain));
     switch (state.mode) {
-    case RJDL_MODE_ECB: (decrypt ? rjdl::DecryptEcb : rjdl::EncryptEcb)(state, input, output, n); break;
-    case RJDL_MODE_CBC: (decrypt ? rjdl::DecryptCbc : rjdl::EncryptCbc)(state, chain, input, output, n); break;
-    case RJDL_MODE_CFB1: (decrypt ? rjdl::DecryptCfb1 : rjdl::EncryptCfb1)(state, chain, input, output, n); break;
+    case RJDL_MODE_ECB: (Decrypt ? rjdl::DecryptEcb : rjdl::EncryptEcb)(state, input, output, n); break;
+    case RJDL_MODE_CBC: (Decrypt ? rjdl::DecryptCbc : rjdl::EncryptCbc)(state, chain, input, output, n); break;
+    case RJDL_MODE_CFB1: (Decrypt ? rjdl::DecryptCfb1 : rjdl::EncryptCfb1)(state, chain, input, output, n); break;
     default: return RJDL_BAD_MODE;
     }
     return blocks * kBlockBits;
@@ -143,7 +144,7 @@ int RjdlBlockEncrypt(const RjdlState* state, const uint8_t* input, int32_t input
         return RJDL_NOT_READY;
     if (state->direction != RJDL_DIR_ENCRYPT)
         return RJDL_WRONG_DIRECTION;
-    return WholeBlocks(*state, input, inputBits, output, false);
+    return WholeBlocks<false>(*state, input, inputBits, output);
 }
 
 int RjdlBlockDecrypt(const RjdlState* state, const uint8_t* input, int32_t inputBits, uint8_t* output)
@@ -153,7 +154,7 @@ int RjdlBlockDecrypt(const RjdlState* state, const uint8_t* input, int32_t input
     // 1-bit CFB runs the forward cipher both ways, so either direction serves.
     if (state->direction == RJDL_DIR_ENCRYPT && state->mode != RJDL_MODE_CFB1)
         return RJDL_WRONG_DIRECTION;
-    return WholeBlocks(*state, input, inputBits, output, true);
+    return WholeBlocks<true>(*state, input, inputBits, output);
 }
 
 int RjdlPadEncrypt(const RjdlState* state, const uint8_t* input, int32_t inputBytes, uint8_t* output)
