@@ -41,6 +41,28 @@ uint32_t SubWord(uint32_t w)
            (uint32_t{s[w >> 24]} << 24);
 }
 
+// The block operations after their state checks: the whole blocks of
+// `inputBits` in the state's mode, from a fresh chain. Returns the bits done.
+template <bool Decrypt>
+int WholeBlocks(const RjdlState& state, const uint8_t* input, int32_t inputBits, uint8_t* output)
+{
+    if (input == nullptr || inputBits <= 0)
+        return 0;
+    const int32_t blocks = inputBits / kBlockBits;
+    if (blocks < 1)
+        return 0;
+    const auto n = static_cast<size_t>(blocks);
+    uint8_t chain[16];
+    std::memcpy(chain, state.iv, sizeof(chain));
+    switch (state.mode) {
+    case RJDL_MODE_ECB: (Decrypt ? rjdl::DecryptEcb : rjdl::EncryptEcb)(state, input, output, n); break;
+    case RJDL_MODE_CBC: (Decrypt ? rjdl::DecryptCbc : rjdl::EncryptCbc)(state, chain, input, output, n); break;
+    case RJDL_MODE_CFB1: (Decrypt ? rjdl::DecryptCfb1 : rjdl::EncryptCfb1)(state, chain, input, output, n); break;
+    default: return RJDL_BAD_MODE;
+    }
+    return blocks * kBlockBits;
+}
+
 }  // namespace
 
 void RjdlKeySchedule(const uint8_t* key, int32_t rounds, uint8_t roundKeys[15][16])
@@ -122,20 +144,7 @@ int RjdlBlockEncrypt(const RjdlState* state, const uint8_t* input, int32_t input
         return RJDL_NOT_READY;
     if (state->direction != RJDL_DIR_ENCRYPT)
         return RJDL_WRONG_DIRECTION;
-    if (input == nullptr || inputBits <= 0)
-        return 0;
-    const int32_t blocks = inputBits / kBlockBits;
-    if (blocks < 1)
-        return 0;
-    uint8_t chain[16];
-    std::memcpy(chain, state->iv, sizeof(chain));
-    switch (state->mode) {
-    case RJDL_MODE_ECB: rjdl::EncryptEcb(*state, input, output, static_cast<size_t>(blocks)); break;
-    case RJDL_MODE_CBC: rjdl::EncryptCbc(*state, chain, input, output, static_cast<size_t>(blocks)); break;
-    case RJDL_MODE_CFB1: rjdl::EncryptCfb1(*state, chain, input, output, static_cast<size_t>(blocks)); break;
-    default: return RJDL_BAD_MODE;
-    }
-    return blocks * kBlockBits;
+    return WholeBlocks<false>(*state, input, inputBits, output);
 }
 
 int RjdlBlockDecrypt(const RjdlState* state, const uint8_t* input, int32_t inputBits, uint8_t* output)
@@ -145,20 +154,7 @@ int RjdlBlockDecrypt(const RjdlState* state, const uint8_t* input, int32_t input
     // 1-bit CFB runs the forward cipher both ways, so either direction serves.
     if (state->direction == RJDL_DIR_ENCRYPT && state->mode != RJDL_MODE_CFB1)
         return RJDL_WRONG_DIRECTION;
-    if (input == nullptr || inputBits <= 0)
-        return 0;
-    const int32_t blocks = inputBits / kBlockBits;
-    if (blocks < 1)
-        return 0;
-    uint8_t chain[16];
-    std::memcpy(chain, state->iv, sizeof(chain));
-    switch (state->mode) {
-    case RJDL_MODE_ECB: rjdl::DecryptEcb(*state, input, output, static_cast<size_t>(blocks)); break;
-    case RJDL_MODE_CBC: rjdl::DecryptCbc(*state, chain, input, output, static_cast<size_t>(blocks)); break;
-    case RJDL_MODE_CFB1: rjdl::DecryptCfb1(*state, chain, input, output, static_cast<size_t>(blocks)); break;
-    default: return RJDL_BAD_MODE;
-    }
-    return blocks * kBlockBits;
+    return WholeBlocks<true>(*state, input, inputBits, output);
 }
 
 int RjdlPadEncrypt(const RjdlState* state, const uint8_t* input, int32_t inputBytes, uint8_t* output)

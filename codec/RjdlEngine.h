@@ -77,6 +77,15 @@ private:
     int m_previous;
 };
 
+// Compiles a function for the named instruction-set extensions, as the
+// processor engines mark theirs; it then runs only where the engine was chosen
+// (GCC and Clang; other compilers take the intrinsics without it).
+#if defined(__GNUC__) || defined(__clang__)
+#define RJDL_TARGET(features) __attribute__((target(features)))
+#else
+#define RJDL_TARGET(features)
+#endif
+
 // Fully unrolls the loop that follows (blocks side by side, rounds), so that
 // the blocks stay in registers; GCC at -O2 would otherwise keep them in memory.
 #if defined(__GNUC__) || defined(__clang__)

@@ -81,30 +81,28 @@ using WindowsDirectoryFnA = plat::UINT (*)(plat::LPSTR, plat::UINT);
 std::atomic<WindowsDirectoryFnW> g_windowsDirectoryW{nullptr};
 std::atomic<WindowsDirectoryFnA> g_windowsDirectoryA{nullptr};
 
-WindowsDirectoryFnW WindowsDirectoryFunctionW()
+// One of them: the export `name`, else `fallback`, cached in `cache`.
+template <class Fn>
+Fn KernelFunctionOr(std::atomic<Fn>& cache, const char* name, Fn fallback)
 {
-    WindowsDirectoryFnW fn = g_windowsDirectoryW.load(std::memory_order_acquire);
+    Fn fn = cache.load(std::memory_order_acquire);
     if (fn == nullptr) {
-        fn = reinterpret_cast<WindowsDirectoryFnW>(
-            plat::GetProcAddress(plat::GetModuleHandleA("kernel32.dll"), "GetSystemWindowsDirectoryW"));
+        fn = reinterpret_cast<Fn>(plat::GetProcAddress(plat::GetModuleHandleA("kernel32.dll"), name));
         if (fn == nullptr)
-            fn = &plat::GetWindowsDirectoryW;
-        g_windowsDirectoryW.store(fn, std::memory_order_release);
+            fn = fallback;
+        cache.store(fn, std::memory_order_release);
     }
     return fn;
 }
 
+WindowsDirectoryFnW WindowsDirectoryFunctionW()
+{
+    return KernelFunctionOr(g_windowsDirectoryW, "GetSystemWindowsDirectoryW", &plat::GetWindowsDirectoryW);
+}
+
 WindowsDirectoryFnA WindowsDirectoryFunctionA()
 {
-    WindowsDirectoryFnA fn = g_windowsDirectoryA.load(std::memory_order_acquire);
-    if (fn == nullptr) {
-        fn = reinterpret_cast<WindowsDirectoryFnA>(
-            plat::GetProcAddress(plat::GetModuleHandleA("kernel32.dll"), "GetSystemWindowsDirectoryA"));
-        if (fn == nullptr)
-            fn = &plat::GetWindowsDirectoryA;
-        g_windowsDirectoryA.store(fn, std::memory_order_release);
-    }
-    return fn;
+    return KernelFunctionOr(g_windowsDirectoryA, "GetSystemWindowsDirectoryA", &plat::GetWindowsDirectoryA);
 }
 
 // The folder part of the executable's path, separator included.

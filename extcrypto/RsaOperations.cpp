@@ -30,6 +30,49 @@ int LibraryLength(unsigned long length)
     return length > static_cast<unsigned long>(INT_MAX) ? -1 : static_cast<int>(length);
 }
 
+// RSA-OAEP with SHA-1 and MGF1-SHA-1, both ways.
+const uint32_t kOaepParam[xecure::kPublicKeyParamWords] = {xecure::kEncodingOaep, xecure::kHashSha1,
+                                                           xecure::kMgf1Sha1, 0, 0};
+
+// A public or private key handle of the library, freed on every way out.
+enum class KeyKind { Public, Private };
+
+template <KeyKind Kind>
+class LibraryKey {
+public:
+    explicit LibraryKey(CAria& library)
+        : m_library(library),
+          m_handle(Kind == KeyKind::Public ? library.SFC_PKEY_PublicKey_New() : library.SFC_PKEY_PrivateKey_New())
+    {
+    }
+
+    ~LibraryKey()
+    {
+        if constexpr (Kind == KeyKind::Public)
+            m_library.SFC_PKEY_PublicKey_Free(m_handle);
+        else
+            m_library.SFC_PKEY_PrivateKey_Free(m_handle);
+    }
+
+    LibraryKey(const LibraryKey&) = delete;
+    LibraryKey& operator=(const LibraryKey&) = delete;
+
+    // Reads the key's DER bytes; the library's result, negative on failure.
+    int Read(char* der, unsigned long length)
+    {
+        if constexpr (Kind == KeyKind::Public)
+            return m_library.SFC_PKEY_PublicKey_FromBinary(m_handle, Bytes(der), LibraryLength(length));
+        else
+            return m_library.SFC_PKEY_PrivateKey_FromBinary(m_handle, Bytes(der), LibraryLength(length));
+    }
+
+    SFC_HANDLE Handle() const { return m_handle; }
+
+private:
+    CAria& m_library;
+    SFC_HANDLE m_handle;
+};
+
 }  // namespace
 
 int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
@@ -37,19 +80,15 @@ int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long k
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() WATCH! Enter..[%d]", static_cast<int>(inputLength));
     CRawCodec codec(kEncrypt, key, ALG_ARIA);
     CAria& library = codec.Aria();
-    SFC_HANDLE publicKey = library.SFC_PKEY_PublicKey_New();
-    int result = library.SFC_PKEY_PublicKey_FromBinary(publicKey, Bytes(key), LibraryLength(keyLength));
+    LibraryKey<KeyKind::Public> publicKey(library);
+    int result = publicKey.Read(key, keyLength);
     if (result < 0) {
         plat::OutputDebugStringW(u"EncKey Error");
-        library.SFC_PKEY_PublicKey_Free(publicKey);
         return result;
     }
     int32_t outputLength = -1;
-    const uint32_t param[xecure::kPublicKeyParamWords] = {xecure::kEncodingOaep, xecure::kHashSha1,
-                                                          xecure::kMgf1Sha1, 0, 0};
     result = library.SFC_PKEY_Encrypt(Bytes(output), &outputLength, Bytes(input), LibraryLength(inputLength), kRsaId,
-                                      publicKey, kReserved, param);
-    library.SFC_PKEY_PublicKey_Free(publicKey);
+                                      publicKey.Handle(), kReserved, kOaepParam);
     if (result < 0) {
         plat::OutputDebugStringW(u"Encrypt Error");
         return result;
@@ -62,18 +101,13 @@ int CPVCodec::SFRSADecrypt(char* input, char* output, char* key, unsigned long k
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSADecrypt() WATCH! Enter..");
     CRawCodec codec(kDecrypt, key, ALG_ARIA);
     CAria& library = codec.Aria();
-    SFC_HANDLE privateKey = library.SFC_PKEY_PrivateKey_New();
-    int result = library.SFC_PKEY_PrivateKey_FromBinary(privateKey, Bytes(key), LibraryLength(keyLength));
-    if (result < 0) {
-        library.SFC_PKEY_PrivateKey_Free(privateKey);
+    LibraryKey<KeyKind::Private> privateKey(library);
+    int result = privateKey.Read(key, keyLength);
+    if (result < 0)
         return result;
-    }
     int32_t outputLength = 0;
-    const uint32_t param[xecure::kPublicKeyParamWords] = {xecure::kEncodingOaep, xecure::kHashSha1,
-                                                          xecure::kMgf1Sha1, 0, 0};
     result = library.SFC_PKEY_Decrypt(Bytes(output), &outputLength, Bytes(input), LibraryLength(inputLength), kRsaId,
-                                      privateKey, kReserved, param);
-    library.SFC_PKEY_PrivateKey_Free(privateKey);
+                                      privateKey.Handle(), kReserved, kOaepParam);
     return result < 0 ? result : outputLength;
 }
 
@@ -90,21 +124,13 @@ int CPVCodec::CheckRSAKey(char* publicKey, unsigned long publicKeyLength, char* 
     QZTraceW(u"[PVCodec.dll]CPVCodec::CheckRSAKey() WATCH! Enter..");
     CRawCodec codec(kEncrypt, kBindingKey, ALG_ARIA);
     CAria& library = codec.Aria();
-    SFC_HANDLE publicHandle = library.SFC_PKEY_PublicKey_New();
-    int result = library.SFC_PKEY_PublicKey_FromBinary(publicHandle, Bytes(publicKey), LibraryLength(publicKeyLength));
-    if (result < 0) {
-        library.SFC_PKEY_PublicKey_Free(publicHandle);
+    LibraryKey<KeyKind::Public> publicHandle(library);
+    int result = publicHandle.Read(publicKey, publicKeyLength);
+    if (result < 0)
         return result;
-    }
-    SFC_HANDLE privateHandle = library.SFC_PKEY_PrivateKey_New();
-    result = library.SFC_PKEY_PrivateKey_FromBinary(privateHandle, Bytes(privateKey), LibraryLength(privateKeyLength));
-    if (result < 0) {
-        library.SFC_PKEY_PrivateKey_Free(privateHandle);
-        library.SFC_PKEY_PublicKey_Free(publicHandle);
+    LibraryKey<KeyKind::Private> privateHandle(library);
+    result = privateHandle.Read(privateKey, privateKeyLength);
+    if (result < 0)
         return result;
-    }
-    result = library.SFC_PKEY_ProveKeyPair(privateHandle, publicHandle, kReserved);
-    library.SFC_PKEY_PrivateKey_Free(privateHandle);
-    library.SFC_PKEY_PublicKey_Free(publicHandle);
-    return result;
+    return library.SFC_PKEY_ProveKeyPair(privateHandle.Handle(), publicHandle.Handle(), kReserved);
 }

@@ -124,6 +124,10 @@ public:
 
 private:
     [[noreturn]] void ThrowLastError() const;
+    // ThrowLastError with the Win32 code of errno value `err` as the last error.
+    [[noreturn]] void ThrowErrno(int err) const;
+    // A CFileException (ERROR_INVALID_HANDLE) unless the file is open.
+    void ThrowIfClosed() const;
     // Buffered bytes reach the file (writing) or are given back (reading), so
     // that the descriptor's position is the object's.
     void SettleBuffer() const;

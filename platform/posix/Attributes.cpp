@@ -24,14 +24,10 @@ DWORD GetFileAttributesW(LPCWSTR fileName)
 
 BOOL SetFileAttributesW(LPCWSTR fileName, DWORD attributes)
 {
-    auto native = posix::NativePathOrFail(fileName);
+    struct stat st{};
+    auto native = posix::StatPathOrFail(fileName, st);
     if (!native)
         return FALSE;
-    struct stat st{};
-    if (::stat(native->c_str(), &st) != 0) {
-        posix::SetLastErrorFromErrno(errno, *native);
-        return FALSE;
-    }
     mode_t mode = st.st_mode & 07777;
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));

@@ -91,6 +91,18 @@ void CFile::ThrowLastError() const
     CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName.c_str());
 }
 
+void CFile::ThrowErrno(int err) const
+{
+    posix::SetLastErrorFromErrno(err);
+    ThrowLastError();
+}
+
+void CFile::ThrowIfClosed() const
+{
+    if (m_fd < 0)
+        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+}
+
 BOOL CFile::Open(LPCWSTR fileName, UINT openFlags, CFileException* pError)
 {
     Abort();
@@ -148,10 +160,8 @@ void CFile::SettleBuffer() const
     const size_t end = std::exchange(io.end, 0);
     if (use == posix::IoBuffer::Use::reading && end > next) {
         // Give back what was read ahead, so the file position is the caller's.
-        if (::lseek(m_fd, -static_cast<off_t>(end - next), SEEK_CUR) < 0) {
-            posix::SetLastErrorFromErrno(errno);
-            ThrowLastError();
-        }
+        if (::lseek(m_fd, -static_cast<off_t>(end - next), SEEK_CUR) < 0)
+            ThrowErrno(errno);
     } else if (use == posix::IoBuffer::Use::writing && end > 0) {
         // Once: a failed flush drops the bytes and reports it to this caller.
         const_cast<CFile*>(this)->WriteDirect(io.bytes.get(), end);
@@ -174,8 +184,7 @@ UINT CFile::ReadDirect(char* out, size_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            posix::SetLastErrorFromErrno(errno);
-            ThrowLastError();
+            ThrowErrno(errno);
         }
         if (n == 0)
             break;
@@ -192,8 +201,7 @@ void CFile::WriteDirect(const char* in, size_t count)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            posix::SetLastErrorFromErrno(errno);
-            ThrowLastError();
+            ThrowErrno(errno);
         }
         if (n == 0) {
             SetLastError(ERROR_DISK_FULL);
@@ -205,8 +213,7 @@ void CFile::WriteDirect(const char* in, size_t count)
 
 UINT CFile::Read(void* buffer, UINT count)
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    ThrowIfClosed();
     if (count == 0)
         return 0;
     if (auto failure = fault::Check(fault::Op::FileRead))
@@ -245,8 +252,7 @@ UINT CFile::Read(void* buffer, UINT count)
 
 void CFile::Write(const void* buffer, UINT count)
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    ThrowIfClosed();
     if (count == 0)
         return;
     if (auto failure = fault::Check(fault::Op::FileWrite))
@@ -270,8 +276,7 @@ void CFile::Write(const void* buffer, UINT count)
 
 ULONGLONG CFile::Seek(LONGLONG offset, UINT from)
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    ThrowIfClosed();
     SettleBuffer();
     int whence;
     switch (from) {
@@ -292,34 +297,27 @@ ULONGLONG CFile::Seek(LONGLONG offset, UINT from)
 
 ULONGLONG CFile::GetPosition() const
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    ThrowIfClosed();
     SettleBuffer();
     const off_t position = ::lseek(m_fd, 0, SEEK_CUR);
-    if (position < 0) {
-        posix::SetLastErrorFromErrno(errno);
-        ThrowLastError();
-    }
+    if (position < 0)
+        ThrowErrno(errno);
     return static_cast<ULONGLONG>(position);
 }
 
 ULONGLONG CFile::GetLength() const
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    ThrowIfClosed();
     SettleBuffer();
     posix::FileInfo info;
-    if (int err = posix::StatDescriptor(m_fd, info); err != 0) {
-        posix::SetLastErrorFromErrno(err);
-        ThrowLastError();
-    }
+    if (int err = posix::StatDescriptor(m_fd, info); err != 0)
+        ThrowErrno(err);
     return info.size;
 }
 
 void CFile::SetLength(ULONGLONG newLength)
 {
-    if (m_fd < 0)
-        CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
+    ThrowIfClosed();
     if (!m_canWrite || newLength > static_cast<ULONGLONG>(std::numeric_limits<off_t>::max())) {
         SetLastError(!m_canWrite ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
         ThrowLastError();
@@ -327,8 +325,7 @@ void CFile::SetLength(ULONGLONG newLength)
     SettleBuffer();
     if (::ftruncate(m_fd, static_cast<off_t>(newLength)) != 0 ||
         ::lseek(m_fd, static_cast<off_t>(newLength), SEEK_SET) < 0) {
-        posix::SetLastErrorFromErrno(errno);
-        ThrowLastError();
+        ThrowErrno(errno);
     }
 }
 
@@ -337,10 +334,8 @@ void CFile::Flush()
     if (m_fd < 0)
         return;
     SettleBuffer();
-    if (::fsync(m_fd) != 0 && errno != EINVAL) {
-        posix::SetLastErrorFromErrno(errno);
-        ThrowLastError();
-    }
+    if (::fsync(m_fd) != 0 && errno != EINVAL)
+        ThrowErrno(errno);
 }
 
 void CFile::DeliverWrites()
@@ -361,10 +356,8 @@ void CFile::Close()
     }
     const int fd = std::exchange(m_fd, -1);
     m_canRead = m_canWrite = false;
-    if (::close(fd) != 0 && errno != EINTR) {
-        posix::SetLastErrorFromErrno(errno);
-        ThrowLastError();
-    }
+    if (::close(fd) != 0 && errno != EINTR)
+        ThrowErrno(errno);
 }
 
 void CFile::Abort() noexcept

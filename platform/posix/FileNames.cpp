@@ -57,14 +57,9 @@ DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD bufferChars)
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    auto native = posix::NativePathOrFail(longPath);
-    if (!native)
-        return 0;
     struct stat st{};
-    if (::stat(native->c_str(), &st) != 0) {
-        posix::SetLastErrorFromErrno(errno, *native);
+    if (!posix::StatPathOrFail(longPath, st))  // the file must exist
         return 0;
-    }
     const size_t length = WideLength(longPath);
     if (shortPath == nullptr || bufferChars <= length)
         return static_cast<DWORD>(length + 1);

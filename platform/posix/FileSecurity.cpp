@@ -60,14 +60,10 @@ BOOL GetFileSecurityW(LPCWSTR fileName, SECURITY_INFORMATION requested, PSECURIT
         return Fail(ERROR_NOT_SUPPORTED);
     if (lengthNeeded == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
-    auto native = posix::NativePathOrFail(fileName);
+    struct stat st{};
+    auto native = posix::StatPathOrFail(fileName, st);
     if (!native)
         return FALSE;
-    struct stat st{};
-    if (::stat(native->c_str(), &st) != 0) {
-        posix::SetLastErrorFromErrno(errno, *native);
-        return FALSE;
-    }
     Acl access(acl_get_file(native->c_str(), ACL_TYPE_ACCESS));
     if (!access && Unsupported(errno))
         access.reset(acl_from_mode(st.st_mode));  // no ACLs on this file system: the permission bits
@@ -128,14 +124,10 @@ BOOL SetFileSecurityW(LPCWSTR fileName, SECURITY_INFORMATION info, PSECURITY_DES
             return Fail(ERROR_INVALID_SECURITY_DESCR);
     }
 
-    auto native = posix::NativePathOrFail(fileName);
+    struct stat st{};
+    auto native = posix::StatPathOrFail(fileName, st);
     if (!native)
         return FALSE;
-    struct stat st{};
-    if (::stat(native->c_str(), &st) != 0) {
-        posix::SetLastErrorFromErrno(errno, *native);
-        return FALSE;
-    }
     if (acl_set_file(native->c_str(), ACL_TYPE_ACCESS, access.get()) != 0) {
         const int err = errno;
         mode_t mode = 0;

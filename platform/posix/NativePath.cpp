@@ -110,6 +110,16 @@ DWORD SetLastErrorFromErrno(int err, const std::string& native)
     return error;
 }
 
+std::optional<std::string> StatPathOrFail(LPCWSTR path, struct stat& st)
+{
+    auto native = NativePathOrFail(path);
+    if (native && ::stat(native->c_str(), &st) != 0) {
+        SetLastErrorFromErrno(errno, *native);
+        return std::nullopt;
+    }
+    return native;
+}
+
 DWORD SetLastErrorFromErrno(int err)
 {
     DWORD error = Win32ErrorFromErrno(err);

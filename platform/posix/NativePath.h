@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 
 namespace plat::posix {
 
@@ -13,6 +14,9 @@ namespace plat::posix {
 // surrogate gives nullopt with ERROR_INVALID_NAME as the last error, an empty
 // path nullopt with ERROR_PATH_NOT_FOUND.
 std::optional<std::string> NativePathOrFail(LPCWSTR path);
+// NativePathOrFail, then stat(2) of that path into `st`; nullopt with the
+// last error set (as SetLastErrorFromErrno) where the file cannot be reached.
+std::optional<std::string> StatPathOrFail(LPCWSTR path, struct stat& st);
 
 // The folder that holds `native`: "a/b" for "a/b/c", "/" for "/c", "." for "c".
 std::string ParentFolder(const std::string& native);

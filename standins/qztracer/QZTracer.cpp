@@ -1,6 +1,7 @@
 #include "QZTracer.h"
 
 #include "TraceFormat.h"
+#include "Utf8Encoding.h"
 
 #include <atomic>
 #include <cstdio>
@@ -22,33 +23,14 @@ struct SinkSlot {
 std::mutex g_sinkMutex;
 SinkSlot g_sink{nullptr, nullptr};
 
+// An unpaired surrogate becomes U+FFFD: a trace line is never dropped.
 std::string ToUtf8(const std::u16string& text)
 {
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+    for (size_t i = 0; i < text.size();) {
+        const char32_t c = utf::NextCodePoint(text, i);
+        utf::AppendUtf8(out, c == utf::kUnpairedSurrogate ? char32_t{0xFFFD} : c);
     }
     return out;
 }

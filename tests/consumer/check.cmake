@@ -1,12 +1,7 @@
 # Installs the built library into a scratch prefix, then configures, builds
 # and runs the consumer project against it.
-file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
-  RESULT_VARIABLE rc OUTPUT_QUIET)
-if(rc)
-  message(FATAL_ERROR "install failed: ${rc}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/InstallToScratch.cmake)
+install_to_scratch(prefix)
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${CONSUMER_SOURCE} -B ${WORK_DIR}/build -G ${GENERATOR}
   -DCMAKE_PREFIX_PATH=${prefix}
   RESULT_VARIABLE rc)

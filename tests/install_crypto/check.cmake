@@ -1,13 +1,8 @@
 # Installs the build into a scratch prefix and runs the installed pvcodec
 # command with no registry and no Windows folder: it must find
 # XecureCrypto.dll (and through it XecureATE.dll) next to itself.
-file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
-  RESULT_VARIABLE rc OUTPUT_QUIET)
-if(rc)
-  message(FATAL_ERROR "install failed: ${rc}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/InstallToScratch.cmake)
+install_to_scratch(prefix)
 foreach(name XecureCrypto.dll XecureATE.dll pvcodec)
   if(NOT EXISTS ${prefix}/bin/${name})
     message(FATAL_ERROR "${name} is not installed in bin/")

@@ -292,8 +292,7 @@ void AddDecryptCommand(CLI::App& app, int& exitStatus)
         "operation failed, 2 bad options.");
     decrypt->add_option("SRC", o->source, "Container file")->required();
     decrypt->add_option("DST", o->destination, "Plain file to write (default: SRC, replaced in place)");
-    decrypt->add_option("--key-file", o->key.keyFile, "File holding the 16-byte key");
-    decrypt->add_option("--key-hex", o->key.keyHex, "The key as 32 hexadecimal digits (else PVCODEC_KEY)");
+    AddKeyOptions(*decrypt, o->key);
     decrypt->add_option("--offset", o->offset, "The body starts at this byte, whatever the header says");
     decrypt->add_option("--header-size", o->headerSize, "Extended form: the header size N (body at 92 + N)");
     decrypt->add_option("--magic", o->magic, "The container begins with this caller's magic (header mode 1)");

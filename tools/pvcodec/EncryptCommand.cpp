@@ -303,8 +303,7 @@ void AddEncryptCommand(CLI::App& app, int& exitStatus)
         "A file that is replaced is wiped out first. Exit status: 0 done, 1 the operation failed, 2 bad options.");
     encrypt->add_option("SRC", o->source, "Plain file")->required();
     encrypt->add_option("DST", o->destination, "Container to write (default: SRC, replaced in place)");
-    encrypt->add_option("--key-file", o->key.keyFile, "File holding the 16-byte key");
-    encrypt->add_option("--key-hex", o->key.keyHex, "The key as 32 hexadecimal digits (else PVCODEC_KEY)");
+    AddKeyOptions(*encrypt, o->key);
     encrypt->add_option("--header-file", o->headerFile, "The opaque header bytes (1 byte to 16 MiB)");
     encrypt->add_option("--header-text", o->headerText, "The opaque header as text");
     encrypt->add_flag("--bare", o->bare, "No header: the body alone");

@@ -1,5 +1,7 @@
 #include "KeySource.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -32,6 +34,12 @@ std::optional<Key> FromHex(const std::string& text)
 }
 
 }  // namespace
+
+void AddKeyOptions(CLI::App& command, KeyOptions& options)
+{
+    command.add_option("--key-file", options.keyFile, "File holding the 16-byte key");
+    command.add_option("--key-hex", options.keyHex, "The key as 32 hexadecimal digits (else PVCODEC_KEY)");
+}
 
 std::optional<Key> LoadKey(const KeyOptions& options, std::string& error)
 {

@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+namespace CLI {
+class App;
+}
+
 namespace cli {
 
 using Key = std::array<char, 16>;
@@ -15,6 +19,9 @@ struct KeyOptions {
     std::string keyFile;
     std::string keyHex;
 };
+
+// Adds --key-file and --key-hex to a command that takes a key.
+void AddKeyOptions(CLI::App& command, KeyOptions& options);
 
 // The key, or nullopt with `error` set to a message that does not contain it.
 std::optional<Key> LoadKey(const KeyOptions& options, std::string& error);

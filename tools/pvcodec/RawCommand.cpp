@@ -89,8 +89,7 @@ void AddRawCommand(CLI::App& app, int& exitStatus)
                                                           ? ": whole 16-byte blocks only"
                                                           : ": any length, 1 to 16 bytes of padding");
         CLI::App* sub = raw->add_subcommand(op, description);
-        sub->add_option("--key-file", options->key.keyFile, "File holding the 16-byte key");
-        sub->add_option("--key-hex", options->key.keyHex, "The key as 32 hexadecimal digits");
+        AddKeyOptions(*sub, options->key);
         sub->add_option("--alg", options->algorithm, "Algorithm: 0 Rijndael, 1 ARIA, 2 ATE, -1 from settings")
             ->default_val(0);
         sub->callback([options, op, &exitStatus] {
