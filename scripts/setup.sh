@@ -8,6 +8,7 @@ packages=(
   libbenchmark-dev
   libcli11-dev        # the pvcodec command's argument parser
   libacl1-dev acl     # access-control lists behind file security
+  g++-aarch64-linux-gnu qemu-user   # the ARMv8 engine, checked under emulation
 )
 missing=()
 for p in "${packages[@]}"; do
