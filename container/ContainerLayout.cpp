@@ -158,11 +158,20 @@ SegmentRun RunSegments(CRawCodec& codec, const char* in, int64_t count, char* ou
             continue;
         }
         for (int64_t i = 0; i < chunk; ++i) {
-            const int produced = Step(codec, from + i * ENC_BUFFER_SIZE, out + run.produced);
+            // The engine takes an output equal to its input or apart from it:
+            // a segment that overlaps its place in the output (an image
+            // decrypted where it lies) goes through a segment of our own.
+            const char* segment = from + i * ENC_BUFFER_SIZE;
+            char* place = out + run.produced;
+            char bounce[ENC_BUFFER_SIZE];
+            const bool bounced = !SameOrApart(segment, place, ENC_BUFFER_SIZE);
+            const int produced = Step(codec, segment, bounced ? bounce : place);
             if (produced == kPieceFailed) {
                 run.failed = true;
                 return run;
             }
+            if (bounced)
+                std::memmove(place, bounce, static_cast<size_t>(produced));
             run.produced += produced;
             ++run.segments;
             if (observer != nullptr)

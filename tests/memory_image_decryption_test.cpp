@@ -3,6 +3,7 @@
 // keys, offsets outside the image, the trailer recognised by content, the
 // cipher chosen from the header, and the trace lines of success and failure.
 #include "PVCodec.h"
+#include "codec/RjdlEngine.h"
 #include "support/ContainerFiles.h"
 #include "support/ReferenceContainer.h"
 #include "support/RegistrySandbox.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -326,3 +328,28 @@ TEST(MemoryReader, CipherComesFromTheExtendedHeader)
 }
 
 }  // namespace
+
+// A host may decrypt an image where it lies (output = source): the plain
+// document then trails the body, which starts after offset 32. Every engine
+// must read each segment before the segments written behind it reach it.
+TEST(MemoryReader, DecryptsInPlaceBehindTheBodyOnEveryEngine)
+{
+    const Bytes document = reference::Document(5 * 1024 + 700, 3);
+    for (size_t headerSize : {19u, 100u, 1010u, 1030u, 3000u}) {
+        const Bytes header(headerSize, 'h');
+        const Bytes container =
+            reference::Concat(reference::DefaultHeader("VQPVA002", header), reference::SegmentedBody(kKey, document));
+        for (rjdl::Engine engine : rjdl::AvailableEngines()) {
+            SCOPED_TRACE(std::string(rjdl::EngineName(engine)) + ", header " + std::to_string(headerSize));
+            rjdl::ScopedEngine scope(engine);
+            Bytes image = container;
+            int size = -1;
+            ASSERT_EQ(CPVCodec::DecryptMemoryToMemory(image.data(), image.data(), static_cast<int>(image.size()), &size,
+                                                      const_cast<char*>(kKey.data()),
+                                                      14 + static_cast<int>(headerSize)),
+                      1);
+            ASSERT_EQ(size, static_cast<int>(document.size()));
+            EXPECT_TRUE(std::equal(document.begin(), document.end(), image.begin() + 32));
+        }
+    }
+}
