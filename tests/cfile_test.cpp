@@ -264,25 +264,6 @@ TEST(CFile, BufferedWritesReachTheFileOnAbortAndMove)
     EXPECT_EQ(ReadBytes(dir / "a.bin"), "abcdefghi");
 }
 
-TEST(CFile, WriteErrorOfABufferedWriteSurfacesAtClose)
-{
-    CFile file;
-    if (!file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone))
-        GTEST_SKIP() << "no /dev/full";
-    file.Write("abc", 3);
-    try {
-        file.Close();
-        FAIL() << "Close did not report the lost bytes";
-    } catch (const CFileException& e) {
-        EXPECT_EQ(e.m_cause, CFileException::diskFull);
-    }
-    EXPECT_FALSE(file.IsOpen());
-
-    // Written through at once when asked to.
-    ASSERT_TRUE(file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone | CFile::osWriteThrough));
-    EXPECT_THROW(file.Write("abc", 3), CFileException);
-}
-
 // An object opened again keeps nothing of what it read ahead in its earlier
 // file: the new file gets exactly the bytes written to it.
 TEST(CFileReuse, ReopenedObjectWritesOnlyItsOwnBytes)
@@ -311,9 +292,10 @@ TEST(CFileReuse, ReopenedObjectWritesOnlyItsOwnBytes)
     }
 }
 
-// Looking at the status of a file with buffered writes loses none of them:
-// a write that cannot be made is still reported, by Close.
-TEST(CFileStatusOfBufferedWrites, WriteErrorStillSurfacesAtClose)
+// A buffered write that cannot be made is still reported, by Close, and
+// looking at the file's status meanwhile loses none of it; an object opened
+// to write through reports it at once.
+TEST(CFile, WriteErrorOfABufferedWriteSurfacesAtClose)
 {
     CFile file;
     if (!file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone))
@@ -328,4 +310,8 @@ TEST(CFileStatusOfBufferedWrites, WriteErrorStillSurfacesAtClose)
     } catch (const CFileException& e) {
         EXPECT_EQ(e.m_cause, CFileException::diskFull);
     }
+    EXPECT_FALSE(file.IsOpen());
+
+    ASSERT_TRUE(file.Open(u"/dev/full", CFile::modeWrite | CFile::shareDenyNone | CFile::osWriteThrough));
+    EXPECT_THROW(file.Write("abc", 3), CFileException);
 }

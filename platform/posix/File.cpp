@@ -364,11 +364,9 @@ void CFile::Abort() noexcept
 {
     // What was written still reaches the file if it can. Nothing may leave
     // here (the destructor calls it): not even the exception's own allocation.
-    if (m_io && m_io->use == posix::IoBuffer::Use::writing) {
-        try {
-            SettleBuffer();
-        } catch (...) {
-        }
+    try {
+        DeliverWrites();
+    } catch (...) {
     }
     // Nothing read ahead or held back survives into a later Open of this object.
     if (m_io) {
