@@ -439,15 +439,7 @@ TEST_F(FileDecryption, RealWriteFailures)
         EXPECT_EQ(window.Percents().back(), 100);
         EXPECT_EQ(ReadBytes(destination), "older");
         EXPECT_TRUE(Contents(source) == container.bytes);
-        const std::vector<std::string> temps = Temporaries();
-        if (c.leftBehind >= 0) {
-            ASSERT_EQ(temps.size(), 1u);
-            EXPECT_EQ(static_cast<int64_t>(Contents(temps[0]).size()), c.leftBehind);
-        } else {
-            EXPECT_TRUE(temps.empty());
-        }
-        for (const std::string& temp : temps)
-            std::remove(temp.c_str());
+        containerfiles::ExpectTemporaryAndRemove(m_dir.Path(), c.leftBehind);
     }
 }
 

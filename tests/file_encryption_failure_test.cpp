@@ -183,12 +183,7 @@ TEST_F(EncryptionFailures, AlreadyEncrypted)
                 EXPECT_EQ(FileBytes(m_src), document);
                 EXPECT_FALSE(Exists(m_dst));
                 // The streaming writer leaves its empty temporary file.
-                std::vector<std::string> temps = Temporaries(m_dir.Path());
-                ASSERT_EQ(temps.size(), writer == Writer::Full ? 0u : 1u);
-                for (const std::string& temp : temps) {
-                    EXPECT_EQ(ReadBytes(temp), "");
-                    std::remove(temp.c_str());
-                }
+                ExpectTemporaryAndRemove(m_dir.Path(), writer == Writer::Full ? -1 : 0);
             }
         }
         // Without a header the test is not made: a bare body of the container.
@@ -289,11 +284,7 @@ TEST_P(WriteFailure, DiskFull)
     EXPECT_EQ(sent, c.progress);
     EXPECT_EQ(FileBytes(m_src), document);
     EXPECT_FALSE(Exists(m_dst));
-    std::vector<std::string> temps = Temporaries(m_dir.Path());
-    ASSERT_EQ(temps.size(), c.leftBehind < 0 ? 0u : 1u);
-    if (c.leftBehind >= 0) {
-        EXPECT_EQ(static_cast<int64_t>(ReadBytes(temps[0]).size()), c.leftBehind);
-    }
+    ExpectTemporaryAndRemove(m_dir.Path(), c.leftBehind);
 }
 
 const std::vector<WPARAM> kTens = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
@@ -338,12 +329,7 @@ TEST_F(EncryptionFailures, SizeCheckWithoutHeader)
             EXPECT_EQ(m_trace.Contains(who + line), !c.passes);
             EXPECT_EQ(Exists(m_dst), c.passes);
             // The streaming writer leaves its complete temporary file.
-            std::vector<std::string> temps = Temporaries(m_dir.Path());
-            ASSERT_EQ(temps.size(), !c.passes && writer == Writer::Streaming ? 1u : 0u);
-            for (const std::string& temp : temps) {
-                EXPECT_EQ(static_cast<int64_t>(ReadBytes(temp).size()), body);
-                std::remove(temp.c_str());
-            }
+            ExpectTemporaryAndRemove(m_dir.Path(), !c.passes && writer == Writer::Streaming ? body : -1);
             std::remove(m_dst.c_str());
         }
     }
@@ -506,15 +492,7 @@ TEST_F(EncryptionFailures, RealWriteFailures)
         EXPECT_EQ(!sent.empty() && sent.back() == 100, c.done);
         EXPECT_EQ(FileBytes(m_src), document);
         EXPECT_FALSE(Exists(m_dst));
-        const std::vector<std::string> temps = Temporaries(m_dir.Path());
-        if (c.leftBehind >= 0) {
-            ASSERT_EQ(temps.size(), 1u);
-            EXPECT_EQ(static_cast<int64_t>(ReadBytes(temps[0]).size()), c.leftBehind);
-        } else {
-            EXPECT_TRUE(temps.empty());
-        }
-        for (const std::string& temp : temps)
-            std::remove(temp.c_str());
+        ExpectTemporaryAndRemove(m_dir.Path(), c.leftBehind);
     }
 }
 

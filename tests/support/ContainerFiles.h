@@ -6,7 +6,11 @@
 #include "PVCodec.h"
 #include "support/FileHelpers.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -84,6 +88,18 @@ inline std::vector<std::string> Temporaries(const std::string& folder)
         if (name.rfind("~PV", 0) == 0)
             found.push_back(folder + "/" + name);
     return found;
+}
+
+// Expects one "~PV" temporary file of `size` bytes in `folder`, or none when
+// `size` is negative, and removes what is there.
+inline void ExpectTemporaryAndRemove(const std::string& folder, int64_t size)
+{
+    const std::vector<std::string> temps = Temporaries(folder);
+    EXPECT_EQ(temps.size(), size < 0 ? 0u : 1u);
+    for (const std::string& temp : temps) {
+        EXPECT_EQ(static_cast<int64_t>(ReadBytes(temp).size()), size);
+        std::remove(temp.c_str());
+    }
 }
 
 inline Bytes FileBytes(const std::string& path)
