@@ -168,10 +168,10 @@ bool Refused(const Call& c)
 // traced failure.
 bool Prepare(Call& c)
 {
-    c.shortSrcPath = ShortForm(c.srcPath, kLargePathBuffer);
-    c.shortDestPath = ShortForm(c.destPath, kLargePathBuffer);
+    c.shortSrcPath = ShortForm(c.srcPath);
+    c.shortDestPath = ShortForm(c.destPath);
 
-    const TemporaryName name = MakeTemporaryName(c.destPath, kPathBuffer);
+    const TemporaryName name = MakeTemporaryName(c.destPath);
     if (!name.ok) {
         Trace(c.driver, u"BAD! Fail GetTempFileName path=%s", name.folder.c_str());
         return false;
@@ -289,7 +289,7 @@ int Finish(Call& c, const ProgressReporter& progress, int64_t consumed)
 
     if (haveStatus) {
         if (c.shortDestPath.empty())
-            c.shortDestPath = ShortForm(c.destPath, kLargePathBuffer);
+            c.shortDestPath = ShortForm(c.destPath);
         try {
             CFile::SetStatus(c.shortDestPath.c_str(), status);
         } catch (const CFileException&) {

@@ -14,17 +14,17 @@ using namespace plat;
 
 namespace container::files {
 
-std::u16string ShortForm(const PVWCHAR* path, DWORD bufferChars)
+std::u16string ShortForm(const PVWCHAR* path)
 {
     if (path == nullptr)
         return {};
     const size_t length = WideLength(path);
     if (length < kShortFormThreshold)
         return std::u16string(path, length);
-    std::vector<char16_t> buffer(bufferChars, 0);
-    const DWORD written = GetShortPathNameW(path, buffer.data(), bufferChars);
-    // 0: no short form; bufferChars or more: the size it would need.
-    if (written == 0 || written >= bufferChars)
+    std::vector<char16_t> buffer(kLargePathBuffer, 0);
+    const DWORD written = GetShortPathNameW(path, buffer.data(), kLargePathBuffer);
+    // 0: no short form; the buffer's size or more: the size it would need.
+    if (written == 0 || written >= kLargePathBuffer)
         return {};
     return std::u16string(buffer.data(), written);
 }
@@ -41,7 +41,7 @@ UINT SourceShareMode(const PVWCHAR* source, const PVWCHAR* destination)
     return SamePath(source, destination) ? CFile::shareDenyRead : CFile::shareDenyNone;
 }
 
-TemporaryName MakeTemporaryName(const PVWCHAR* destination, DWORD bufferChars)
+TemporaryName MakeTemporaryName(const PVWCHAR* destination)
 {
     TemporaryName name;
     std::u16string folder(destination != nullptr ? destination : u"");
@@ -52,8 +52,8 @@ TemporaryName MakeTemporaryName(const PVWCHAR* destination, DWORD bufferChars)
     folder.resize(WideLength(folder.c_str()));
     name.folder = folder;
 
-    std::vector<char16_t> buffer(std::max<DWORD>(bufferChars, 1), 0);
-    if (GetTempFileNameW(name.folder.c_str(), kTempPrefix, 0, buffer.data(), bufferChars) == 0)
+    std::vector<char16_t> buffer(kLargePathBuffer, 0);
+    if (GetTempFileNameW(name.folder.c_str(), kTempPrefix, 0, buffer.data(), kLargePathBuffer) == 0)
         return name;
     name.path.assign(buffer.data(), WideLength(buffer.data()));
     // Only the name is wanted: the file is created again, exclusively, by the driver.

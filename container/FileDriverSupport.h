@@ -27,9 +27,10 @@ namespace container::files {
 
 // A path of this many characters or more is replaced by its short form.
 inline constexpr size_t kShortFormThreshold = 256;
-// Path buffers: DoEncryptFile's, and everyone else's.
+// Path buffers of every driver, for short forms and temporary names alike:
+// what one driver writes in a folder, every other one must be able to read
+// there, so none of them stops at the classic 260 characters.
 inline constexpr plat::DWORD kLargePathBuffer = 1024;
-inline constexpr plat::DWORD kPathBuffer = plat::MAX_PATH;
 // Characters of the destination path kept when its folder is worked out.
 inline constexpr size_t kTempFolderMaxChars = 1022;
 inline constexpr char16_t kTempPrefix[] = u"~PV";
@@ -56,10 +57,10 @@ constexpr bool IsSupportedDocumentSize(uint64_t size)
 
 // The form used for existence checks, status and deletion: a path of 256
 // characters or more becomes its short form from GetShortPathNameW in a
-// buffer of `bufferChars`; a shorter one is copied. Empty when the path is
+// buffer of 1024 characters; a shorter one is copied. Empty when the path is
 // null, or has no short form (GetShortPathNameW fails for a path that does
 // not exist, or the form does not fit).
-std::u16string ShortForm(const PVWCHAR* path, plat::DWORD bufferChars);
+std::u16string ShortForm(const PVWCHAR* path);
 
 // Whether the two paths name the same file as the drivers compare them:
 // equal without regard to case. Null equals nothing.
@@ -76,10 +77,10 @@ struct TemporaryName {
 };
 
 // A unique "~PV" name in the destination's folder: GetTempFileNameW
-// (folder, "~PV", 0) into a buffer of `bufferChars` creates the file, which is
-// deleted at once; the name is kept. Not ok when GetTempFileNameW fails
+// (folder, "~PV", 0) into a buffer of 1024 characters creates the file, which
+// is deleted at once; the name is kept. Not ok when GetTempFileNameW fails
 // (`folder` is still filled, for the driver's trace).
-TemporaryName MakeTemporaryName(const PVWCHAR* destination, plat::DWORD bufferChars = kLargePathBuffer);
+TemporaryName MakeTemporaryName(const PVWCHAR* destination);
 
 // Discards a temporary file: DeleteFileW, then SHChangeNotify(SHCNE_DELETE,
 // SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path, null).

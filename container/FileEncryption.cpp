@@ -213,8 +213,8 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
         return 0;
     }
     // 1. Short forms.
-    std::u16string shortSrcPath = ShortForm(srcPath, kLargePathBuffer);
-    std::u16string shortDestPath = ShortForm(destPath, kLargePathBuffer);
+    std::u16string shortSrcPath = ShortForm(srcPath);
+    std::u16string shortDestPath = ShortForm(destPath);
 
     // Requests that cannot be carried out end here, before the disk is touched.
     const std::optional<HeaderPlan> plan = PlanHeader(header, headerSize, headerMode, magicOrPrefix);
@@ -263,7 +263,7 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
     }
 
     // 3. Temporary name.
-    const TemporaryName temporary = MakeTemporaryName(destPath, kLargePathBuffer);
+    const TemporaryName temporary = MakeTemporaryName(destPath);
     if (!temporary.ok) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() BAD! Fail GetTempFileName path=%s", temporary.folder.c_str());
         return 0;
@@ -467,7 +467,7 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
     if (haveStatus) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Start SetStatus ");
         if (shortDestPath.empty())
-            shortDestPath = ShortForm(destPath, kLargePathBuffer);
+            shortDestPath = ShortForm(destPath);
         try {
             CFile::SetStatus(shortDestPath.c_str(), status);
         } catch (const CFileException& e) {
@@ -492,8 +492,8 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
         return 0;
     }
     // 1. Short forms.
-    const std::u16string shortSrcPath = ShortForm(srcPath, kLargePathBuffer);
-    const std::u16string shortDestPath = ShortForm(destPath, kLargePathBuffer);
+    const std::u16string shortSrcPath = ShortForm(srcPath);
+    const std::u16string shortDestPath = ShortForm(destPath);
     const auto tooLarge = [](uint64_t size) {
         if (IsSupportedDocumentSize(size))
             return false;
@@ -505,7 +505,7 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
         return 0;
 
     // 2. Temporary name.
-    const TemporaryName temporary = MakeTemporaryName(destPath, kLargePathBuffer);
+    const TemporaryName temporary = MakeTemporaryName(destPath);
     if (!temporary.ok) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::EncryptFile2() BAD! Fail GetTempFileName path=%s", temporary.folder.c_str());
         return 0;

@@ -113,33 +113,4 @@ TEST_F(FileDecryption, TheSourceStatusGoesOntoTheResult)
     }
 }
 
-// Paths of 256 characters and more go through their short forms, which are
-// the paths themselves here: decryption in place still replaces the file,
-// and a long destination made by the call still gets the source's status.
-TEST_F(FileDecryption, LongPaths)
-{
-    const std::string folder = Path(std::string(200, 'f'));
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    const std::string longName = folder + "/" + std::string(80, 'n');
-    ASSERT_GE(longName.size(), 256u);
-    const auto& container = readercontainers::Make(Form::Default, 3000);
-    for (const Driver& driver : {kFull, kStreaming}) {
-        const std::string source = longName + ".pvc";
-        WriteBytes(source, std::string(container.bytes.begin(), container.bytes.end()));
-        const timespec times[2] = {{1'600'000'000, 0}, {1'500'000'000, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
-
-        const std::string destination = longName + ".txt";
-        ASSERT_EQ(Run(driver, source, destination, container.offset), 1) << driver.name;
-        struct stat st{};
-        ASSERT_EQ(::stat(destination.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mtim.tv_sec, 1'500'000'000);
-
-        ASSERT_EQ(Run(driver, source, source, container.offset), 1) << driver.name;
-        EXPECT_TRUE(Contents(source) == readercontainers::DocumentOf(3000));
-        EXPECT_TRUE(Contents(destination) == readercontainers::DocumentOf(3000));
-        ::unlink(destination.c_str());
-    }
-}
-
 }  // namespace

@@ -55,21 +55,22 @@ TEST(FileDriverSupport, ShortFormOnlyForLongPaths)
 {
     TempDir dir;
     const std::string shortPath = dir / "missing";
-    EXPECT_EQ(ShortForm(Wide(shortPath).c_str(), kLargePathBuffer), Wide(shortPath)) << "copied, existing or not";
+    EXPECT_EQ(ShortForm(Wide(shortPath).c_str()), Wide(shortPath)) << "copied, existing or not";
     const std::string at255 = PathOfLength(dir, 255);
-    EXPECT_EQ(ShortForm(Wide(at255).c_str(), kPathBuffer), Wide(at255));
+    EXPECT_EQ(ShortForm(Wide(at255).c_str()), Wide(at255));
 
     const std::string at256 = PathOfLength(dir, 256);
-    EXPECT_EQ(ShortForm(Wide(at256).c_str(), kLargePathBuffer), u"") << "no short form before the file exists";
+    EXPECT_EQ(ShortForm(Wide(at256).c_str()), u"") << "no short form before the file exists";
     WriteBytes(at256, "x");
-    EXPECT_EQ(ShortForm(Wide(at256).c_str(), kLargePathBuffer), Wide(at256));
-    EXPECT_EQ(ShortForm(Wide(at256).c_str(), kPathBuffer), Wide(at256));
+    EXPECT_EQ(ShortForm(Wide(at256).c_str()), Wide(at256));
 
-    const std::string at300 = PathOfLength(dir, 300);
-    WriteBytes(at300, "x");
-    EXPECT_EQ(ShortForm(Wide(at300).c_str(), kPathBuffer), u"") << "does not fit 260 characters";
-    EXPECT_EQ(ShortForm(Wide(at300).c_str(), kLargePathBuffer), Wide(at300));
-    EXPECT_EQ(ShortForm(nullptr, kPathBuffer), u"");
+    const std::string at1023 = PathOfLength(dir, 1023);
+    WriteBytes(at1023, "x");
+    EXPECT_EQ(ShortForm(Wide(at1023).c_str()), Wide(at1023));
+    const std::string at1024 = PathOfLength(dir, 1024);
+    WriteBytes(at1024, "x");
+    EXPECT_EQ(ShortForm(Wide(at1024).c_str()), u"") << "does not fit 1024 characters";
+    EXPECT_EQ(ShortForm(nullptr), u"");
 }
 
 TEST(FileDriverSupport, SamenessIgnoresCase)
