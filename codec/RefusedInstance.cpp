@@ -2,14 +2,17 @@
 // and its buffer methods refuse every call with a message box.
 #include "PVCodec.h"
 
+#include "module/ExportGuard.h"
 #include "platform/Framework.h"
 
 namespace {
 
 int Refuse(const char16_t* text)
 {
-    plat::AfxMessageBox(text, plat::MB_OK, 0);
-    return -1;
+    return exportguard::NothingEscapes(-1, nullptr, [&] {
+        plat::AfxMessageBox(text, plat::MB_OK, 0);
+        return -1;
+    });
 }
 
 }  // namespace

@@ -46,6 +46,7 @@
 #include "codec/RawCodec.h"
 #include "container/ContainerLayout.h"
 #include "container/FileDriverSupport.h"
+#include "module/ExportGuard.h"
 #include "fileops/FileChecks.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
@@ -82,14 +83,19 @@ std::u16string_view DriverName(Driver driver)
 }
 
 // One trace line of `driver`: "[PVCodec.dll]" + its name + " " + `text`.
+// A line that cannot be put together for want of memory is dropped, as the
+// trace library drops one: tracing never changes how a call ends.
 template <typename... Args>
-void Trace(Driver driver, std::u16string_view text, Args... args)
+void Trace(Driver driver, std::u16string_view text, Args... args) noexcept
 {
-    std::u16string line = u"[PVCodec.dll]";
-    line += DriverName(driver);
-    line += u' ';
-    line += text;
-    QZTraceW(line.c_str(), args...);
+    try {
+        std::u16string line = u"[PVCodec.dll]";
+        line += DriverName(driver);
+        line += u' ';
+        line += text;
+        QZTraceW(line.c_str(), args...);
+    } catch (...) {
+    }
 }
 
 struct TaskMemoryFree {
@@ -126,15 +132,23 @@ struct Call {
     // The temporary file exists and holds nothing anyone needs: an
     // unexpected failure deletes it.
     bool temporaryDisposable = false;
+    // The document has the destination's name: whatever fails afterwards,
+    // the call has done what it answers 1 for.
+    bool placed = false;
 
     void CloseFiles()
     {
         source.Close();
         temp.Close();
     }
-    void DeleteTemporaryFile()
+    // A removal that fails, even for want of memory for the path, leaves the
+    // (owner-only) temporary file where it is; it never ends the call differently.
+    void DeleteTemporaryFile() noexcept
     {
-        plat::DeleteFileW(tmpDestPath.c_str());
+        try {
+            plat::DeleteFileW(tmpDestPath.c_str());
+        } catch (...) {
+        }
         temporaryDisposable = false;
     }
 };
@@ -285,6 +299,7 @@ int Finish(Call& c, const ProgressReporter& progress, int64_t consumed)
 
     if (!RenameIntoPlace(c.tmpDestPath, c.destPath, DriverName(c.driver)))
         return 0;
+    c.placed = true;
     plat::HookPoint(plat::hook::kAfterRename);
 
     if (haveStatus) {
@@ -540,7 +555,7 @@ int Guarded(Call& c, Body body)
     c.temp.Abort();
     if (c.temporaryDisposable)
         c.DeleteTemporaryFile();
-    return 0;
+    return c.placed ? 1 : 0;
 }
 
 }  // namespace
@@ -548,15 +563,19 @@ int Guarded(Call& c, Body body)
 int CPVCodec::DecryptFileW(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, PVHWND hWnd,
                            int nOffsetToMain)
 {
-    Call call(Driver::Full, srcPath, destPath, key, hWnd, nOffsetToMain);
-    return Guarded(call, DecryptFileWBody);
+    return exportguard::NothingEscapes(0, u"[PVCodec.dll]CPVCodec::DecryptFile() ERROR! Unexpected exception", [&] {
+        Call call(Driver::Full, srcPath, destPath, key, hWnd, nOffsetToMain);
+        return Guarded(call, DecryptFileWBody);
+    });
 }
 
 int CPVCodec::DecryptFile2(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, PVHWND hWnd,
                            int nOffsetToMain)
 {
-    Call call(Driver::Streaming, srcPath, destPath, key, hWnd, nOffsetToMain);
-    return Guarded(call, DecryptFile2Body);
+    return exportguard::NothingEscapes(0, u"[PVCodec.dll]CPVCodec::DecryptFile2() ERROR! Unexpected exception", [&] {
+        Call call(Driver::Streaming, srcPath, destPath, key, hWnd, nOffsetToMain);
+        return Guarded(call, DecryptFile2Body);
+    });
 }
 
 int CPVCodec::RDDecryptFile(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, PVHWND hWnd,

@@ -62,10 +62,13 @@ TemporaryName MakeTemporaryName(const PVWCHAR* destination)
     return name;
 }
 
-void DiscardTemporaryFile(const std::u16string& path)
+void DiscardTemporaryFile(const std::u16string& path) noexcept
 {
-    DeleteFileW(path.c_str());
-    SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+    try {
+        DeleteFileW(path.c_str());
+        SHChangeNotify(SHCNE_DELETE, SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+    } catch (...) {
+    }
 }
 
 BOOL OpenSource(CFile& file, const PVWCHAR* path, UINT openFlags, int attempts, const char16_t* failedAttemptTrace,
@@ -148,15 +151,21 @@ bool RenameIntoPlace(const std::u16string& temporaryPath, const PVWCHAR* destina
     return true;
 }
 
-void FlushTemporaryFile(const std::u16string& temporaryPath)
+void FlushTemporaryFile(const std::u16string& temporaryPath) noexcept
 {
-    FlushFileToDisk(temporaryPath.c_str());
+    try {
+        FlushFileToDisk(temporaryPath.c_str());
+    } catch (...) {
+    }
 }
 
-void FlushFolderOf(const PVWCHAR* path)
+void FlushFolderOf(const PVWCHAR* path) noexcept
 {
-    if (path != nullptr)
-        FlushFolderToDisk(path);
+    try {
+        if (path != nullptr)
+            FlushFolderToDisk(path);
+    } catch (...) {
+    }
 }
 
 }  // namespace container::files

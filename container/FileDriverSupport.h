@@ -83,8 +83,9 @@ struct TemporaryName {
 TemporaryName MakeTemporaryName(const PVWCHAR* destination);
 
 // Discards a temporary file: DeleteFileW, then SHChangeNotify(SHCNE_DELETE,
-// SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path, null).
-void DiscardTemporaryFile(const std::u16string& path);
+// SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path, null). Never throws: a
+// discard that fails (even for want of memory) leaves the file in place.
+void DiscardTemporaryFile(const std::u16string& path) noexcept;
 
 // ---- Files
 
@@ -146,9 +147,10 @@ bool RenameIntoPlace(const std::u16string& temporaryPath, const PVWCHAR* destina
 
 // Durability. Before an existing destination is wiped or removed, the
 // finished (closed) temporary file is flushed to the disk with its folder
-// entry; after the rename, the folder. Failures change nothing: the flushes
-// only narrow what a crash can lose.
-void FlushTemporaryFile(const std::u16string& temporaryPath);
-void FlushFolderOf(const PVWCHAR* path);
+// entry; after the rename, the folder. Failures (even for want of memory)
+// change nothing and are not reported: the flushes only narrow what a crash
+// can lose.
+void FlushTemporaryFile(const std::u16string& temporaryPath) noexcept;
+void FlushFolderOf(const PVWCHAR* path) noexcept;
 
 }  // namespace container::files

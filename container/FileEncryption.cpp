@@ -75,6 +75,9 @@ constexpr size_t kWipeoutBuffer = 1024;
 struct CallState {
     std::u16string temporaryPath;
     bool temporaryDisposable = false;
+    // The container has the destination's name: whatever fails afterwards,
+    // the call has done what it answers 1 for.
+    bool placed = false;
 };
 
 struct TaskMemoryFree {
@@ -190,7 +193,7 @@ int Guarded(const char16_t* fileExceptionTrace, const char16_t* otherExceptionTr
     // The writer's files are closed by now.
     if (state.temporaryDisposable)
         DiscardTemporaryFile(state.temporaryPath);
-    return 0;
+    return state.placed ? 1 : 0;
 }
 
 // The source's size before anything on disk is touched; nullopt when it
@@ -460,6 +463,7 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
     QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Start Rename [%s][%s]", tmpDestPath.c_str(), destPath);
     if (!RenameIntoPlace(tmpDestPath, destPath, u"CPVCodec::DoEncryptFile()"))
         return 0;
+    state.placed = true;
     plat::HookPoint(plat::hook::kAfterRename);
 
     // 20. Status.
@@ -670,6 +674,7 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
 
     // 14. One rename.
     CFile::Rename(tmpDestPath.c_str(), destPath);
+    state.placed = true;
     FlushFolderOf(destPath);
     plat::HookPoint(plat::hook::kAfterRename);
 

@@ -24,6 +24,7 @@
 #include "PVCodec.h"
 
 #include "QZTracer.h"
+#include "module/ExportGuard.h"
 #include "codec/RawCodec.h"
 #include "container/ContainerLayout.h"
 #include "platform/File.h"
@@ -135,24 +136,7 @@ int DecryptFileToMemoryBody(const PVWCHAR* path, char* pBuffer, int* size, char*
     return 1;
 }
 
-}  // namespace
-
-int CPVCodec::DecryptFileToMemory(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
-{
-    // Whatever the file class throws ends the call here, with everything the
-    // call held released by the unwinding.
-    try {
-        return DecryptFileToMemoryBody(path, pBuffer, size, pKey, nOffsetToMain);
-    } catch (const plat::CFileException& e) {
-        QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected file exception, m_cause=%d",
-                 e.m_cause);
-    } catch (...) {
-        QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected exception");
-    }
-    return 0;
-}
-
-int CPVCodec::DecryptFileToMemory2(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
+int DecryptFileToMemoryStreaming(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory2() WATCH! Entering the Function");
 
@@ -250,4 +234,28 @@ int CPVCodec::DecryptFileToMemory2(const PVWCHAR* path, char* pBuffer, int* size
     if (size != nullptr)
         *size = static_cast<int>(nPos);
     return 1;
+}
+
+}  // namespace
+
+int CPVCodec::DecryptFileToMemory(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
+{
+    // Whatever the file class throws ends the call here, with everything the
+    // call held released by the unwinding.
+    try {
+        return DecryptFileToMemoryBody(path, pBuffer, size, pKey, nOffsetToMain);
+    } catch (const plat::CFileException& e) {
+        QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected file exception, m_cause=%d",
+                 e.m_cause);
+    } catch (...) {
+        QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected exception");
+    }
+    return 0;
+}
+
+int CPVCodec::DecryptFileToMemory2(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
+{
+    return exportguard::NothingEscapes(
+        0, u"[PVCodec.dll]CPVCodec::DecryptFileToMemory2() ERROR! Unexpected exception",
+        [&] { return DecryptFileToMemoryStreaming(path, pBuffer, size, pKey, nOffsetToMain); });
 }

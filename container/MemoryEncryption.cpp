@@ -18,6 +18,7 @@
 #include "QZTracer.h"
 #include "codec/RawCodec.h"
 #include "container/ContainerLayout.h"
+#include "module/ExportGuard.h"
 
 #include <cstdint>
 #include <cstring>
@@ -49,10 +50,8 @@ bool HeaderInTheWay(const HeaderPlan& plan, const char* start, int64_t size)
            (plan.form == HeaderForm::Extended && Overlap(plan.prefix, kHeaderPrefixSize, start, written));
 }
 
-}  // namespace
-
-int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,
-                                      int headerSize, unsigned int headerMode, char* magicOrPrefix)
+int EncryptMemoryImage(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,
+                       int headerSize, unsigned int headerMode, char* magicOrPrefix)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() WATCH! Entering the Function");
     if (buffer == nullptr)
@@ -161,6 +160,18 @@ int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resul
     if (resultSize != nullptr)
         *resultSize = length;
     return 1;
+}
+
+}  // namespace
+
+int CPVCodec::DoEncryptMemoryToMemory(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,
+                                      int headerSize, unsigned int headerMode, char* magicOrPrefix)
+{
+    return exportguard::NothingEscapes(
+        0, u"[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ERROR! Unexpected exception", [&] {
+            return EncryptMemoryImage(buffer, nSrcFileSize, resultSize, key, header, headerSize, headerMode,
+                                      magicOrPrefix);
+        });
 }
 
 int CPVCodec::EncryptMemoryToMemoryEx(char* buffer, int nSrcFileSize, int* resultSize, char* key, char* header,

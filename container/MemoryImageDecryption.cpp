@@ -10,6 +10,7 @@
 #include "QZTracer.h"
 #include "codec/RawCodec.h"
 #include "container/ContainerLayout.h"
+#include "module/ExportGuard.h"
 
 #include <cstdint>
 
@@ -19,10 +20,7 @@ namespace {
 
 constexpr int kDecrypt = 2;
 
-}  // namespace
-
-int CPVCodec::DecryptMemoryToMemory(char* source, char* output, int nSrcFileSize, int* size, char* pKey,
-                                    int nOffsetToMain)
+int DecryptMemoryImage(char* source, char* output, int nSrcFileSize, int* size, char* pKey, int nOffsetToMain)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptMemoryToMemory() WATCH! Entering the Function");
     if (source == nullptr || output == nullptr)
@@ -78,4 +76,14 @@ int CPVCodec::DecryptMemoryToMemory(char* source, char* output, int nSrcFileSize
     if (size != nullptr)
         *size = nPos;
     return 1;
+}
+
+}  // namespace
+
+int CPVCodec::DecryptMemoryToMemory(char* source, char* output, int nSrcFileSize, int* size, char* pKey,
+                                    int nOffsetToMain)
+{
+    return exportguard::NothingEscapes(
+        0, u"[PVCodec.dll]CPVCodec::DecryptMemoryToMemory() ERROR! Unexpected exception",
+        [&] { return DecryptMemoryImage(source, output, nSrcFileSize, size, pKey, nOffsetToMain); });
 }

@@ -5,6 +5,7 @@
 
 #include "QZTracer.h"
 #include "codec/RawCodec.h"
+#include "module/ExportGuard.h"
 #include "platform/Debug.h"
 
 #include <climits>
@@ -15,6 +16,8 @@ constexpr int kEncrypt = 1;
 constexpr int kDecrypt = 2;
 constexpr int kRsaId = xecure::kPublicKeyRsa;
 constexpr int kReserved = 0;
+// What a call that could not be carried out answers: the outside library's failure value.
+constexpr int kFailure = -1;
 
 // The dispatcher needs a 16-byte key to bind the library; nothing is
 // enciphered with it.
@@ -75,7 +78,9 @@ private:
 
 }  // namespace
 
-int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
+namespace {
+
+int RsaEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() WATCH! Enter..[%d]", static_cast<int>(inputLength));
     CRawCodec codec(kEncrypt, key, ALG_ARIA);
@@ -96,7 +101,17 @@ int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long k
     return outputLength;
 }
 
-int CPVCodec::SFRSADecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
+}  // namespace
+
+int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
+{
+    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() ERROR! Unexpected exception",
+                                       [&] { return RsaEncrypt(input, output, key, keyLength, inputLength); });
+}
+
+namespace {
+
+int RsaDecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSADecrypt() WATCH! Enter..");
     CRawCodec codec(kDecrypt, key, ALG_ARIA);
@@ -111,15 +126,34 @@ int CPVCodec::SFRSADecrypt(char* input, char* output, char* key, unsigned long k
     return result < 0 ? result : outputLength;
 }
 
-int CPVCodec::GenerateRSADocuKey(char* buffer, int length)
+}  // namespace
+
+int CPVCodec::SFRSADecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
+{
+    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::SFRSADecrypt() ERROR! Unexpected exception",
+                                       [&] { return RsaDecrypt(input, output, key, keyLength, inputLength); });
+}
+
+namespace {
+
+int RandomDocumentKey(char* buffer, int length)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::GenerateRSADocuKey() WATCH! Enter..");
     CRawCodec codec(kEncrypt, kBindingKey, ALG_ARIA);
     return codec.Aria().SFC_GetRandom(Bytes(buffer), length);
 }
 
-int CPVCodec::CheckRSAKey(char* publicKey, unsigned long publicKeyLength, char* privateKey,
-                          unsigned long privateKeyLength)
+}  // namespace
+
+int CPVCodec::GenerateRSADocuKey(char* buffer, int length)
+{
+    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::GenerateRSADocuKey() ERROR! Unexpected exception",
+                                       [&] { return RandomDocumentKey(buffer, length); });
+}
+
+namespace {
+
+int ProveKeyPair(char* publicKey, unsigned long publicKeyLength, char* privateKey, unsigned long privateKeyLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::CheckRSAKey() WATCH! Enter..");
     CRawCodec codec(kEncrypt, kBindingKey, ALG_ARIA);
@@ -133,4 +167,16 @@ int CPVCodec::CheckRSAKey(char* publicKey, unsigned long publicKeyLength, char* 
     if (result < 0)
         return result;
     return library.SFC_PKEY_ProveKeyPair(privateHandle.Handle(), publicHandle.Handle(), kReserved);
+}
+
+}  // namespace
+
+int CPVCodec::CheckRSAKey(char* publicKey, unsigned long publicKeyLength, char* privateKey,
+                          unsigned long privateKeyLength)
+{
+    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::CheckRSAKey() ERROR! Unexpected exception",
+                                       [&] {
+                                           return ProveKeyPair(publicKey, publicKeyLength, privateKey,
+                                                               privateKeyLength);
+                                       });
 }

@@ -2,6 +2,7 @@
 
 #include "PVCommon.h"
 #include "QZTracer.h"
+#include "module/ExportGuard.h"
 #include "platform/FileApi.h"
 #include "platform/LastError.h"
 #include "platform/Security.h"
@@ -10,7 +11,9 @@
 
 using namespace plat;
 
-int CPVCodec::CopyFileSecurity(const PVWCHAR* srcPath, const PVWCHAR* destPath)
+namespace {
+
+int CopyAccessList(const PVWCHAR* srcPath, const PVWCHAR* destPath)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::CopyFileSecurity() WATCH! Entering");
     if (COSInformation::IsWin9x() != 0) {
@@ -47,4 +50,12 @@ int CPVCodec::CopyFileSecurity(const PVWCHAR* srcPath, const PVWCHAR* destPath)
     }
     QZTraceW(u"[PVCodec.dll]CPVCodec::CopyFileSecurity() WATCH! Success SetFileSecurity()");
     return 1;
+}
+
+}  // namespace
+
+int CPVCodec::CopyFileSecurity(const PVWCHAR* srcPath, const PVWCHAR* destPath)
+{
+    return exportguard::NothingEscapes(0, u"[PVCodec.dll]CPVCodec::CopyFileSecurity() ERROR! Unexpected exception",
+                                       [&] { return CopyAccessList(srcPath, destPath); });
 }

@@ -96,9 +96,7 @@ std::u16string MoveAside(const char16_t* path)
     return {};
 }
 
-}  // namespace
-
-int CFileWipeOut::WipeOutFile(const char16_t* path)
+int WipeOut(const char16_t* path)
 {
     if (path == nullptr)
         return 0;
@@ -120,4 +118,17 @@ int CFileWipeOut::WipeOutFile(const char16_t* path)
     DeleteFileW(aside.empty() ? path : aside.c_str());
     FlushFolderToDisk(path);
     return KindAt(path) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+// A wipe that cannot be finished (even for want of memory) answers 0, as any
+// failed wipe does; nothing is thrown to the caller.
+int CFileWipeOut::WipeOutFile(const char16_t* path)
+{
+    try {
+        return WipeOut(path);
+    } catch (...) {
+        return 0;
+    }
 }

@@ -68,18 +68,23 @@ void WriteToEnvironmentTarget(const std::u16string& text)
 
 }  // namespace
 
+// A trace never fails its caller: a line that cannot be made (no memory for
+// its text) is dropped, and nothing is thrown across this C interface.
 extern "C" void QZTraceVW(const char16_t* format, va_list args)
 {
-    std::u16string text = qz::FormatWide(format, args);
-    SinkSlot slot;
-    {
-        std::lock_guard lock(g_sinkMutex);
-        slot = g_sink;
+    try {
+        std::u16string text = qz::FormatWide(format, args);
+        SinkSlot slot;
+        {
+            std::lock_guard lock(g_sinkMutex);
+            slot = g_sink;
+        }
+        if (slot.sink != nullptr)
+            slot.sink(text.c_str(), slot.context);
+        else
+            WriteToEnvironmentTarget(text);
+    } catch (...) {
     }
-    if (slot.sink != nullptr)
-        slot.sink(text.c_str(), slot.context);
-    else
-        WriteToEnvironmentTarget(text);
 }
 
 extern "C" void QZTraceW(const char16_t* format, ...)
