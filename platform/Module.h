@@ -11,9 +11,12 @@
 //   GetProcAddress finds in it the functions below that Windows keeps there
 //   (GetSystemWindowsDirectoryW/A, GetWindowsDirectoryW/A, IsWow64Process).
 // - The null module is the running executable (/proc/self/exe).
-// - The Windows folder is /usr/lib/pvcodec/windows, or the absolute folder
-//   named by the environment variable PVCODEC_WINDOWS_DIR (read on every
-//   call; ignored in set-user-id programs).
+// - The Windows folder is the absolute folder named by the environment
+//   variable PVCODEC_WINDOWS_DIR (read on every call; ignored in set-user-id
+//   programs), else "pvcodec/windows" in the folder this layer's own library
+//   was loaded from: the installed library finds what is installed with it
+//   (the outside crypto libraries under "Velquist/VPV" there), wherever the
+//   installation lies.
 // - The process is never a 32-bit process on 64-bit Windows: IsWow64Process
 //   answers FALSE unless a test asks otherwise.
 #pragma once
@@ -25,7 +28,9 @@
 
 namespace plat {
 
-inline constexpr char kDefaultWindowsDirectory[] = "/usr/lib/pvcodec/windows";
+// The Windows folder when PVCODEC_WINDOWS_DIR names none (see above);
+// /usr/lib/pvcodec/windows when the layer cannot tell where it was loaded from.
+std::string DefaultWindowsDirectory();
 
 // Loads the module at `path` (or finds it when already loaded); null on failure.
 HMODULE LoadLibraryW(LPCWSTR path);

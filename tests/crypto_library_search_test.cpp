@@ -354,9 +354,10 @@ TEST(Kernel32, WindowsDirectoryCallsFollowWin32Results)
     EXPECT_EQ(plat::GetWindowsDirectoryW(small, 8), 13u);  // the size needed, NUL included
     EXPECT_EQ(std::u16string(small), u"keep");
     setenv("PVCODEC_WINDOWS_DIR", "relative/folder", 1);  // not absolute: the default
-    char narrow[64] = {};
-    EXPECT_EQ(plat::GetWindowsDirectoryA(narrow, 64), std::string(plat::kDefaultWindowsDirectory).size());
-    EXPECT_STREQ(narrow, plat::kDefaultWindowsDirectory);
+    char narrow[4096] = {};
+    const std::string folder = plat::DefaultWindowsDirectory();
+    EXPECT_EQ(plat::GetWindowsDirectoryA(narrow, sizeof narrow), folder.size());
+    EXPECT_STREQ(narrow, folder.c_str());
     unsetenv("PVCODEC_WINDOWS_DIR");
 }
 

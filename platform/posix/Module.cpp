@@ -96,7 +96,7 @@ UINT CopyWhole(std::basic_string_view<Char> text, Char* buffer, UINT size)
 
 std::string WindowsDirectory()
 {
-    std::string dir = kDefaultWindowsDirectory;
+    std::string dir = DefaultWindowsDirectory();
     if (const char* env = secure_getenv("PVCODEC_WINDOWS_DIR"); env != nullptr && env[0] == '/')
         dir = env;
     while (dir.size() > 1 && dir.back() == '/')
@@ -105,6 +105,19 @@ std::string WindowsDirectory()
 }
 
 }  // namespace
+
+std::string DefaultWindowsDirectory()
+{
+    // Any function of this library tells the file it was loaded from.
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&DefaultWindowsDirectory), &info) != 0 && info.dli_fname != nullptr &&
+        info.dli_fname[0] == '/') {
+        std::string folder = info.dli_fname;
+        folder.resize(folder.rfind('/'));
+        return (folder.empty() ? std::string() : folder) + "/pvcodec/windows";
+    }
+    return "/usr/lib/pvcodec/windows";
+}
 
 HMODULE LoadLibraryW(LPCWSTR path)
 {

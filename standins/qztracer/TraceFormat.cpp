@@ -78,8 +78,10 @@ std::u16string FormatWide(const char16_t* format, va_list args)
                 while (*p >= u'0' && *p <= u'9' && precision < 100000)
                     precision = precision * 10 + (*p++ - u'0');
             }
-            if (precision >= 0)
-                spec += "." + std::to_string(precision);
+            if (precision >= 0) {
+                spec.push_back('.');
+                spec += std::to_string(precision);
+            }
         }
         // Length modifiers: h, l, ll, I64, I32, z.
         enum class Len { Int, Short, Long, LongLong, Size } len = Len::Int;
@@ -100,6 +102,7 @@ std::u16string FormatWide(const char16_t* format, va_list args)
             if (len == Len::LongLong) spec += "ll";
             else if (len == Len::Long) spec += "l";
             else if (len == Len::Size) spec += "z";
+            else if (len == Len::Short) spec += "h";
             spec.push_back(static_cast<char>(conv));
             int n;
             if (len == Len::LongLong)
@@ -111,9 +114,8 @@ std::u16string FormatWide(const char16_t* format, va_list args)
             else if (len == Len::Size)
                 n = snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, size_t));
             else if (len == Len::Short)
-                n = isSigned ? snprintf(buffer, sizeof buffer, (spec.insert(spec.size() - 1, "h"), spec.c_str()),
-                                        static_cast<short>(va_arg(args, int)))
-                             : snprintf(buffer, sizeof buffer, (spec.insert(spec.size() - 1, "h"), spec.c_str()),
+                n = isSigned ? snprintf(buffer, sizeof buffer, spec.c_str(), static_cast<short>(va_arg(args, int)))
+                             : snprintf(buffer, sizeof buffer, spec.c_str(),
                                         static_cast<unsigned short>(va_arg(args, unsigned int)));
             else
                 n = isSigned ? snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, int))

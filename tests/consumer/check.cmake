@@ -12,6 +12,10 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK_DIR}/build RESULT_VARIAB
 if(rc)
   message(FATAL_ERROR "build failed: ${rc}")
 endif()
+# No registry and no Windows folder named: the library finds the outside
+# crypto libraries installed with it.
+set(ENV{PVCODEC_REGISTRY_DIR} ${WORK_DIR}/no-registry)
+unset(ENV{PVCODEC_WINDOWS_DIR})
 foreach(exe consumer consumer_pkgconfig)
   execute_process(COMMAND ${WORK_DIR}/build/${exe} RESULT_VARIABLE rc OUTPUT_VARIABLE out)
   if(rc OR NOT out MATCHES "ok")
