@@ -14,6 +14,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktra
 (cd "$here/build-asan" && ctest --output-on-failure --timeout 900 -j "$jobs" -LE unit)
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
-# Normal build: every test through ctest.
-"$here/scripts/build.sh" "$here/build"
+# Normal build, as a packager builds a release (and with warnings as errors,
+# so that the optimiser's warnings show): every test through ctest.
+"$here/scripts/build.sh" "$here/build" -DCMAKE_BUILD_TYPE=Release
 (cd "$here/build" && ctest --output-on-failure --timeout 600 -j "$jobs")
