@@ -1,8 +1,9 @@
 // ARIA and ATE behind the dispatcher and in the wrappers: ARIA bodies are
 // ARIA-128-CBC with IV = key and PKCS#7 padding (checked against OpenSSL),
 // ATE is SEED in the same shape (RFC 4269 vectors, and OpenSSL's SEED when
-// its legacy provider is at hand), and one context carries its chain from
-// block calls into the closing padded call.
+// its legacy provider is at hand), one context carries its chain from
+// block calls into the closing padded call, and a pad decryption without a
+// whole padded message answers -1.
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
 #include "extcrypto/Aria.h"
@@ -170,14 +171,52 @@ TEST(Aria, KeyImportRefusedByTheLibrary)
     EXPECT_EQ(aria.Init(1, nullptr), -1);
 }
 
-TEST(Aria, WrongKeyPadDecryptGivesTheLibrarysAnswer)
+// The wrapper takes the update's length less the final call's count, whose
+// result it never reads. Where the last update wrote no whole message (bad
+// padding, a partial block, no block at all) the library's count is one more
+// than that update wrote: the pad call answers -1, for ARIA and ATE alike.
+TEST(AriaAndAte, PadDecryptOfNoWholeMessageAnswersMinusOne)
 {
-    // The final call's result is not looked at: with unreadable padding the
-    // library reports no bytes to drop and the whole update comes back.
-    Bytes key = kKey, other = Random(16, 9), plain = Random(40, 10), out(64), back(64);
-    ASSERT_EQ(CPVCodec::SFPadEncryptEx(Chars(plain), Chars(out), Chars(key), 40, ALG_ARIA), 48);
-    int n = CPVCodec::SFPadDecryptEx(Chars(out), Chars(back), Chars(other), 48, ALG_ARIA);
-    EXPECT_TRUE(n == 48 || (n >= 32 && n < 48)) << n;  // padding by chance valid: up to 16 dropped
+    Bytes key = kKey, plain = Random(40, 10), sealed(48), out(64);
+    ASSERT_EQ(CPVCodec::SFPadEncryptEx(Chars(plain), Chars(sealed), Chars(key), 40, ALG_ARIA), 48);
+    Bytes ateSealed(48);
+    ASSERT_EQ(CPVCodec::SFPadEncryptEx(Chars(plain), Chars(ateSealed), Chars(key), 40, ALG_ATE), 48);
+    Bytes other = Random(16, 9);
+    const struct {
+        const char* name;
+        bool wrongKey;
+        int blockFirst;  // bytes block-decrypted before the pad call
+        int padLength;
+        int expected;
+    } cases[] = {
+        {"whole message", false, 0, 48, 40},
+        {"after a block call", false, 32, 16, 8},
+        {"wrong key", true, 0, 48, -1},
+        {"partial block", false, 0, 20, -1},
+        {"partial block after a block call", false, 32, 4, -1},
+        {"less than a block", false, 0, 8, -1},
+        {"nothing", false, 0, 0, -1},
+        // The padded block came from the block call; the pad call wrote none.
+        {"padding written by the block call", false, 48, 0, -1},
+    };
+    for (int algorithm : {ALG_ARIA, ALG_ATE}) {
+        Bytes& input = algorithm == ALG_ARIA ? sealed : ateSealed;
+        for (const auto& c : cases) {
+            // CATE's Init hides CAria's: each object is used as its own type.
+            auto padDecrypt = [&](auto&& cipher) {
+                EXPECT_EQ(cipher.Init(2, Chars(c.wrongKey ? other : key)), 0);
+                if (c.blockFirst > 0) {
+                    EXPECT_EQ(cipher.BlockDecrypt(Chars(input), c.blockFirst, Chars(out)), c.blockFirst);
+                }
+                return cipher.PadDecrypt(Chars(input) + c.blockFirst, c.padLength, Chars(out) + c.blockFirst);
+            };
+            const int result = algorithm == ALG_ARIA ? padDecrypt(CAria()) : padDecrypt(CATE());
+            EXPECT_EQ(result, c.expected) << c.name << ", algorithm " << algorithm;
+        }
+    }
+    // Through the raw function: 20 bytes, one block and part of another.
+    EXPECT_EQ(CPVCodec::SFPadDecryptEx(Chars(ateSealed), Chars(out), Chars(key), 20, ALG_ATE), -1);
+    EXPECT_EQ(CPVCodec::SFPadDecryptEx(Chars(sealed), Chars(out), Chars(key), 20, ALG_ARIA), -1);
 }
 
 // ---- ATE.
