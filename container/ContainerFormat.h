@@ -8,11 +8,13 @@
 //   extended form  caller's 92-byte prefix ("VQPVA004", 0, any, tag at byte 10, ...)
 //                  | caller's header (N) | body          (N is not stored)
 //   bare body      body alone, always Rijndael
-// A segmented body (Rijndael, ATE) is a run of 1024-byte segments, each an
-// independent cipher chain, then either nothing, one padded final piece, or -
-// for a tail of 1008..1023 bytes - the tail zero-filled to a full segment and
-// the 15-byte padding trailer "VQPVZP" + z (4) + 0 (5), pad-encrypted. An ARIA
-// body is one block-encrypted piece and one padded piece.
+// A segmented body (Rijndael, ATE) is a run of 1024-byte segments, each
+// enciphered by a call of its own, then either nothing, one padded final
+// piece, or - for a tail of 1008..1023 bytes - the tail zero-filled to a full
+// segment and the 15-byte padding trailer "VQPVZP" + z (4) + 0 (5),
+// pad-encrypted. Each Rijndael call starts a chain afresh from a zero IV; the
+// outside library carries one ATE chain through the whole body. An ARIA body
+// is one block-encrypted piece and one padded piece.
 #pragma once
 
 #include <cstdint>

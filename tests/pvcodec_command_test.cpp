@@ -2,13 +2,16 @@
 // trips through every writer and reader it offers, the exit status and the
 // one line it prints for each kind of failure, the files it leaves, its
 // progress bar on a terminal, and that no output ever holds the key.
+#include "support/ContainerFiles.h"
 #include "support/FileHelpers.h"
+#include "support/ReaderContainers.h"
 #include "support/ReferenceContainer.h"
 #include "support/TempDir.h"
 #include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -17,6 +20,7 @@
 namespace {
 
 using reference::Bytes;
+using readercontainers::Form;
 
 // Printable on purpose: a leak of the raw key into text output would show.
 const std::string kKey = "K3y!pvcodec#2024";
@@ -83,9 +87,10 @@ struct RoundTrip {
     const char* name;
     std::vector<std::string> encrypt;  // options besides the key and paths
     std::vector<std::string> decrypt;
-    bool inPlace = false;
+    bool inPlace = false;   // plain.txt becomes the container
     bool toStdout = false;
     bool extended = false;  // the writer notes the header size to give
+    const char* beside = nullptr;  // decrypt without DST: the new file beside the container
 };
 
 const RoundTrip kRoundTrips[] = {
@@ -94,18 +99,20 @@ const RoundTrip kRoundTrips[] = {
     {"FullWriterStreamingReader", {}, {"--streaming"}},
     {"ToStdout", {}, {"--stdout"}, false, true},
     {"ToStdoutStreaming", {"--streaming"}, {"--stdout", "--streaming"}, false, true},
-    {"InPlace", {}, {}, true},
-    {"InPlaceStreaming", {"--streaming"}, {"--streaming"}, true},
+    {"InPlace", {}, {"--in-place"}, true},
+    {"InPlaceStreaming", {"--streaming"}, {"--streaming", "--in-place"}, true},
+    {"BesideTheContainer", {}, {}, false, false, false, "box"},
+    {"BesideAnInPlaceContainer", {}, {"--streaming"}, true, false, false, "plain.decrypted.txt"},
     {"HeaderFile", {"--header-file", "@d/header.bin"}, {}},
     {"HeaderText", {"--header-text", "Quarterly figures"}, {}},
     {"CallerMagic", {"--magic", "MYMAGIC"}, {"--magic", "MYMAGIC"}},
     {"CallerMagicVQPVA003", {"--header-mode", "1", "--magic", "VQPVA003"}, {}},
     {"ExplicitOffset", {}, {"--offset", "21"}},
     {"Aria", {"--alg", "aria"}, {"--header-size", "7"}, false, false, true},
-    {"AriaInPlaceStreaming", {"--alg", "aria"}, {"--header-size", "7", "--streaming"}, true, false, true},
+    {"AriaInPlaceStreaming", {"--alg", "aria"}, {"--header-size", "7", "--streaming", "--in-place"}, true, false, true},
     {"AriaToStdout", {"--alg", "aria"}, {"--header-size", "7", "--stdout"}, false, true, true},
     {"Ate", {"--alg", "ate"}, {"--header-size", "7"}, false, false, true},
-    {"AteInPlace", {"--alg", "ate"}, {"--header-size", "7"}, true, false, true},
+    {"AteInPlace", {"--alg", "ate"}, {"--header-size", "7", "--in-place"}, true, false, true},
     {"AteToStdoutStreaming", {"--alg", "ate"}, {"--header-size", "7", "--stdout", "--streaming"}, false, true, true},
     {"PrefixFile", {"--prefix-file", "@d/prefix.bin"}, {"--header-size", "7"}, false, false, true},
     {"ExtendedRijndael", {"--header-mode", "2"}, {"--header-size", "7", "--stdout"}, false, true, true},
@@ -140,26 +147,42 @@ TEST_P(CommandRoundTrip, BytesComeBack)
     const std::string container = trip.inPlace ? "@d/plain.txt" : "@d/box.pvc";
     EXPECT_NE(ReadBytes(scene.Expand(container)), document);
 
+    const bool decryptInPlace =
+        std::find(trip.decrypt.begin(), trip.decrypt.end(), "--in-place") != trip.decrypt.end();
+    const bool toBackTxt = !decryptInPlace && !trip.toStdout && trip.beside == nullptr;
     std::vector<std::string> decrypt = {"decrypt", "--key-hex", kKeyHex};
     decrypt.insert(decrypt.end(), trip.decrypt.begin(), trip.decrypt.end());
     decrypt.push_back(container);
-    if (!trip.inPlace && !trip.toStdout)
+    if (toBackTxt)
         decrypt.push_back("@d/back.txt");
+    const std::string containerBytes = ReadBytes(scene.Expand(container));
     ToolResult read = scene.Run(decrypt);
     ASSERT_EQ(read.status, 0) << read.err;
-    EXPECT_EQ(read.err, "");
+    if (trip.beside != nullptr) {
+        // The container stays; the note says where the document went.
+        EXPECT_EQ(read.err, scene.Expand("pvcodec: note: the plain document is @d/" + std::string(trip.beside) +
+                                         "; " + container + " is kept (--in-place replaces it)\n"));
+        EXPECT_EQ(ReadBytes(scene.Expand(container)), containerBytes);
+    } else {
+        EXPECT_EQ(read.err, "");
+    }
     if (trip.toStdout) {
         EXPECT_EQ(read.out, document);
     } else {
         EXPECT_EQ(read.out, "");
-        EXPECT_EQ(ReadBytes(scene.Expand(trip.inPlace ? "@d/plain.txt" : "@d/back.txt")), document);
+        const std::string result = decryptInPlace ? container
+                                   : toBackTxt    ? "@d/back.txt"
+                                                  : "@d/" + std::string(trip.beside);
+        EXPECT_EQ(ReadBytes(scene.Expand(result)), document);
     }
     // Nothing else: no temporary file is left behind.
     std::vector<std::string> expected = {"header.bin", "plain.txt", "prefix.bin"};
     if (!trip.inPlace)
         expected.push_back("box.pvc");
-    if (!trip.inPlace && !trip.toStdout)
+    if (toBackTxt)
         expected.push_back("back.txt");
+    if (trip.beside != nullptr)
+        expected.push_back(trip.beside);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(scene.Names(), expected);
 }
@@ -224,7 +247,9 @@ struct FailureCase {
 
 // Every case starts from: plain.txt (100 bytes), box.pvc (its container), empty.txt,
 // long.pvc (a container of 2048 bytes with three bytes appended to the body),
-// aria.pvc (an extended-form header and a body).
+// long (a file of its own), aria.pvc (an extended-form header and a body),
+// aria-box.pvc and ate-box.pvc (ARIA and ATE containers of 100 bytes under
+// another key, with a 10-byte header).
 const std::string kWrongKeyLine = "pvcodec: decrypt: wrong key or damaged container\n";
 const std::string kAlreadyLine = "pvcodec: encrypt: @d/box.pvc is already a protected container\n";
 const std::string kBeyondLine = "pvcodec: decrypt: @d/box.pvc is shorter than the body offset 100000: not a container "
@@ -234,7 +259,21 @@ const FailureCase kFailures[] = {
     {"WrongKey", {"decrypt", "--key-file", "@other", "@d/box.pvc", "@d/out.txt"}, 1, kWrongKeyLine},
     {"WrongKeyStreaming",
      {"decrypt", "--key-file", "@other", "--streaming", "@d/box.pvc", "@d/out.txt"}, 1, kWrongKeyLine},
-    {"WrongKeyInPlace", {"decrypt", "--key-file", "@other", "@d/box.pvc"}, 1, kWrongKeyLine},
+    {"WrongKeyInPlace", {"decrypt", "--key-file", "@other", "--in-place", "@d/box.pvc"}, 1, kWrongKeyLine},
+    {"WrongKeyBeside", {"decrypt", "--key-file", "@other", "@d/box.pvc"}, 1, kWrongKeyLine},
+    {"AriaWrongKeyInPlace",
+     {"decrypt", "--key-file", "@key", "--header-size", "10", "--in-place", "@d/aria-box.pvc"}, 1, kWrongKeyLine},
+    {"AriaWrongKeyInPlaceStreaming",
+     {"decrypt", "--key-file", "@key", "--header-size", "10", "--in-place", "--streaming", "@d/aria-box.pvc"},
+     1, kWrongKeyLine},
+    {"AriaWrongKeyToStdout",
+     {"decrypt", "--key-file", "@key", "--header-size", "10", "--stdout", "@d/aria-box.pvc"}, 1, kWrongKeyLine},
+    {"AteWrongKeyInPlace",
+     {"decrypt", "--key-file", "@key", "--header-size", "10", "--in-place", "@d/ate-box.pvc"}, 1, kWrongKeyLine},
+    {"AteWrongKeyBesideStreaming",
+     {"decrypt", "--key-file", "@key", "--header-size", "10", "--streaming", "@d/ate-box.pvc"}, 1, kWrongKeyLine},
+    {"BesideNameTaken", {"decrypt", "--key-file", "@key", "@d/long.pvc"},
+     1, "pvcodec: decrypt: @d/long exists: give DST to write elsewhere, or --in-place to replace the container\n"},
     {"WrongKeyToStdout", {"decrypt", "--key-file", "@other", "--stdout", "@d/box.pvc"}, 1, kWrongKeyLine},
     {"WrongKeyToStdoutStreaming",
      {"decrypt", "--key-file", "@other", "--stdout", "--streaming", "@d/box.pvc"}, 1, kWrongKeyLine},
@@ -279,7 +318,9 @@ const FailureCase kFailures[] = {
      {"encrypt", "--key-file", "@key", "--header-mode", "2", "--magic", "X", "@d/plain.txt", "@d/out.pvc"},
      2, "pvcodec: encrypt: --magic belongs to header mode 1\n"},
     {"StdoutAndDestination", {"decrypt", "--key-file", "@key", "--stdout", "@d/box.pvc", "@d/out.txt"},
-     2, "pvcodec: decrypt: give DST or --stdout, not both\n"},
+     2, "pvcodec: decrypt: give at most one of DST, --stdout and --in-place\n"},
+    {"InPlaceAndDestination", {"decrypt", "--key-file", "@key", "--in-place", "@d/box.pvc", "@d/out.txt"},
+     2, "pvcodec: decrypt: give at most one of DST, --stdout and --in-place\n"},
 };
 
 class CommandFailure : public testing::TestWithParam<FailureCase> {};
@@ -299,22 +340,54 @@ TEST_P(CommandFailure, ExitStatusMessageAndFiles)
                AsString(reference::Concat(reference::DefaultHeader("VQPVA002", header),
                                           reference::SegmentedBody(kKey, reference::Document(2048, 7)))) +
                    "xyz");
+    WriteBytes(scene.Path("long"), "a file of its own");
     WriteBytes(scene.Path("aria.pvc"), AsString(reference::ExtendedHeader(reference::ExtendedPrefix('A'), header)) +
                                            std::string(112, 'a'));
+    WriteBytes(scene.Path("aria-box.pvc"), AsString(readercontainers::Make(Form::ExtendedA, 100).bytes));
+    WriteBytes(scene.Path("ate-box.pvc"), AsString(readercontainers::Make(Form::ExtendedT, 100).bytes));
     const std::vector<std::string> before = scene.Names();
-    const std::string box = ReadBytes(scene.Path("box.pvc"));
+    std::vector<std::string> contents;
+    for (const std::string& name : before)
+        contents.push_back(ReadBytes(scene.Path(name)));
 
     ToolResult run = scene.Run(c.arguments);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, scene.Expand(c.message));
     EXPECT_EQ(run.out, "");
-    // Nothing created, nothing lost: the same files, box.pvc unchanged.
-    EXPECT_EQ(scene.Names(), before);
-    EXPECT_EQ(ReadBytes(scene.Path("box.pvc")), box);
+    // Nothing created, nothing lost: the same files with the same bytes.
+    ASSERT_EQ(scene.Names(), before);
+    for (size_t i = 0; i < before.size(); ++i)
+        EXPECT_EQ(ReadBytes(scene.Path(before[i])), contents[i]) << before[i];
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CommandFailure, testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What no check can tell: a wrong key that passes the padding check by
+// chance (about one in 255), and any wrong key for a body of whole 1024-byte
+// segments, which has no padding. The document comes out wrong with exit
+// status 0, but beside the container, which stays as it was.
+TEST(CommandWrongKey, UnnoticedOnesNeverReplaceTheContainer)
+{
+    for (size_t size : {size_t{2048}, size_t{100}}) {
+        Scene scene;
+        const Bytes document = reference::Document(size, 7);
+        const Bytes container = reference::Concat(
+            reference::DefaultHeader("VQPVA002", Bytes(kDefaultHeader.begin(), kDefaultHeader.end())),
+            reference::SegmentedBody(kKey, document));
+        WriteBytes(scene.Path("box.pvc"), AsString(container));
+        // Any wrong key for 2048 bytes; for 100 bytes the first of a run of
+        // keys whose deciphered last block happens to end in valid padding.
+        std::string wrong(16, 'w');
+        for (uint32_t i = 0; !containerfiles::Decrypt(container, 21, wrong.data()); ++i)
+            std::memcpy(wrong.data(), &i, sizeof i);
+        WriteBytes(scene.Path("wrong"), wrong);
+        ToolResult run = scene.Run({"decrypt", "--key-file", "@d/wrong", "@d/box.pvc"});
+        EXPECT_EQ(run.status, 0) << size;
+        EXPECT_EQ(ReadBytes(scene.Path("box.pvc")), AsString(container)) << size;
+        EXPECT_NE(ReadBytes(scene.Path("box")), AsString(document)) << size;
+    }
+}
 
 // A copy of the command with no outside crypto library to be found: ARIA and
 // ATE are refused at once, with the reason, and nothing is written.
@@ -412,7 +485,7 @@ TEST(CommandPermissions, ResultKeepsTheSourcesPermissionBits)
         EXPECT_EQ(ModeOf(scene.Path("back.txt")), mode);
         ASSERT_EQ(scene.Run({"encrypt", "--key-file", "@key", "--streaming", "@d/plain.txt"}).status, 0);
         EXPECT_EQ(ModeOf(scene.Path("plain.txt")), mode);
-        ASSERT_EQ(scene.Run({"decrypt", "--key-file", "@key", "@d/plain.txt"}).status, 0);
+        ASSERT_EQ(scene.Run({"decrypt", "--key-file", "@key", "--in-place", "@d/plain.txt"}).status, 0);
         EXPECT_EQ(ModeOf(scene.Path("plain.txt")), mode);
         EXPECT_EQ(ReadBytes(scene.Path("plain.txt")), Document(3000));
     }
@@ -432,7 +505,8 @@ TEST(CommandProgress, BarOnATerminal)
     EXPECT_NE(run.out.find("\r" + label + "###############...............]  50%"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\r" + label + "##############################] 100%"), std::string::npos) << run.out;
 
-    run = RunToolOnTerminal(PVCODEC_TOOL, {"decrypt", "--key-file", scene.Path("key"), scene.Path("plain.txt")});
+    run = RunToolOnTerminal(PVCODEC_TOOL,
+                            {"decrypt", "--key-file", scene.Path("key"), "--in-place", scene.Path("plain.txt")});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("] 100%"), std::string::npos) << run.out;
     EXPECT_EQ(ReadBytes(scene.Path("plain.txt")), Document(10240));

@@ -7,8 +7,13 @@
 //   the call before, then the input) and keeps the rest, under 16 bytes;
 // - Encrypt_Final pads what was kept to a whole block and writes it;
 // - Decrypt_Update writes every whole block, the padded last one included;
-//   Decrypt_Final checks the padding of the last block written and reports
-//   how many bytes of it are padding.
+//   Decrypt_Final checks the padding of the last block that Update wrote and
+//   reports how many bytes of it are padding.
+// Decrypt_Final's count is all a caller learns (its result may go unread):
+// when the last Update wrote no block, left part of a block over, or the
+// padding is bad, the count is one more than that Update wrote, so that the
+// caller's "bytes written less the count" comes out as -1, which no caller
+// takes for a length.
 #include "Objects.h"
 #include "XecureCryptoCodes.h"
 
@@ -41,14 +46,14 @@ struct CipherContext : Object {
         OPENSSL_cleanse(pending, sizeof pending);
         OPENSSL_cleanse(lastPlain, sizeof lastPlain);
         pendingLength = 0;
-        haveLast = false;
+        lastWritten = 0;
     }
     std::unique_ptr<BlockChain> chain;  // null until a successful Init
     bool encrypt = false;
     unsigned char pending[kBlock] = {};
     size_t pendingLength = 0;
-    unsigned char lastPlain[kBlock] = {};
-    bool haveLast = false;
+    unsigned char lastPlain[kBlock] = {};  // the last block the last Update wrote
+    int32_t lastWritten = 0;                // bytes the last decrypting Update wrote
 };
 
 std::mutex g_atePathMutex;
@@ -108,6 +113,8 @@ int32_t Update(SFC_HANDLE contextHandle, unsigned char* output, int32_t* outputL
         return SFC_ERR_ARGUMENT;
     if (whole > 0 && output == nullptr)
         return SFC_ERR_ARGUMENT;
+    if (!encrypt)
+        context->lastWritten = 0;  // until this call has written its blocks
 
     // Output runs ahead of the input by the kept bytes: an overlapping input
     // is copied first so that no byte is overwritten before it is read.
@@ -141,9 +148,10 @@ int32_t Update(SFC_HANDLE contextHandle, unsigned char* output, int32_t* outputL
     context->pendingLength += length;
     if (!copy.empty())
         OPENSSL_cleanse(copy.data(), copy.size());
-    if (!encrypt && written > 0) {
-        std::memcpy(context->lastPlain, output + written - kBlock, kBlock);
-        context->haveLast = true;
+    if (!encrypt) {
+        if (written > 0)
+            std::memcpy(context->lastPlain, output + written - kBlock, kBlock);
+        context->lastWritten = static_cast<int32_t>(written);
     }
     *outputLength = static_cast<int32_t>(written);
     return SFC_OK;
@@ -239,17 +247,25 @@ XECURE_EXPORT int32_t SFC_Cipher_Decrypt_Final(SFC_HANDLE handle, int32_t* count
     *count = 0;
     if (!context->chain || context->encrypt)
         return SFC_ERR_STATE;
-    if (context->pendingLength != 0 || !context->haveLast)
-        return SFC_ERR_PADDING;
+    // The last Update wrote whole blocks, at most INT32_MAX - 15 bytes: one
+    // more never overflows.
+    const int32_t refused = context->lastWritten + 1;
+    unsigned bad = (context->pendingLength != 0) | (context->lastWritten == 0);
     unsigned pad = context->lastPlain[kBlock - 1];
-    unsigned bad = (pad == 0) | (pad > kBlock);
+    bad |= (pad == 0) | (pad > kBlock);
     for (size_t i = 0; i < kBlock; ++i) {
         unsigned inPad = i >= kBlock - (pad > kBlock ? kBlock : pad);
         bad |= inPad & (context->lastPlain[i] != pad);
     }
-    context->haveLast = false;
-    if (bad)
+    // The message ends here: what was kept of a partial block goes.
+    OPENSSL_cleanse(context->pending, sizeof context->pending);
+    OPENSSL_cleanse(context->lastPlain, sizeof context->lastPlain);
+    context->pendingLength = 0;
+    context->lastWritten = 0;
+    if (bad) {
+        *count = refused;
         return SFC_ERR_PADDING;
+    }
     *count = static_cast<int32_t>(pad);
     return SFC_OK;
 }

@@ -1,6 +1,11 @@
 // pvcodec decrypt: turns a protected container back into the plain document,
-// in place or under a new name (DecryptFileW, or DecryptFile2 when
+// under a new name or in place (DecryptFileW, or DecryptFile2 when
 // streaming), or onto standard output through the readers into memory.
+//
+// A wrong key is not always noticed: the padding check passes about one wrong
+// key in 255, and a body of whole 1024-byte segments has no padding to check.
+// So without DST the plain document goes to a new file beside the container,
+// which stays; only --in-place replaces the container.
 //
 // The readers need the offset of the body. The default form stores its header
 // size N, so the offset is 14 + N; the extended form does not store N
@@ -15,11 +20,16 @@
 #include <PVCodec.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace cli {
@@ -37,6 +47,7 @@ struct DecryptOptions {
     bool bare = false;
     bool streaming = false;
     bool toStdout = false;
+    bool inPlace = false;
     bool verbose = false;
 };
 
@@ -144,6 +155,55 @@ std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe,
     return kFixedHeaderSize + n;
 }
 
+// Where the plain document goes without DST: beside SRC. "x.pvc" gives "x";
+// any other name gets ".decrypted" before its extension ("letter.txt" gives
+// "letter.decrypted.txt").
+std::string BesideName(const std::string& source)
+{
+    const std::filesystem::path path(source);
+    std::string extension = path.extension().string();
+    std::string lower = extension;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (lower == ".pvc")
+        return (path.parent_path() / path.stem()).string();
+    return (path.parent_path() / (path.stem().string() + ".decrypted" + extension)).string();
+}
+
+// A file made for the result beside SRC, exclusively, so that no file the
+// user did not name is ever replaced. The library replaces it on success; on
+// failure it is removed again while it is still the empty file made here.
+class ClaimedFile {
+public:
+    static std::optional<ClaimedFile> Make(const std::string& path, std::string& error)
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            error = errno == EEXIST ? path + " exists: give DST to write elsewhere, or --in-place to replace the "
+                                             "container"
+                                    : "cannot create " + path + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        struct stat st {};
+        const bool known = ::fstat(fd, &st) == 0;
+        ::close(fd);
+        return ClaimedFile(path, known ? st.st_dev : 0, known ? st.st_ino : 0);
+    }
+    void Release() const
+    {
+        struct stat st {};
+        if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode && st.st_size == 0)
+            ::unlink(m_path.c_str());
+    }
+
+private:
+    ClaimedFile(std::string path, dev_t device, ino_t inode) : m_path(std::move(path)), m_device(device), m_inode(inode)
+    {
+    }
+    std::string m_path;
+    dev_t m_device;
+    ino_t m_inode;
+};
+
 std::optional<std::vector<char>> ReadWholeFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -209,8 +269,8 @@ int ToStandardOutput(const DecryptOptions& options, const CallContext& context, 
 
 int Run(const DecryptOptions& options)
 {
-    if (options.toStdout && !options.destination.empty()) {
-        Fail("decrypt: give DST or --stdout, not both");
+    if (!options.destination.empty() + options.toStdout + options.inPlace > 1) {
+        Fail("decrypt: give at most one of DST, --stdout and --in-place");
         return 2;
     }
     if (!options.destination.empty() && IsFolder(options.destination)) {
@@ -245,15 +305,24 @@ int Run(const DecryptOptions& options)
     CallContext context;
     context.operation = "decrypt";
     context.source = options.source;
-    context.destination = options.destination.empty() ? options.source : options.destination;
+    context.destination = options.inPlace               ? options.source
+                          : !options.destination.empty() ? options.destination
+                                                         : BesideName(options.source);
     context.offset = *offset;
 
     int status = 0;
     if (options.toStdout) {
         status = ToStandardOutput(options, context, *probe, *offset, algorithm, key->data());
     } else {
+        const bool beside = !options.inPlace && options.destination.empty();
+        std::optional<ClaimedFile> claimed;
+        if (beside && !(claimed = ClaimedFile::Make(context.destination, error))) {
+            Fail("decrypt: " + error);
+            std::fill(key->begin(), key->end(), 0);
+            return 1;
+        }
         const std::u16string source = WidePath(options.source);
-        const std::u16string destination = options.destination.empty() ? source : WidePath(options.destination);
+        const std::u16string destination = WidePath(context.destination);
         PermissionKeeper permissions(options.source);
         ProgressBar progress("decrypt " + options.source);
         CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
@@ -264,10 +333,15 @@ int Run(const DecryptOptions& options)
                                           static_cast<int>(*offset));
         });
         if (!outcome.ok) {
+            if (claimed)
+                claimed->Release();
             Fail("decrypt: " + outcome.failure);
             status = 1;
         } else {
             permissions.ApplyTo(context.destination);
+            if (beside)
+                Fail("note: the plain document is " + context.destination + "; " + options.source +
+                     " is kept (--in-place replaces it)");
         }
     }
     std::fill(key->begin(), key->end(), 0);
@@ -280,24 +354,27 @@ void AddDecryptCommand(CLI::App& app, int& exitStatus)
 {
     auto o = std::make_shared<DecryptOptions>();
     CLI::App* decrypt = app.add_subcommand(
-        "decrypt", "Decrypt a protected container (in place when DST is left out, or to standard output)");
+        "decrypt", "Decrypt a protected container into a new file, in place, or to standard output");
     decrypt->footer(
         "Where the body starts: a container beginning with VQPVA002 or VQPVA003 stores its header size N, and\n"
         "the body starts at 14 + N. The extended form (VQPVA004) does not store N: give --header-size N (the\n"
         "body starts at 92 + N). A file without a known magic is refused unless --bare (a bare body, offset 0),\n"
         "--magic M (a default-form header with the caller's magic M) or --offset says where the body starts.\n"
         "The cipher comes from the container: byte 10 of an extended-form prefix, Rijndael otherwise.\n"
-        "A wrong key shows as \"wrong key or damaged container\" for most sizes; a body of whole 1024-byte\n"
-        "segments, or an ARIA body, decrypts to wrong bytes without a sign. Exit status: 0 done, 1 the\n"
-        "operation failed, 2 bad options.");
+        "A wrong key shows as \"wrong key or damaged container\", except for about one wrong key in 255,\n"
+        "which passes the padding check, and for a body of whole 1024-byte segments, which has no padding:\n"
+        "these decrypt to wrong bytes without a sign. So without DST the plain document is written beside\n"
+        "SRC (x.pvc gives x, other names get .decrypted before the extension) and SRC is kept; only\n"
+        "--in-place replaces SRC. Exit status: 0 done, 1 the operation failed, 2 bad options.");
     decrypt->add_option("SRC", o->source, "Container file")->required();
-    decrypt->add_option("DST", o->destination, "Plain file to write (default: SRC, replaced in place)");
+    decrypt->add_option("DST", o->destination, "Plain file to write (default: a new file beside SRC)");
     AddKeyOptions(*decrypt, o->key);
     decrypt->add_option("--offset", o->offset, "The body starts at this byte, whatever the header says");
     decrypt->add_option("--header-size", o->headerSize, "Extended form: the header size N (body at 92 + N)");
     decrypt->add_option("--magic", o->magic, "The container begins with this caller's magic (header mode 1)");
     decrypt->add_flag("--bare", o->bare, "SRC is a bare body (offset 0)");
     decrypt->add_flag("--streaming", o->streaming, "The streaming reader (1 KiB at a time)");
+    decrypt->add_flag("--in-place", o->inPlace, "Replace SRC with the plain document");
     decrypt->add_flag("--stdout", o->toStdout, "Write the plain document to standard output (readers into memory)");
     decrypt->add_flag("--verbose", o->verbose, "Show the library's trace lines on standard error");
     decrypt->callback([o, &exitStatus] { exitStatus = Run(*o); });

@@ -6,6 +6,7 @@
 
 #include "QZTracer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -115,6 +116,20 @@ const KnownFailure* FindFailure(const CallContext& context, const std::vector<st
         }
     }
     return nullptr;
+}
+
+// An ARIA body has no pad-failure line of its own: its failed pad step (a
+// wrong key, as a rule) leaves the body's count short, which the size check
+// then reports. Only an empty body fails that check for another reason.
+bool PadStepOfAriaBodyFailed(const std::vector<std::string>& traces, const std::string& sizeLine)
+{
+    constexpr char kDocSizeMark[] = "nDocSize=";
+    const size_t at = sizeLine.rfind(kDocSizeMark);
+    const bool emptyBody = at != std::string::npos && sizeLine.substr(at + sizeof kDocSizeMark - 1) == "0";
+    const bool aria = std::any_of(traces.begin(), traces.end(), [](const std::string& line) {
+        return line.find("WATCH! Algorithm ARIA DocSize[") != std::string::npos;
+    });
+    return aria && !emptyBody;
 }
 
 // The library only ever names its own "~PV" files as temporary paths.
@@ -240,6 +255,9 @@ std::string ExplainFailure(const CallContext& context, const std::vector<std::st
     if (std::string(failure->fragment) == "Encrypted file size is incorrect" && context.bareBody)
         message = "the library does not write a bare body for a document of this size (its size check counts "
                   "the 14 header bytes that a bare body lacks); give a header";
+    if (decrypt && std::string(failure->fragment) == "Src file Read size is incorrect" &&
+        PadStepOfAriaBodyFailed(traces, traces[index]))
+        message = "wrong key or damaged container";
     // The open failure's own words come on the next line ("CODE=%d, MSG=%s").
     std::string why;
     if (index + 1 < traces.size())
