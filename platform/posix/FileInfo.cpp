@@ -62,6 +62,11 @@ bool IsReadOnlyMode(mode_t mode)
     return (mode & S_IWUSR) == 0;
 }
 
+mode_t WithReadOnly(mode_t mode, bool readOnly)
+{
+    return readOnly ? mode & static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH)) : mode | S_IWUSR;
+}
+
 DWORD AttributesOf(const std::string& native, const FileInfo& info)
 {
     DWORD attributes = 0;

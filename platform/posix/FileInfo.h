@@ -28,5 +28,8 @@ int StatDescriptor(int fd, FileInfo& info);
 // HIDDEN for a name that begins with a dot, DIRECTORY, else NORMAL.
 DWORD AttributesOf(const std::string& native, const FileInfo& info);
 bool IsReadOnlyMode(mode_t mode);
+// `mode` with the READONLY attribute applied: read-only takes every write
+// permission away, writable gives the owner's back.
+mode_t WithReadOnly(mode_t mode, bool readOnly);
 
 }  // namespace plat::posix

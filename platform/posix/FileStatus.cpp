@@ -19,6 +19,10 @@
 namespace plat {
 namespace {
 
+// What a status carries of a file's mode: owner, group and others, not the
+// set-id and sticky bits.
+constexpr mode_t kPermissionBits = 0777;
+
 [[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
 {
     SetLastError(failure.error);
@@ -40,6 +44,16 @@ void Fill(CFileStatus& status, const std::string& native, const posix::FileInfo&
     status.m_size = info.size;
     status.m_attribute = static_cast<BYTE>(posix::AttributesOf(native, info) & ~FILE_ATTRIBUTE_NORMAL);
     status.m_szFullName = Utf8ToUtf16(posix::AbsolutePath(native));
+    status.m_permissions = static_cast<DWORD>(info.mode & kPermissionBits);
+}
+
+// The mode the file ends with: the status's permission bits where given
+// (else its own), with the read-only attribute of the status on them.
+mode_t ModeFor(const CFileStatus& status, mode_t current)
+{
+    const mode_t permissions =
+        status.m_permissions ? static_cast<mode_t>(*status.m_permissions) & kPermissionBits : current & kPermissionBits;
+    return posix::WithReadOnly((current & ~kPermissionBits) | permissions, (status.m_attribute & CFile::readOnly) != 0);
 }
 
 bool IsGiven(const FILETIME& time)
@@ -108,17 +122,26 @@ void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status)
 {
     if (auto failure = fault::Check(fault::Op::FileSetStatus))
         ThrowInjected(*failure, fileName);
-    const DWORD current = GetFileAttributesW(fileName);
-    if (current == INVALID_FILE_ATTRIBUTES)
+    struct stat st{};
+    auto native = posix::StatPathOrFail(fileName, st);
+    if (!native)
         ThrowLastErrorFor(fileName);
-    const DWORD wanted = status.m_attribute;
+    const mode_t current = st.st_mode & 07777;
+    const mode_t wanted = ModeFor(status, current);
+    const auto setMode = [&] {
+        if (wanted != current && ::chmod(native->c_str(), wanted) != 0) {
+            posix::SetLastErrorFromErrno(errno, *native);
+            ThrowLastErrorFor(fileName);
+        }
+    };
     // A read-only file is made writable first, so that its times can be set.
-    if (wanted != current && (current & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesW(fileName, wanted))
-        ThrowLastErrorFor(fileName);
+    const bool readOnly = posix::IsReadOnlyMode(current);
+    if (readOnly)
+        setMode();
     if (IsGiven(status.m_mtime))
         SetTimes(fileName, status);
-    if (wanted != current && (current & FILE_ATTRIBUTE_READONLY) == 0 && !SetFileAttributesW(fileName, wanted))
-        ThrowLastErrorFor(fileName);
+    if (!readOnly)
+        setMode();
 }
 
 void CFile::Rename(LPCWSTR oldName, LPCWSTR newName)
