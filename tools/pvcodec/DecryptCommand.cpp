@@ -254,7 +254,6 @@ int Run(const DecryptOptions& options)
     } else {
         const std::u16string source = WidePath(options.source);
         const std::u16string destination = options.destination.empty() ? source : WidePath(options.destination);
-        PermissionKeeper permissions(options.source);
         ProgressBar progress("decrypt " + options.source);
         CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
             if (options.streaming)
@@ -266,8 +265,6 @@ int Run(const DecryptOptions& options)
         if (!outcome.ok) {
             Fail("decrypt: " + outcome.failure);
             status = 1;
-        } else {
-            permissions.ApplyTo(context.destination);
         }
     }
     std::fill(key->begin(), key->end(), 0);
