@@ -1,8 +1,9 @@
 // What a result takes from its source, through all four file drivers, in
-// place and to a new path: its times (to 100 ns), its read-only attribute and
-// its permission bits, whatever the process umask. The "~PV" file being
-// written is its owner's alone, and a result whose source's times cannot be
-// carried over (so nothing of its status is) stays its owner's alone.
+// place and to a new path: its times (to 100 ns), its read-only attribute,
+// its permission bits whatever the process umask, and the group they grant
+// to. The "~PV" file being written is its owner's alone, and a result whose
+// source's times cannot be carried over (so nothing of its status is) stays
+// its owner's alone.
 #include "platform/FaultInjection.h"
 #include "support/DecryptionFixture.h"
 
@@ -25,6 +26,7 @@ struct StatusCase {
     mode_t umask;
     bool timesInRange;
     mode_t result;
+    gid_t group = 0;  // the source's group, when not the process's own
 };
 
 void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
@@ -55,6 +57,13 @@ std::string Octal(mode_t mode)
     char text[8];
     std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode));
     return text;
+}
+
+gid_t GroupOf(const std::string& path)
+{
+    struct stat st{};
+    ::stat(path.c_str(), &st);
+    return st.st_gid;
 }
 
 bool operator==(const timespec& a, const timespec& b)
@@ -118,12 +127,15 @@ TEST_P(ResultStatus, FollowsTheSourceAndTheTemporaryFileIsTheOwners)
             const std::string destination = inPlace ? source : Path("result");
             const timespec times[2] = {accessed, written};
             ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+            if (c.group != 0 && ::chown(source.c_str(), static_cast<uid_t>(-1), c.group) != 0)
+                GTEST_SKIP() << "giving the source another group needs root";
             ASSERT_EQ(::chmod(source.c_str(), c.source), 0);
             temporaryModes.clear();
 
             ASSERT_EQ(call.run(Wide(source), Wide(destination), container.offset), 1);
             EXPECT_EQ(temporaryModes, std::vector<std::string>{"0600"});
             EXPECT_EQ(Octal(ModeOf(destination)), Octal(c.result));
+            EXPECT_EQ(GroupOf(destination), c.group != 0 ? c.group : ::getegid());
             if (c.timesInRange) {
                 EXPECT_TRUE(StatTime(destination, false) == written);
                 if (!inPlace) {  // the source's access time as the call saw it, after reading
@@ -147,6 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                       StatusCase{"Owner_umask077", 0600, 077, true, 0600},
                       StatusCase{"OwnerAndGroup_umask077", 0640, 077, true, 0640},
                       StatusCase{"ReadOnly_umask022", 0444, 022, true, 0444},
+                      // The group permissions grant to the source's group, not the process's.
+                      StatusCase{"OtherGroup_umask022", 0640, 022, true, 0640, 4242},
                       // Nothing of the status is carried over: the result stays the owner's alone.
                       StatusCase{"TimesOutOfRange_umask022", 0644, 022, false, 0600}),
     [](const auto& info) { return std::string(info.param.name); });

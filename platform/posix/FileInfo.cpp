@@ -27,6 +27,7 @@ int Fill(int dirfd, const char* path, int flags, FileInfo& info)
     if (::statx(dirfd, path, flags | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return errno;
     info.mode = stx.stx_mode;
+    info.group = stx.stx_gid;
     info.size = stx.stx_size;
     info.accessed = ToFileTime(stx.stx_atime);
     info.written = ToFileTime(stx.stx_mtime);

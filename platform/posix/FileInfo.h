@@ -11,6 +11,7 @@ namespace plat::posix {
 
 struct FileInfo {
     mode_t mode = 0;
+    gid_t group = 0;
     ULONGLONG size = 0;
     FILETIME created{};   // birth time; the last write where the file system keeps none
     FILETIME accessed{};

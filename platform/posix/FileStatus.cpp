@@ -19,8 +19,8 @@
 namespace plat {
 namespace {
 
-// What a status carries of a file's mode: owner, group and others, not the
-// set-id and sticky bits.
+// What a status carries of a file's mode: owner, group and others; not the
+// set-id and sticky bits, which a result does not take.
 constexpr mode_t kPermissionBits = 0777;
 
 [[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
@@ -44,16 +44,31 @@ void Fill(CFileStatus& status, const std::string& native, const posix::FileInfo&
     status.m_size = info.size;
     status.m_attribute = static_cast<BYTE>(posix::AttributesOf(native, info) & ~FILE_ATTRIBUTE_NORMAL);
     status.m_szFullName = Utf8ToUtf16(posix::AbsolutePath(native));
-    status.m_permissions = static_cast<DWORD>(info.mode & kPermissionBits);
+    status.m_access = CFileStatus::Access{static_cast<DWORD>(info.mode & kPermissionBits), info.group};
 }
 
-// The mode the file ends with: the status's permission bits where given
-// (else its own), with the read-only attribute of the status on them.
-mode_t ModeFor(const CFileStatus& status, mode_t current)
+// Gives the file the status's group where it has another; false when it
+// cannot (the process is neither root nor in that group).
+bool TakeGroup(const std::string& native, const struct stat& st, const CFileStatus& status)
 {
-    const mode_t permissions =
-        status.m_permissions ? static_cast<mode_t>(*status.m_permissions) & kPermissionBits : current & kPermissionBits;
-    return posix::WithReadOnly((current & ~kPermissionBits) | permissions, (status.m_attribute & CFile::readOnly) != 0);
+    if (!status.m_access || st.st_gid == static_cast<gid_t>(status.m_access->group))
+        return true;
+    return ::chown(native.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(status.m_access->group)) == 0;
+}
+
+// The mode the file ends with: the status's permission bits where given (no
+// group permissions when the group could not be given: they would grant to
+// another group than the source's), else its own mode; with the status's
+// read-only attribute on them.
+mode_t ModeFor(const CFileStatus& status, mode_t current, bool groupTaken)
+{
+    mode_t mode = current;
+    if (status.m_access) {
+        mode = static_cast<mode_t>(status.m_access->permissions) & kPermissionBits;
+        if (!groupTaken)
+            mode &= static_cast<mode_t>(~S_IRWXG);
+    }
+    return posix::WithReadOnly(mode, (status.m_attribute & CFile::readOnly) != 0);
 }
 
 bool IsGiven(const FILETIME& time)
@@ -127,7 +142,7 @@ void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status)
     if (!native)
         ThrowLastErrorFor(fileName);
     const mode_t current = st.st_mode & 07777;
-    const mode_t wanted = ModeFor(status, current);
+    const mode_t wanted = ModeFor(status, current, TakeGroup(*native, st, status));
     const auto setMode = [&] {
         if (wanted != current && ::chmod(native->c_str(), wanted) != 0) {
             posix::SetLastErrorFromErrno(errno, *native);
