@@ -22,6 +22,7 @@ struct State {
     std::array<Plan, static_cast<size_t>(Op::Count)> plans;
     Hook hook;
     bool virtualClock = false;
+    std::optional<ULONGLONG> availableMemory;
     bool scoped = false;
     ULONGLONG virtualNow = 0;
     std::vector<DWORD> sleeps;
@@ -40,7 +41,7 @@ State& TheState()
 // Call with the mutex held.
 void UpdateActive(State& s)
 {
-    bool any = s.hook != nullptr || s.virtualClock || s.scoped;
+    bool any = s.hook != nullptr || s.virtualClock || s.availableMemory || s.scoped;
     for (const Plan& p : s.plans)
         any = any || p.armed;
     g_active.store(any, std::memory_order_release);
@@ -97,6 +98,23 @@ void UseVirtualClock(bool on)
     UpdateActive(s);
 }
 
+void SetAvailableMemory(std::optional<ULONGLONG> bytes)
+{
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    s.availableMemory = bytes;
+    UpdateActive(s);
+}
+
+std::optional<ULONGLONG> InjectedAvailableMemory()
+{
+    if (!Active())
+        return std::nullopt;
+    State& s = TheState();
+    std::lock_guard lock(s.mutex);
+    return s.availableMemory;
+}
+
 std::vector<DWORD> Sleeps()
 {
     State& s = TheState();
@@ -125,6 +143,7 @@ void ResetAll()
     s.plans = {};
     s.hook = nullptr;
     s.virtualClock = false;
+    s.availableMemory.reset();
     s.scoped = false;
     s.virtualNow = 0;
     s.sleeps.clear();

@@ -20,6 +20,9 @@
 // Each failure stores its error as the thread's last error; a thrown
 // CFileException carries it in m_lOsError and the cause in m_cause.
 //
+// Memory: the available memory that CoTaskMemAlloc weighs a large block
+// against (platform/TaskMemory.h) can be set to a figure of the test's.
+//
 // Hook points: HookPoint(name) runs the test's hook with that name. The
 // names the library passes through:
 //   "temp-created"        a driver's temporary file is open, nothing written yet
@@ -96,6 +99,10 @@ using Hook = std::function<void(std::string_view point)>;
 // Runs `hook` at every hook point (empty: none).
 void SetHook(Hook hook);
 
+// CoTaskMemAlloc weighs large blocks against `bytes` instead of the
+// machine's available memory; nullopt gives the machine's figure back.
+void SetAvailableMemory(std::optional<ULONGLONG> bytes);
+
 // Sleep advances a virtual clock instead of waiting, and keeps each length.
 void UseVirtualClock(bool on);
 std::vector<DWORD> Sleeps();
@@ -124,7 +131,10 @@ public:
 // ---- Used at the seams of the layer and of the stand-in libraries.
 // Counts one call of `op` and answers the failure to inject, if this call is chosen.
 std::optional<Failure> Check(Op op);
-// Whether the seam is on at all (a plan, a hook, the virtual clock or a Scope).
+// The test's available-memory figure, when one is set.
+std::optional<ULONGLONG> InjectedAvailableMemory();
+// Whether the seam is on at all (a plan, a hook, the virtual clock, a memory
+// figure or a Scope).
 bool Active();
 void RecordShellNotification(LONG event, UINT flags, std::u16string_view path);
 // Advances the virtual clock by `ms`; false when the real clock is in use.

@@ -22,6 +22,7 @@
 #include "platform/WinTypes.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace plat {
@@ -32,6 +33,14 @@ struct IoBuffer;
 
 // A file's status as the framework reports it. Times are exact to 100 ns; a
 // time of zero is "not given" to SetStatus, which then leaves it alone.
+//
+// Who may use the file travels with the status where the file keeps that
+// itself: here, its permission bits and the group they grant to (m_access,
+// ours). A Windows file takes its access list from its folder instead, so
+// there it stays empty. This is how a result keeps who may read its source:
+// a file the layer creates (CFile modeCreate, CreateFileW, GetTempFileNameW)
+// is its owner's alone, whatever the process umask, until a status is put on
+// it; a result that gets no status stays so.
 struct CFileStatus {
     FILETIME m_ctime{};  // creation
     FILETIME m_mtime{};  // last write
@@ -39,6 +48,15 @@ struct CFileStatus {
     ULONGLONG m_size = 0;
     BYTE m_attribute = 0;            // CFile::Attribute bits (the low byte of the file attributes)
     std::u16string m_szFullName;     // absolute path
+    // The permission bits (owner, group, others: 0777) and the group they
+    // grant to, where files carry them; empty is "not given" to SetStatus.
+    // m_attribute's readOnly decides the write permissions over them, as
+    // SetFileAttributesW does.
+    struct Access {
+        DWORD permissions = 0;
+        DWORD group = 0;
+    };
+    std::optional<Access> m_access;
 };
 
 class CFile {
@@ -119,7 +137,9 @@ public:
     // FALSE when the file cannot be found; `status` then holds nothing valid.
     static BOOL GetStatus(LPCWSTR fileName, CFileStatus& status);
     // Puts the status's non-zero times (access and write; a creation time
-    // cannot be set here) and its attributes on the file.
+    // cannot be set here), its access when given, and its attributes on the
+    // file. A file that cannot be given the status's group gets no group
+    // permissions, which would name another group.
     static void SetStatus(LPCWSTR fileName, const CFileStatus& status);
 
 private:

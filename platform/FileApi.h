@@ -23,7 +23,8 @@ inline constexpr DWORD OPEN_ALWAYS = 4;
 inline constexpr DWORD TRUNCATE_EXISTING = 5;
 
 // Takes part in share modes as CFile does. The security attributes and the
-// template are ignored.
+// template are ignored. A file it creates is its owner's alone, as one that
+// CFile creates (see CFileStatus).
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPVOID securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL CloseHandle(HANDLE handle);
@@ -35,7 +36,7 @@ BOOL CloseHandle(HANDLE handle);
 // (with its NUL) when `bufferChars` is too small.
 DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD bufferChars);
 // Creates "<folder>/<first 3 of prefix><XXXX>.tmp" (XXXX four hexadecimal
-// digits) exclusively, mode 0600, and returns the number; with a non-zero
+// digits) exclusively, its owner's alone, and returns the number; with a non-zero
 // `unique` only composes that name. 0 when the folder is missing or not
 // writable, or the name does not fit MAX_PATH characters.
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName);

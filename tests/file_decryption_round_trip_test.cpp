@@ -87,30 +87,4 @@ std::vector<RoundTripCase> Cases()
 
 INSTANTIATE_TEST_SUITE_P(FormsSizesAndTargets, FileDecryptionRoundTrip, ::testing::ValuesIn(Cases()), CaseName);
 
-// A read-only container decrypted in place gives a read-only document; one
-// decrypted beside itself passes its status on and stays as it was.
-TEST_F(FileDecryption, TheSourceStatusGoesOntoTheResult)
-{
-    const auto& container = readercontainers::Make(Form::Default, 3000);
-    for (const Driver& driver : {kFull, kStreaming}) {
-        for (bool inPlace : {false, true}) {
-            const std::string source = Put(container.bytes, "ro.pvc");
-            const std::string destination = inPlace ? source : Path("ro.txt");
-            const timespec times[2] = {{1'600'000'000, 0}, {1'500'000'000, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
-            ASSERT_EQ(::chmod(source.c_str(), 0444), 0);
-
-            ASSERT_EQ(Run(driver, source, destination, container.offset), 1) << driver.name << inPlace;
-            struct stat st{};
-            ASSERT_EQ(::stat(destination.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mtim.tv_sec, 1'500'000'000);
-            EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only";
-            EXPECT_TRUE(Contents(destination) == readercontainers::DocumentOf(3000));
-            ::chmod(source.c_str(), 0644);
-            ::chmod(destination.c_str(), 0644);
-            ::unlink(destination.c_str());
-        }
-    }
-}
-
 }  // namespace

@@ -1,8 +1,9 @@
 // The end of a file encryption: the existing destination wiped out (under
 // its ".wipeout" name when Explorer's setting asks) or deleted, the rename
-// with its MoveFileW retries, the source's status carried over, long paths,
-// and the exact trace lines of a whole call. (Progress: FileDriverSupport and
-// SegmentChunksProgress; the hook points: the crash tests.)
+// with its MoveFileW retries, a source whose times are out of range, long
+// paths, and the exact trace lines of a whole call. (Progress:
+// FileDriverSupport and SegmentChunksProgress; the hook points: the crash
+// tests; the source's status on the result: ResultStatus.)
 #include "platform/FileTime.h"
 #include "support/EncryptionFixture.h"
 
@@ -275,36 +276,6 @@ TEST_F(Replacement, RenameFailsThroughout)
         const std::vector<std::string> temps = Temporaries(m_dir.Path());
         ASSERT_EQ(temps.size(), 1u);
         EXPECT_EQ(Decrypt(FileBytes(temps[0]), Offset()), m_document);
-    }
-}
-
-// The source's times (to 100 ns) and its read-only attribute reach the result.
-TEST_F(Replacement, StatusCarriedOver)
-{
-    const timespec written{1000000000, 123456700};  // 2001-09-09
-    const timespec accessed{1100000000, 987654300};
-    for (Writer writer : kWriters) {
-        for (bool inPlace : {false, true}) {
-            SCOPED_TRACE(testing::Message() << (writer == Writer::Full ? "full " : "streaming ")
-                                            << (inPlace ? "in place" : "new path"));
-            std::remove(m_dst.c_str());
-            ::chmod(m_src.c_str(), 0644);
-            WriteFile(m_src, m_document);
-            const timespec times[2] = {accessed, written};
-            ASSERT_EQ(::utimensat(AT_FDCWD, m_src.c_str(), times, 0), 0);
-            ::chmod(m_src.c_str(), 0444);
-            const std::string dst = inPlace ? m_src : m_dst;
-            ASSERT_EQ(Encrypt(writer, m_src, dst), 1);
-            // Looked at before the result is read, which moves its access time.
-            if (!inPlace) {  // the source's access time as the call saw it after reading, to 100 ns
-                timespec seen = StatTime(m_src, true);
-                seen.tv_nsec -= seen.tv_nsec % 100;
-                EXPECT_TRUE(SameTime(StatTime(dst, true), seen));
-            }
-            EXPECT_TRUE(SameTime(StatTime(dst, false), written));
-            EXPECT_EQ(FileBytes(dst), ContainerOf(m_document));
-            EXPECT_EQ(ModeOf(dst) & 0222, 0u) << "read-only";
-        }
     }
 }
 

@@ -7,13 +7,16 @@
 #include "platform/FileFind.h"
 #include "platform/FileTime.h"
 #include "platform/LastError.h"
+#include "support/ChildProcess.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace plat;
 
@@ -141,6 +144,30 @@ TEST(FileStatus, RoundTripsOntoAnotherFile)
     ASSERT_TRUE(CFile::GetStatus(Wide(target).c_str(), after));
     EXPECT_EQ(after.m_attribute, CFile::normal);
     EXPECT_EQ(FileTimeToTicks(after.m_mtime), kSomeTime + 20'000'000);
+}
+
+// Group permissions grant to the status's group: a process that may not
+// give the file that group (not root, not in it) leaves them out.
+TEST(FileStatus, AGroupThatCannotBeGivenTakesTheGroupPermissionsAway)
+{
+    TempDir dir;
+    ::chmod(dir.Path().c_str(), 0777);
+    const std::string path = dir / "f";
+    ChildProcess child([&](ChildProcess&) {
+        constexpr gid_t kNobody = 65534;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            return 1;
+        WriteBytes(path, "x");
+        CFileStatus status;
+        status.m_access = CFileStatus::Access{0664, 4242};
+        CFile::SetStatus(Wide(path).c_str(), status);
+        return 0;
+    });
+    ASSERT_EQ(child.Join(), 0);
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_NE(st.st_gid, 4242u);
 }
 
 TEST(FileStatus, ZeroTimesAreLeftAlone)

@@ -28,11 +28,7 @@ BOOL SetFileAttributesW(LPCWSTR fileName, DWORD attributes)
     auto native = posix::StatPathOrFail(fileName, st);
     if (!native)
         return FALSE;
-    mode_t mode = st.st_mode & 07777;
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
-    else
-        mode |= S_IWUSR;
+    const mode_t mode = posix::WithReadOnly(st.st_mode & 07777, (attributes & FILE_ATTRIBUTE_READONLY) != 0);
     if (mode != (st.st_mode & 07777) && ::chmod(native->c_str(), mode) != 0) {
         posix::SetLastErrorFromErrno(errno, *native);
         return FALSE;

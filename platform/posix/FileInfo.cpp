@@ -27,6 +27,7 @@ int Fill(int dirfd, const char* path, int flags, FileInfo& info)
     if (::statx(dirfd, path, flags | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return errno;
     info.mode = stx.stx_mode;
+    info.group = stx.stx_gid;
     info.size = stx.stx_size;
     info.accessed = ToFileTime(stx.stx_atime);
     info.written = ToFileTime(stx.stx_mtime);
@@ -60,6 +61,11 @@ int StatDescriptor(int fd, FileInfo& info)
 bool IsReadOnlyMode(mode_t mode)
 {
     return (mode & S_IWUSR) == 0;
+}
+
+mode_t WithReadOnly(mode_t mode, bool readOnly)
+{
+    return readOnly ? mode & static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH)) : mode | S_IWUSR;
 }
 
 DWORD AttributesOf(const std::string& native, const FileInfo& info)

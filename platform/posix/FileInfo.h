@@ -11,6 +11,7 @@ namespace plat::posix {
 
 struct FileInfo {
     mode_t mode = 0;
+    gid_t group = 0;
     ULONGLONG size = 0;
     FILETIME created{};   // birth time; the last write where the file system keeps none
     FILETIME accessed{};
@@ -28,5 +29,8 @@ int StatDescriptor(int fd, FileInfo& info);
 // HIDDEN for a name that begins with a dot, DIRECTORY, else NORMAL.
 DWORD AttributesOf(const std::string& native, const FileInfo& info);
 bool IsReadOnlyMode(mode_t mode);
+// `mode` with the READONLY attribute applied: read-only takes every write
+// permission away, writable gives the owner's back.
+mode_t WithReadOnly(mode_t mode, bool readOnly);
 
 }  // namespace plat::posix

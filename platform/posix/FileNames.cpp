@@ -4,6 +4,7 @@
 #include "platform/LastError.h"
 #include "platform/PathText.h"
 #include "platform/posix/NativePath.h"
+#include "platform/posix/OpenFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -103,7 +104,8 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR temp
         auto native = ToNativePath(name.c_str());
         if (!native)
             return Fail(ERROR_INVALID_NAME);
-        const int fd = ::open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        const int fd =
+            ::open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, posix::kNewFileMode);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;

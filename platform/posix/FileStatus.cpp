@@ -19,6 +19,10 @@
 namespace plat {
 namespace {
 
+// What a status carries of a file's mode: owner, group and others; not the
+// set-id and sticky bits, which a result does not take.
+constexpr mode_t kPermissionBits = 0777;
+
 [[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
 {
     SetLastError(failure.error);
@@ -40,6 +44,31 @@ void Fill(CFileStatus& status, const std::string& native, const posix::FileInfo&
     status.m_size = info.size;
     status.m_attribute = static_cast<BYTE>(posix::AttributesOf(native, info) & ~FILE_ATTRIBUTE_NORMAL);
     status.m_szFullName = Utf8ToUtf16(posix::AbsolutePath(native));
+    status.m_access = CFileStatus::Access{static_cast<DWORD>(info.mode & kPermissionBits), info.group};
+}
+
+// Gives the file the status's group where it has another; false when it
+// cannot (the process is neither root nor in that group).
+bool TakeGroup(const std::string& native, const struct stat& st, const CFileStatus& status)
+{
+    if (!status.m_access || st.st_gid == static_cast<gid_t>(status.m_access->group))
+        return true;
+    return ::chown(native.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(status.m_access->group)) == 0;
+}
+
+// The mode the file ends with: the status's permission bits where given (no
+// group permissions when the group could not be given: they would grant to
+// another group than the source's), else its own mode; with the status's
+// read-only attribute on them.
+mode_t ModeFor(const CFileStatus& status, mode_t current, bool groupTaken)
+{
+    mode_t mode = current;
+    if (status.m_access) {
+        mode = static_cast<mode_t>(status.m_access->permissions) & kPermissionBits;
+        if (!groupTaken)
+            mode &= static_cast<mode_t>(~S_IRWXG);
+    }
+    return posix::WithReadOnly(mode, (status.m_attribute & CFile::readOnly) != 0);
 }
 
 bool IsGiven(const FILETIME& time)
@@ -108,17 +137,26 @@ void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status)
 {
     if (auto failure = fault::Check(fault::Op::FileSetStatus))
         ThrowInjected(*failure, fileName);
-    const DWORD current = GetFileAttributesW(fileName);
-    if (current == INVALID_FILE_ATTRIBUTES)
+    struct stat st{};
+    auto native = posix::StatPathOrFail(fileName, st);
+    if (!native)
         ThrowLastErrorFor(fileName);
-    const DWORD wanted = status.m_attribute;
+    const mode_t current = st.st_mode & 07777;
+    const mode_t wanted = ModeFor(status, current, TakeGroup(*native, st, status));
+    const auto setMode = [&] {
+        if (wanted != current && ::chmod(native->c_str(), wanted) != 0) {
+            posix::SetLastErrorFromErrno(errno, *native);
+            ThrowLastErrorFor(fileName);
+        }
+    };
     // A read-only file is made writable first, so that its times can be set.
-    if (wanted != current && (current & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesW(fileName, wanted))
-        ThrowLastErrorFor(fileName);
+    const bool readOnly = posix::IsReadOnlyMode(current);
+    if (readOnly)
+        setMode();
     if (IsGiven(status.m_mtime))
         SetTimes(fileName, status);
-    if (wanted != current && (current & FILE_ATTRIBUTE_READONLY) == 0 && !SetFileAttributesW(fileName, wanted))
-        ThrowLastErrorFor(fileName);
+    if (!readOnly)
+        setMode();
 }
 
 void CFile::Rename(LPCWSTR oldName, LPCWSTR newName)

@@ -45,9 +45,9 @@ int OpenFile(const std::string& native, const OpenRequest& request, DWORD& error
     const int access = write ? O_RDWR : O_RDONLY;
     const int common = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (request.writeThrough ? O_DSYNC : 0);
     const auto openOnce = [&](int creation) {
-        int fd = ::open(native.c_str(), access | common | creation, 0666);
+        int fd = ::open(native.c_str(), access | common | creation, kNewFileMode);
         if (fd < 0 && errno == EACCES && write)
-            fd = ::open(native.c_str(), O_WRONLY | common | creation, 0666);
+            fd = ::open(native.c_str(), O_WRONLY | common | creation, kNewFileMode);
         return fd;
     };
 

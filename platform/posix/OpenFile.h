@@ -7,8 +7,17 @@
 #include "platform/WinTypes.h"
 
 #include <string>
+#include <sys/stat.h>
 
 namespace plat::posix {
+
+// The mode of every file the layer makes: its owner's alone, whatever the
+// umask. What a file is made for here is, as often as not, a decrypted
+// document, which nobody else may read while it is written; who else may use
+// the finished file comes with the status put on it (CFile::SetStatus carries
+// the source's permission bits). A Windows file takes its folder's
+// inheritable access entries instead.
+inline constexpr mode_t kNewFileMode = S_IRUSR | S_IWUSR;
 
 struct OpenRequest {
     ShareMode share;              // share.read / share.write: the access asked for
@@ -16,9 +25,10 @@ struct OpenRequest {
     bool writeThrough = false;
 };
 
-// A descriptor (close-on-exec, blocking) or -1. On failure the Win32 error is
-// the last error and is returned in `error`. A folder cannot be opened
-// (ERROR_ACCESS_DENIED), nor can a read-only file be opened for writing or
+// A descriptor (close-on-exec, blocking) or -1. A file it creates has
+// kNewFileMode (a folder's default ACL is masked down to it). On failure the
+// Win32 error is the last error and is returned in `error`. A folder cannot
+// be opened (ERROR_ACCESS_DENIED), nor can a read-only file be opened for writing or
 // replaced; an open that conflicts with another's share mode gives
 // ERROR_SHARING_VIOLATION and changes nothing (truncation happens only after
 // the share check). On success the last error is ERROR_ALREADY_EXISTS when

@@ -1,4 +1,5 @@
-// A scratch folder for one test, removed with everything in it afterwards.
+// A scratch folder for one test, removed with everything in it afterwards:
+// in /tmp, or in the folder given.
 #pragma once
 
 #include <cstdlib>
@@ -7,10 +8,11 @@
 
 class TempDir {
 public:
-    TempDir()
+    explicit TempDir(const std::string& base = "/tmp")
     {
-        char pattern[] = "/tmp/pvcodec-test-XXXXXX";
-        m_path = mkdtemp(pattern);
+        std::string pattern = base + "/pvcodec-test-XXXXXX";
+        const char* made = mkdtemp(pattern.data());
+        m_path = made != nullptr ? made : "";
     }
     ~TempDir()
     {

@@ -323,7 +323,6 @@ int Run(const DecryptOptions& options)
         }
         const std::u16string source = WidePath(options.source);
         const std::u16string destination = WidePath(context.destination);
-        PermissionKeeper permissions(options.source);
         ProgressBar progress("decrypt " + options.source);
         CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
             if (options.streaming)
@@ -337,11 +336,9 @@ int Run(const DecryptOptions& options)
                 claimed->Release();
             Fail("decrypt: " + outcome.failure);
             status = 1;
-        } else {
-            permissions.ApplyTo(context.destination);
-            if (beside)
-                Fail("note: the plain document is " + context.destination + "; " + options.source +
-                     " is kept (--in-place replaces it)");
+        } else if (beside) {
+            Fail("note: the plain document is " + context.destination + "; " + options.source +
+                 " is kept (--in-place replaces it)");
         }
     }
     std::fill(key->begin(), key->end(), 0);

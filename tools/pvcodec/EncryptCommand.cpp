@@ -262,7 +262,6 @@ int Run(const EncryptOptions& options)
     const std::u16string source = WidePath(options.source);
     const std::u16string destination = options.destination.empty() ? source : WidePath(options.destination);
 
-    PermissionKeeper permissions(options.source);
     ProgressBar progress("encrypt " + options.source);
     WriterCall& call = *plan;
     char* header = call.header.empty() ? nullptr : call.header.data();
@@ -280,7 +279,6 @@ int Run(const EncryptOptions& options)
         Fail("encrypt: " + outcome.failure);
         return 1;
     }
-    permissions.ApplyTo(context.destination);
     if (call.mode == HEADER_MODE_EXTENDED)
         Fail("note: the extended form does not store its header size: decrypt with --header-size " +
              std::to_string(headerSize));

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -224,24 +223,6 @@ void ProgressBar::EndLine()
         std::fputc('\n', stderr);
         m_onLine = false;
     }
-}
-
-PermissionKeeper::PermissionKeeper(const std::string& source) : m_previousMask(umask(077))
-{
-    struct stat st {};
-    if (stat(source.c_str(), &st) == 0)
-        m_mode = static_cast<int>(st.st_mode & 0777);
-}
-
-PermissionKeeper::~PermissionKeeper()
-{
-    umask(static_cast<mode_t>(m_previousMask));
-}
-
-void PermissionKeeper::ApplyTo(const std::string& result) const
-{
-    if (m_mode >= 0)
-        chmod(result.c_str(), static_cast<mode_t>(m_mode));
 }
 
 std::string ExplainFailure(const CallContext& context, const std::vector<std::string>& traces)

@@ -48,25 +48,6 @@ private:
     bool m_onLine = false;
 };
 
-// The library creates its temporary file, which becomes the result, with the
-// process's file-creation mask, and carries over only the source's read-only
-// attribute and times. So that a plain document is never readable by others
-// while it is written, and a result never more open than its source, the
-// commands create files for the owner alone during the call and then give
-// the result the source's permission bits.
-class PermissionKeeper {
-public:
-    explicit PermissionKeeper(const std::string& source);
-    ~PermissionKeeper();
-    PermissionKeeper(const PermissionKeeper&) = delete;
-    PermissionKeeper& operator=(const PermissionKeeper&) = delete;
-    void ApplyTo(const std::string& result) const;
-
-private:
-    unsigned m_previousMask;
-    int m_mode = -1;  // the source's permission bits; -1 when unknown
-};
-
 // What the message for a failed call may name.
 struct CallContext {
     std::string operation;    // "encrypt" / "decrypt"
