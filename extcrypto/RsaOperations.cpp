@@ -17,7 +17,10 @@ constexpr int kRsaId = xecure::kPublicKeyRsa;
 constexpr int kReserved = 0;
 
 // The dispatcher needs a 16-byte key to bind the library; nothing is
-// enciphered with it.
+// enciphered with it. The RSA functions give it this one rather than the
+// caller's key: that is an RSA key of its own length, which may be shorter
+// than the 16 bytes the ARIA initialisation reads. A key the library refuses,
+// however short, gets the library's refusal.
 char kBindingKey[] = "PVCodec-RSA-bind";
 static_assert(sizeof kBindingKey == 17);
 
@@ -78,7 +81,7 @@ private:
 int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() WATCH! Enter..[%d]", static_cast<int>(inputLength));
-    CRawCodec codec(kEncrypt, key, ALG_ARIA);
+    CRawCodec codec(kEncrypt, kBindingKey, ALG_ARIA);
     CAria& library = codec.Aria();
     LibraryKey<KeyKind::Public> publicKey(library);
     int result = publicKey.Read(key, keyLength);
@@ -99,7 +102,7 @@ int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long k
 int CPVCodec::SFRSADecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSADecrypt() WATCH! Enter..");
-    CRawCodec codec(kDecrypt, key, ALG_ARIA);
+    CRawCodec codec(kDecrypt, kBindingKey, ALG_ARIA);
     CAria& library = codec.Aria();
     LibraryKey<KeyKind::Private> privateKey(library);
     int result = privateKey.Read(key, keyLength);
