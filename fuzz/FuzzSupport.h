@@ -52,7 +52,7 @@ public:
     size_t size() const { return m_size; }
     bool Holds(const char* bytes, size_t size) const
     {
-        return size == m_size && std::memcmp(m_bytes.get(), bytes, size) == 0;
+        return size == m_size && (size == 0 || std::memcmp(m_bytes.get(), bytes, size) == 0);
     }
 
 private:
