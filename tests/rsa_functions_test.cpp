@@ -174,7 +174,8 @@ public:
         EXPECT_NE(m_map, MAP_FAILED);
         EXPECT_EQ(::mprotect(m_map + m_page, m_page, PROT_NONE), 0);
         m_data = m_map + m_page - bytes.size();
-        std::memcpy(m_data, bytes.data(), bytes.size());
+        if (!bytes.empty())
+            std::memcpy(m_data, bytes.data(), bytes.size());
     }
     ~AtPageEnd() { ::munmap(m_map, 2 * m_page); }
     AtPageEnd(const AtPageEnd&) = delete;
