@@ -19,7 +19,8 @@ namespace rjdl {
 namespace table {
 namespace {
 
-constexpr uint32_t SwapBytes(uint32_t w)
+// Used on big-endian hosts only.
+[[maybe_unused]] constexpr uint32_t SwapBytes(uint32_t w)
 {
     return (w >> 24) | ((w >> 8) & 0x0000ff00u) | ((w << 8) & 0x00ff0000u) | (w << 24);
 }

@@ -98,6 +98,72 @@ constexpr void WriteLittleEndian32(unsigned char* bytes, uint32_t value)
         bytes[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
+// ---- What a header tells a host that must find the body
+
+// The readers take the offset of the body as a signed 32-bit number: the
+// largest header size N whose body (at 14 + N, or 92 + N) they can reach.
+inline constexpr int64_t kLargestDefaultHeaderSize = INT32_MAX - kFixedHeaderSize;
+inline constexpr int64_t kLargestExtendedHeaderSize = INT32_MAX - kHeaderPrefixSize;
+
+enum class MagicForm {
+    None,      // no magic the library knows: a bare body, or a caller's own magic
+    Default,   // "VQPVA002" or "VQPVA003": the default form, which stores N
+    Extended,  // "VQPVA004": the extended form, whose N the caller must know
+};
+
+// The form that the first `available` bytes at `start` announce.
+constexpr MagicForm ReadMagicForm(const unsigned char* start, int64_t available)
+{
+    if (available < kMagicLength + 1)
+        return MagicForm::None;
+    if (IsExtendedForm(start))
+        return MagicForm::Extended;
+    if (HoldsMagic(start, MAGIC_DEFAULT) || HoldsMagic(start, MAGIC_CALLER))
+        return MagicForm::Default;
+    return MagicForm::None;
+}
+
+// The header size field of the default form (any magic field before it).
+struct HeaderSizeField {
+    enum class State {
+        Missing,     // the container ends inside its 14-byte fixed header
+        OutOfRange,  // N below 0, or above kLargestDefaultHeaderSize: a damaged header
+        Valid,
+    };
+    State state = State::Missing;
+    int64_t stored = 0;      // N as stored (signed 32-bit), unless Missing
+    int64_t bodyOffset = 0;  // 14 + N, when Valid
+};
+
+constexpr HeaderSizeField ReadHeaderSizeField(const unsigned char* start, int64_t available)
+{
+    HeaderSizeField field;
+    if (available < kFixedHeaderSize)
+        return field;
+    field.stored = static_cast<int32_t>(ReadLittleEndian32(start + kHeaderSizeFieldOffset));
+    if (field.stored < 0 || field.stored > kLargestDefaultHeaderSize) {
+        field.state = HeaderSizeField::State::OutOfRange;
+        return field;
+    }
+    field.state = HeaderSizeField::State::Valid;
+    field.bodyOffset = kFixedHeaderSize + field.stored;
+    return field;
+}
+
+// Whether an extended form's N, which the caller supplies, leaves its body
+// (at 92 + N) within the readers' reach.
+constexpr bool IsExtendedHeaderSize(int64_t n)
+{
+    return n >= 0 && n <= kLargestExtendedHeaderSize;
+}
+
+// The tag byte the readers from a file take the cipher from: byte 10 of an
+// extended form, when its first 12 bytes are there; none otherwise (Rijndael).
+constexpr int ReaderTag(const unsigned char* start, int64_t available)
+{
+    return available >= kAlgorithmProbeSize && IsExtendedForm(start) ? start[kAlgorithmTagOffset] : -1;
+}
+
 // How a writer ends a segmented body for a document of `size` bytes.
 enum class TailForm {
     None,              // a multiple of 1024 bytes (empty included): full segments only

@@ -156,7 +156,7 @@ struct Call {
 // Requests that cannot be carried out end before the disk is touched.
 bool Refused(const Call& c)
 {
-    if (c.srcPath == nullptr || c.destPath == nullptr) {
+    if (IsMissingPath(c.srcPath) || IsMissingPath(c.destPath)) {
         Trace(c.driver, u"ERROR! No source or destination path");
         return true;
     }

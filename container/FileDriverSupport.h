@@ -55,6 +55,14 @@ constexpr bool IsSupportedDocumentSize(uint64_t size)
 
 // ---- Paths
 
+// A null or empty path names no file: a driver refuses it before it touches
+// the disk (an empty destination would put the temporary file in the
+// process's working folder, and nothing could be renamed to it).
+constexpr bool IsMissingPath(const PVWCHAR* path)
+{
+    return path == nullptr || path[0] == 0;
+}
+
 // The form used for existence checks, status and deletion: a path of 256
 // characters or more becomes its short form from GetShortPathNameW in a
 // buffer of 1024 characters; a shorter one is copied. Empty when the path is

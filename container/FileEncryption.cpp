@@ -211,7 +211,7 @@ std::optional<uint64_t> SourceSize(const PVWCHAR* source)
 int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, char* header,
                       int headerSize, PVHWND hWnd, unsigned int headerMode, char* magicOrPrefix)
 {
-    if (srcPath == nullptr || destPath == nullptr) {
+    if (IsMissingPath(srcPath) || IsMissingPath(destPath)) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() ERROR! No source or destination path");
         return 0;
     }
@@ -491,7 +491,7 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
 int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, char* header,
                      int headerSize, PVHWND hWnd)
 {
-    if (srcPath == nullptr || destPath == nullptr) {
+    if (IsMissingPath(srcPath) || IsMissingPath(destPath)) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! No source or destination path");
         return 0;
     }

@@ -20,7 +20,10 @@ constexpr int kReserved = 0;
 constexpr int kFailure = -1;
 
 // The dispatcher needs a 16-byte key to bind the library; nothing is
-// enciphered with it.
+// enciphered with it. The RSA functions give it this one rather than the
+// caller's key: that is an RSA key of its own length, which may be shorter
+// than the 16 bytes the ARIA initialisation reads. A key the library refuses,
+// however short, gets the library's refusal.
 char kBindingKey[] = "PVCodec-RSA-bind";
 static_assert(sizeof kBindingKey == 17);
 
@@ -83,7 +86,7 @@ namespace {
 int RsaEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() WATCH! Enter..[%d]", static_cast<int>(inputLength));
-    CRawCodec codec(kEncrypt, key, ALG_ARIA);
+    CRawCodec codec(kEncrypt, kBindingKey, ALG_ARIA);
     CAria& library = codec.Aria();
     LibraryKey<KeyKind::Public> publicKey(library);
     int result = publicKey.Read(key, keyLength);
@@ -114,7 +117,7 @@ namespace {
 int RsaDecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSADecrypt() WATCH! Enter..");
-    CRawCodec codec(kDecrypt, key, ALG_ARIA);
+    CRawCodec codec(kDecrypt, kBindingKey, ALG_ARIA);
     CAria& library = codec.Aria();
     LibraryKey<KeyKind::Private> privateKey(library);
     int result = privateKey.Read(key, keyLength);

@@ -9,6 +9,7 @@ packages=(
   libcli11-dev        # the pvcodec command's argument parser
   libacl1-dev acl     # access-control lists behind file security
   g++-aarch64-linux-gnu qemu-user   # the ARMv8 engine, checked under emulation
+  clang-14 libclang-rt-14-dev       # the fuzz targets: libFuzzer and the sanitizer runtimes
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <string>
 
@@ -108,6 +109,43 @@ TEST(InspectCommand, IndependentlyBuiltContainers)
 
     ToolResult missing = Inspect({dir / "missing.pvc"});
     EXPECT_EQ(missing.status, 1);
+}
+
+// Header sizes the readers cannot take: inspect reports no body offset, as
+// decrypt refuses the container; an extended form's N likewise.
+TEST(InspectCommand, DamagedHeaderSizesGiveNoBodyOffset)
+{
+    TempDir dir;
+    for (int64_t n : {int64_t{-1}, int64_t{INT32_MIN}, int64_t{INT32_MAX} - 13, int64_t{INT32_MAX}}) {
+        SCOPED_TRACE(n);
+        Bytes container = reference::Concat(reference::DefaultHeader("VQPVA002", Bytes(3, 'h')), Bytes(2, 'b'));
+        for (int i = 0; i < 4; ++i)
+            container[10 + i] = static_cast<char>(static_cast<uint32_t>(n) >> (8 * i));
+        const std::string path = Save(dir, "damaged.pvc", container);
+        const std::string stored = std::to_string(n);
+
+        ToolResult text = Inspect({path});
+        EXPECT_EQ(text.status, 0);
+        EXPECT_NE(text.out.find("header size N: damaged (" + stored + ")\nbody offset: 14 + N, N damaged\n"
+                                "container length: 19\nbody length: unknown\n"),
+                  std::string::npos)
+            << text.out;
+        ToolResult json = Inspect({"--json", path});
+        EXPECT_NE(json.out.find("\"headerSize\":null,\"storedHeaderSize\":" + stored + ",\"bodyOffset\":null"),
+                  std::string::npos)
+            << json.out;
+
+        ToolResult decrypt = RunTool(PVCODEC_TOOL, {"decrypt", "--key-hex", "00112233445566778899aabbccddeeff",
+                                                    path, dir / "out.txt"});
+        EXPECT_EQ(decrypt.status, 1);
+        EXPECT_EQ(decrypt.err, "pvcodec: decrypt: " + path + " has a damaged header: its header size field holds " +
+                                   stored + "\n");
+    }
+    const std::string extended = Save(dir, "extended.pvc", reference::ExtendedPrefix('R'));
+    EXPECT_EQ(Inspect({"--header-size", "2147483555", extended}).status, 0);
+    ToolResult beyond = Inspect({"--header-size", "2147483556", extended});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_EQ(beyond.err, "pvcodec: --header-size must be 0 to 2147483555\n");
 }
 
 }  // namespace

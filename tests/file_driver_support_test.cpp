@@ -1,7 +1,8 @@
-// What the file drivers share: short forms of long paths, the "~PV"
-// temporary name and its discarding, the source opened with retries, the
-// progress percentages, large images written in 16 MiB pieces, and the final
-// rename with its five MoveFileW retries on the virtual clock.
+// What the file drivers share: paths refused before the disk is touched,
+// short forms of long paths, the "~PV" temporary name and its discarding, the
+// source opened with retries, the progress percentages, large images written
+// in 16 MiB pieces, and the final rename with its five MoveFileW retries on
+// the virtual clock.
 #include "container/FileDriverSupport.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileApi.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 #include <vector>
 
 using namespace plat;
@@ -50,6 +52,50 @@ std::vector<WPARAM> ProgressOf(int64_t size, int segments)
 }
 
 }  // namespace
+
+// A null or empty source or destination: every driver returns 0 with its
+// trace line before it touches the disk. Nothing appears in the working
+// folder (where an empty destination's temporary file would go), and the
+// source stays as it was.
+TEST(FileDriverSupport, MissingPathsAreRefusedBeforeTheDiskIsTouched)
+{
+    static char key[] = "0123456789abcdef";
+    using Call = int (*)(const PVWCHAR*, const PVWCHAR*);
+    struct Driver {
+        std::string traced;
+        Call call;
+    };
+    const Driver drivers[] = {
+        {"[PVCodec.dll]CPVCodec::DoEncryptFile() ",
+         [](const PVWCHAR* s, const PVWCHAR* d) { return CPVCodec::EncryptFileW(s, d, key, nullptr, 0, nullptr); }},
+        {"[PVCodec.dll]CPVCodec::EncryptFile2() ",
+         [](const PVWCHAR* s, const PVWCHAR* d) { return CPVCodec::EncryptFile2(s, d, key, nullptr, 0, nullptr); }},
+        {"[PVCodec.dll]CPVCodec::DecryptFile() ",
+         [](const PVWCHAR* s, const PVWCHAR* d) { return CPVCodec::DecryptFileW(s, d, key, nullptr, 0); }},
+        {"[PVCodec.dll]CPVCodec::DecryptFile2() ",
+         [](const PVWCHAR* s, const PVWCHAR* d) { return CPVCodec::DecryptFile2(s, d, key, nullptr, 0); }},
+    };
+    TempDir dir;
+    const std::string working = dir / "working";
+    std::filesystem::create_directory(working);
+    const std::string source = dir / "doc.txt";
+    WriteBytes(source, std::string(3000, 'd'));
+    const std::u16string src = Wide(source);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(working);
+    const std::pair<const PVWCHAR*, const PVWCHAR*> paths[] = {
+        {src.c_str(), u""}, {u"", src.c_str()}, {src.c_str(), nullptr}, {nullptr, src.c_str()}};
+    for (const Driver& driver : drivers) {
+        for (const auto& [from, to] : paths) {
+            TraceCapture trace;
+            EXPECT_EQ(driver.call(from, to), 0) << driver.traced;
+            EXPECT_EQ(trace.Lines(), std::vector<std::string>{driver.traced + "ERROR! No source or destination path"});
+        }
+    }
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(std::filesystem::is_empty(working));
+    EXPECT_EQ(ReadBytes(source), std::string(3000, 'd'));
+}
 
 TEST(FileDriverSupport, ShortFormOnlyForLongPaths)
 {

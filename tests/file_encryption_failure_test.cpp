@@ -33,15 +33,6 @@ protected:
     EncryptionFailures() : FileEncryption(kHeader, 3000) {}
 };
 
-TEST_F(EncryptionFailures, NullPathsAreRefused)
-{
-    WriteFile(m_src, m_document);
-    EXPECT_EQ(CPVCodec::DoEncryptFile(nullptr, Wide(m_dst).c_str(), Key(), nullptr, 0, nullptr, 0, nullptr), 0);
-    EXPECT_EQ(CPVCodec::DoEncryptFile(Wide(m_src).c_str(), nullptr, Key(), nullptr, 0, nullptr, 0, nullptr), 0);
-    EXPECT_EQ(CPVCodec::EncryptFile2(nullptr, nullptr, Key(), nullptr, 0, nullptr), 0);
-    EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
-}
-
 TEST_F(EncryptionFailures, ExtendedHeaderWithoutPrefixIsRefused)
 {
     WriteFile(m_src, m_document);

@@ -12,6 +12,10 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -158,6 +162,57 @@ TEST(Rsa, RefusedPublicKeyWritesEncKeyError)
     EXPECT_EQ(CPVCodec::SFRSAEncrypt(message.data(), out.data(), cut.data(), cut.size() - 1, 8),
               xecure::SFC_ERR_KEY_FORMAT);
     EXPECT_EQ(debug.texts, (std::vector<std::u16string>{u"EncKey Error", u"EncKey Error", u"EncKey Error"}));
+}
+
+// Bytes placed where readable memory ends: a read past them faults.
+class AtPageEnd {
+public:
+    explicit AtPageEnd(const Bytes& bytes) : m_page(static_cast<size_t>(::sysconf(_SC_PAGESIZE)))
+    {
+        m_map = static_cast<char*>(
+            ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        EXPECT_NE(m_map, MAP_FAILED);
+        EXPECT_EQ(::mprotect(m_map + m_page, m_page, PROT_NONE), 0);
+        m_data = m_map + m_page - bytes.size();
+        if (!bytes.empty())
+            std::memcpy(m_data, bytes.data(), bytes.size());
+    }
+    ~AtPageEnd() { ::munmap(m_map, 2 * m_page); }
+    AtPageEnd(const AtPageEnd&) = delete;
+    AtPageEnd& operator=(const AtPageEnd&) = delete;
+    char* data() const { return m_data; }
+
+private:
+    size_t m_page;
+    char* m_map = nullptr;
+    char* m_data = nullptr;
+};
+
+// Keys shorter than a cipher key (16 bytes): read only within their length,
+// and refused by the library as any key it cannot read.
+TEST(Rsa, ShortKeysAreRefusedWithinTheirLength)
+{
+    struct Case {
+        size_t length;
+        int expected;
+    };
+    const Case cases[] = {{0, xecure::SFC_ERR_ARGUMENT},
+                          {1, xecure::SFC_ERR_KEY_FORMAT},
+                          {4, xecure::SFC_ERR_KEY_FORMAT},
+                          {15, xecure::SFC_ERR_KEY_FORMAT}};
+    Bytes message = Message(8), cipher = OpenSslOaep(Main().key, message, true), out(512);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        AtPageEnd pub(Bytes(Main().spki.begin(), Main().spki.begin() + static_cast<long>(c.length)));
+        AtPageEnd priv(Bytes(Main().pkcs8.begin(), Main().pkcs8.begin() + static_cast<long>(c.length)));
+        DebugCapture debug;
+        EXPECT_EQ(CPVCodec::SFRSAEncrypt(message.data(), out.data(), pub.data(), c.length, message.size()),
+                  c.expected);
+        EXPECT_EQ(CPVCodec::SFRSADecrypt(cipher.data(), out.data(), priv.data(), c.length, cipher.size()),
+                  c.expected);
+        EXPECT_EQ(CPVCodec::CheckRSAKey(pub.data(), c.length, priv.data(), c.length), c.expected);
+        EXPECT_EQ(debug.texts, std::vector<std::u16string>{u"EncKey Error"});
+    }
 }
 
 TEST(Rsa, EncryptionRefusedWritesEncryptError)

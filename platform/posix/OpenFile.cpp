@@ -12,7 +12,9 @@
 namespace plat::posix {
 namespace {
 
-constexpr DWORD kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4, kTruncateExisting = 5;
+// The five dispositions; opening an existing file needs no step of its own.
+[[maybe_unused]] constexpr DWORD kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4,
+                                 kTruncateExisting = 5;
 
 int Fail(DWORD code, DWORD& error)
 {

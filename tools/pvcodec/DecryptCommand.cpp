@@ -78,11 +78,6 @@ std::optional<Probe> ProbeSource(const std::string& path, std::string& error)
     return probe;
 }
 
-long long StoredHeaderSize(const Probe& probe)
-{
-    return static_cast<int32_t>(ReadLittleEndian32(probe.head + kHeaderSizeFieldOffset));
-}
-
 // Where the body starts, or nullopt with `error` and `usage` (a problem with
 // the options rather than with the file) set.
 std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe, std::string& error, bool& usage)
@@ -101,8 +96,8 @@ std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe,
     }
     if (o.bare)
         return 0;
-    if (o.headerSize && (*o.headerSize < 0 || *o.headerSize > INT_MAX - kHeaderPrefixSize)) {
-        error = "--header-size must be 0 to 2147483555";
+    if (o.headerSize && !IsExtendedHeaderSize(*o.headerSize)) {
+        error = "--header-size must be 0 to " + std::to_string(kLargestExtendedHeaderSize);
         return std::nullopt;
     }
     if (o.magic && (o.magic->empty() || o.magic->size() > static_cast<size_t>(kMagicFieldSize))) {
@@ -111,15 +106,14 @@ std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe,
     }
 
     usage = false;
-    const bool fullHeader = probe.got == sizeof probe.head;
-    const bool extended = probe.got > static_cast<size_t>(kMagicLength) && IsExtendedForm(probe.head);
-    const bool knownDefault = probe.got > static_cast<size_t>(kMagicLength) &&
-                              (HoldsMagic(probe.head, MAGIC_DEFAULT) || HoldsMagic(probe.head, MAGIC_CALLER));
-    bool defaultForm = knownDefault;
+    const auto got = static_cast<int64_t>(probe.got);
+    const MagicForm form = ReadMagicForm(probe.head, got);
+    const HeaderSizeField field = ReadHeaderSizeField(probe.head, got);
+    bool defaultForm = form == MagicForm::Default;
     if (o.magic) {
-        unsigned char field[kMagicFieldSize] = {};
-        std::copy(o.magic->begin(), o.magic->end(), field);
-        if (!fullHeader || !std::equal(field, field + kMagicFieldSize, probe.head)) {
+        unsigned char magic[kMagicFieldSize] = {};
+        std::copy(o.magic->begin(), o.magic->end(), magic);
+        if (field.state == HeaderSizeField::State::Missing || !std::equal(magic, magic + kMagicFieldSize, probe.head)) {
             error = o.source + " does not begin with the magic " + *o.magic;
             return std::nullopt;
         }
@@ -133,7 +127,7 @@ std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe,
         }
         return kHeaderPrefixSize + *o.headerSize;
     }
-    if (extended) {
+    if (form == MagicForm::Extended) {
         error = o.source + " is in the extended form, which does not store its header size: give --header-size N "
                            "(the body starts at 92 + N) or --offset";
         return std::nullopt;
@@ -143,16 +137,17 @@ std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe,
                            "give --bare, for a caller's magic --magic or --offset";
         return std::nullopt;
     }
-    if (!fullHeader) {
+    switch (field.state) {
+    case HeaderSizeField::State::Missing:
         error = o.source + " ends inside its 14-byte header: a damaged container";
         return std::nullopt;
-    }
-    const long long n = StoredHeaderSize(probe);
-    if (n < 0 || n > INT_MAX - kFixedHeaderSize) {
-        error = o.source + " has a damaged header: its header size field holds " + std::to_string(n);
+    case HeaderSizeField::State::OutOfRange:
+        error = o.source + " has a damaged header: its header size field holds " + std::to_string(field.stored);
         return std::nullopt;
+    case HeaderSizeField::State::Valid:
+        break;
     }
-    return kFixedHeaderSize + n;
+    return field.bodyOffset;
 }
 
 // Where the plain document goes without DST: beside SRC. "x.pvc" gives "x";
@@ -295,9 +290,9 @@ int Run(const DecryptOptions& options)
         return usage ? 2 : 1;
     }
     // The readers take the cipher from an extended-form prefix, Rijndael otherwise.
-    const int algorithm = probe->got >= static_cast<size_t>(kAlgorithmProbeSize) && IsExtendedForm(probe->head)
-                              ? CPVCodec::ConvertFileAlgToProgAlg(probe->head[kAlgorithmTagOffset])
-                              : kAlgorithmRijndael;
+    const int tag = ReaderTag(probe->head, static_cast<int64_t>(probe->got));
+    const int algorithm = tag >= 0 ? CPVCodec::ConvertFileAlgToProgAlg(static_cast<unsigned char>(tag))
+                                   : kAlgorithmRijndael;
     if (!CipherAvailable(algorithm)) {
         Fail("decrypt: " + CipherUnavailable(algorithm));
         return 1;
