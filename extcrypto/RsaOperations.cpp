@@ -79,10 +79,6 @@ private:
     SFC_HANDLE m_handle;
 };
 
-}  // namespace
-
-namespace {
-
 int RsaEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() WATCH! Enter..[%d]", static_cast<int>(inputLength));
@@ -104,16 +100,6 @@ int RsaEncrypt(char* input, char* output, char* key, unsigned long keyLength, un
     return outputLength;
 }
 
-}  // namespace
-
-int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
-{
-    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() ERROR! Unexpected exception",
-                                       [&] { return RsaEncrypt(input, output, key, keyLength, inputLength); });
-}
-
-namespace {
-
 int RsaDecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::SFRSADecrypt() WATCH! Enter..");
@@ -129,32 +115,12 @@ int RsaDecrypt(char* input, char* output, char* key, unsigned long keyLength, un
     return result < 0 ? result : outputLength;
 }
 
-}  // namespace
-
-int CPVCodec::SFRSADecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
-{
-    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::SFRSADecrypt() ERROR! Unexpected exception",
-                                       [&] { return RsaDecrypt(input, output, key, keyLength, inputLength); });
-}
-
-namespace {
-
 int RandomDocumentKey(char* buffer, int length)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::GenerateRSADocuKey() WATCH! Enter..");
     CRawCodec codec(kEncrypt, kBindingKey, ALG_ARIA);
     return codec.Aria().SFC_GetRandom(Bytes(buffer), length);
 }
-
-}  // namespace
-
-int CPVCodec::GenerateRSADocuKey(char* buffer, int length)
-{
-    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::GenerateRSADocuKey() ERROR! Unexpected exception",
-                                       [&] { return RandomDocumentKey(buffer, length); });
-}
-
-namespace {
 
 int ProveKeyPair(char* publicKey, unsigned long publicKeyLength, char* privateKey, unsigned long privateKeyLength)
 {
@@ -174,12 +140,31 @@ int ProveKeyPair(char* publicKey, unsigned long publicKeyLength, char* privateKe
 
 }  // namespace
 
+int CPVCodec::SFRSAEncrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
+{
+    return exportguard::NothingEscapes(
+        kFailure, u"[PVCodec.dll]CPVCodec::SFRSAEncrypt() ERROR! Unexpected exception",
+        [&] { return RsaEncrypt(input, output, key, keyLength, inputLength); });
+}
+
+int CPVCodec::SFRSADecrypt(char* input, char* output, char* key, unsigned long keyLength, unsigned long inputLength)
+{
+    return exportguard::NothingEscapes(
+        kFailure, u"[PVCodec.dll]CPVCodec::SFRSADecrypt() ERROR! Unexpected exception",
+        [&] { return RsaDecrypt(input, output, key, keyLength, inputLength); });
+}
+
+int CPVCodec::GenerateRSADocuKey(char* buffer, int length)
+{
+    return exportguard::NothingEscapes(
+        kFailure, u"[PVCodec.dll]CPVCodec::GenerateRSADocuKey() ERROR! Unexpected exception",
+        [&] { return RandomDocumentKey(buffer, length); });
+}
+
 int CPVCodec::CheckRSAKey(char* publicKey, unsigned long publicKeyLength, char* privateKey,
                           unsigned long privateKeyLength)
 {
-    return exportguard::NothingEscapes(kFailure, u"[PVCodec.dll]CPVCodec::CheckRSAKey() ERROR! Unexpected exception",
-                                       [&] {
-                                           return ProveKeyPair(publicKey, publicKeyLength, privateKey,
-                                                               privateKeyLength);
-                                       });
+    return exportguard::NothingEscapes(
+        kFailure, u"[PVCodec.dll]CPVCodec::CheckRSAKey() ERROR! Unexpected exception",
+        [&] { return ProveKeyPair(publicKey, publicKeyLength, privateKey, privateKeyLength); });
 }
