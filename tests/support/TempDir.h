@@ -1,5 +1,6 @@
 // A scratch folder for one test, removed with everything in it afterwards:
-// in /tmp, or in the folder given.
+// in memory (/dev/shm) where the machine has it, so that the drivers'
+// flushes cost nothing, else in /tmp; or in the folder given.
 #pragma once
 
 #include <cstdlib>
@@ -8,7 +9,7 @@
 
 class TempDir {
 public:
-    explicit TempDir(const std::string& base = "/tmp")
+    explicit TempDir(const std::string& base = DefaultBase())
     {
         std::string pattern = base + "/pvcodec-test-XXXXXX";
         const char* made = mkdtemp(pattern.data());
@@ -23,6 +24,12 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
+
+    static std::string DefaultBase()
+    {
+        std::error_code ignored;
+        return std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
+    }
 
     const std::string& Path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
