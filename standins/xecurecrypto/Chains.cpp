@@ -70,16 +70,18 @@ private:
 
 std::unique_ptr<BlockChain> MakeAriaChain(const unsigned char* key, const unsigned char* iv, bool encrypt)
 {
-    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(),
+                                                                             &EVP_CIPHER_CTX_free);
     if (context == nullptr)
         return nullptr;
-    if (EVP_CipherInit_ex(context, EVP_aria_128_cbc(), nullptr, key, iv, encrypt ? 1 : 0) != 1 ||
-        EVP_CIPHER_CTX_set_padding(context, 0) != 1) {
+    if (EVP_CipherInit_ex(context.get(), EVP_aria_128_cbc(), nullptr, key, iv, encrypt ? 1 : 0) != 1 ||
+        EVP_CIPHER_CTX_set_padding(context.get(), 0) != 1) {
         ERR_clear_error();
-        EVP_CIPHER_CTX_free(context);
         return nullptr;
     }
-    return std::make_unique<AriaChain>(context);
+    auto chain = std::make_unique<AriaChain>(context.get());
+    context.release();  // the chain owns it now
+    return chain;
 }
 
 std::unique_ptr<BlockChain> MakeAteChain(const std::string& path, const unsigned char* key, const unsigned char* iv,
@@ -100,7 +102,13 @@ std::unique_ptr<BlockChain> MakeAteChain(const std::string& path, const unsigned
         dlclose(module);
         return nullptr;
     }
-    return std::make_unique<AteChain>(module, process, release, cipher);
+    try {
+        return std::make_unique<AteChain>(module, process, release, cipher);
+    } catch (...) {
+        release(cipher);
+        dlclose(module);
+        throw;
+    }
 }
 
 }  // namespace xecure

@@ -202,25 +202,27 @@ XECURE_EXPORT void SFC_CIPHER_CTX_Free(SFC_HANDLE handle)
 XECURE_EXPORT int32_t SFC_Cipher_Encrypt_Init(SFC_HANDLE context, SFC_HANDLE key, int32_t algorithm,
                                               const uint32_t* param)
 {
-    return Init(context, key, algorithm, param, true);
+    return WithoutExceptions([&] { return Init(context, key, algorithm, param, true); });
 }
 
 XECURE_EXPORT int32_t SFC_Cipher_Decrypt_Init(SFC_HANDLE context, SFC_HANDLE key, int32_t algorithm,
                                               const uint32_t* param)
 {
-    return Init(context, key, algorithm, param, false);
+    return WithoutExceptions([&] { return Init(context, key, algorithm, param, false); });
 }
 
 XECURE_EXPORT int32_t SFC_Cipher_Encrypt_Update(SFC_HANDLE context, unsigned char* output, int32_t* outputLength,
                                                 const unsigned char* input, int32_t inputLength)
 {
-    return Update(context, output, outputLength, input, inputLength, true);
+    return WithoutExceptions(
+        [&] { return Update(context, output, outputLength, input, inputLength, true); });
 }
 
 XECURE_EXPORT int32_t SFC_Cipher_Decrypt_Update(SFC_HANDLE context, unsigned char* output, int32_t* outputLength,
                                                 const unsigned char* input, int32_t inputLength)
 {
-    return Update(context, output, outputLength, input, inputLength, false);
+    return WithoutExceptions(
+        [&] { return Update(context, output, outputLength, input, inputLength, false); });
 }
 
 XECURE_EXPORT int32_t SFC_Cipher_Encrypt_Final(SFC_HANDLE handle, unsigned char* output, int32_t* outputLength)
@@ -277,12 +279,14 @@ XECURE_EXPORT int32_t SFC_Cipher_Set_Path(int32_t algorithm, const char* path)
         return SFC_ERR_ALGORITHM;
     if (path == nullptr || path[0] == 0 || std::strlen(path) >= 4096)
         return SFC_ERR_ARGUMENT;
-    std::string native(path);
-    for (char& c : native)
-        if (c == '\\')
-            c = '/';
-    std::lock_guard lock(g_atePathMutex);
-    g_atePath = std::move(native);
-    return SFC_OK;
+    return WithoutExceptions([&] {
+        std::string native(path);
+        for (char& c : native)
+            if (c == '\\')
+                c = '/';
+        std::lock_guard lock(g_atePathMutex);
+        g_atePath = std::move(native);
+        return SFC_OK;
+    });
 }
 #endif

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "extcrypto/XecureCryptoApi.h"
+#include "xecurecrypto/XecureCryptoCodes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,18 @@ public:
     // `length` is a multiple of 16; `input` may be `output`.
     virtual bool Process(const unsigned char* input, unsigned char* output, size_t length) = 0;
 };
+
+// The library's calls are C: nothing is thrown across them. A call that runs
+// out of memory answers SFC_ERR_MEMORY, having freed what it made.
+template <typename Call>
+int32_t WithoutExceptions(Call call) noexcept
+{
+    try {
+        return call();
+    } catch (...) {
+        return SFC_ERR_MEMORY;
+    }
+}
 
 std::unique_ptr<BlockChain> MakeAriaChain(const unsigned char* key, const unsigned char* iv, bool encrypt);
 // Null when the library at `path` cannot be loaded or lacks the ATE calls.

@@ -18,6 +18,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <sys/random.h>
+#include <memory>
 #include <vector>
 
 namespace xecure {
@@ -94,9 +95,11 @@ int32_t Run(unsigned char* output, int32_t* outputLength, const unsigned char* i
         return SFC_ERR_PARAMETER;
     if (object->key == nullptr)
         return SFC_ERR_KEY;
-    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_from_pkey(nullptr, object->key, nullptr);
-    int32_t result = SFC_ERR_CRYPTO;
     std::vector<unsigned char> buffer(static_cast<size_t>(EVP_PKEY_get_size(object->key)));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> owner(
+        EVP_PKEY_CTX_new_from_pkey(nullptr, object->key, nullptr), &EVP_PKEY_CTX_free);
+    EVP_PKEY_CTX* context = owner.get();
+    int32_t result = SFC_ERR_CRYPTO;
     size_t written = buffer.size();
     bool encrypt = kind == Kind::PublicKey;
     if (context != nullptr && (encrypt ? EVP_PKEY_encrypt_init(context) : EVP_PKEY_decrypt_init(context)) == 1 &&
@@ -110,7 +113,6 @@ int32_t Run(unsigned char* output, int32_t* outputLength, const unsigned char* i
         result = SFC_OK;
     }
     ERR_clear_error();
-    EVP_PKEY_CTX_free(context);
     OPENSSL_cleanse(buffer.data(), buffer.size());
     return result;
 }
@@ -154,14 +156,18 @@ XECURE_EXPORT int32_t SFC_PKEY_Encrypt(unsigned char* output, int32_t* outputLen
                                        int32_t inputLength, int32_t algorithm, SFC_HANDLE key, int32_t reserved,
                                        const uint32_t* param)
 {
-    return Run(output, outputLength, input, inputLength, algorithm, key, reserved, param, Kind::PublicKey);
+    return WithoutExceptions([&] {
+        return Run(output, outputLength, input, inputLength, algorithm, key, reserved, param, Kind::PublicKey);
+    });
 }
 
 XECURE_EXPORT int32_t SFC_PKEY_Decrypt(unsigned char* output, int32_t* outputLength, const unsigned char* input,
                                        int32_t inputLength, int32_t algorithm, SFC_HANDLE key, int32_t reserved,
                                        const uint32_t* param)
 {
-    return Run(output, outputLength, input, inputLength, algorithm, key, reserved, param, Kind::PrivateKey);
+    return WithoutExceptions([&] {
+        return Run(output, outputLength, input, inputLength, algorithm, key, reserved, param, Kind::PrivateKey);
+    });
 }
 
 XECURE_EXPORT int32_t SFC_PKEY_ProveKeyPair(SFC_HANDLE privateHandle, SFC_HANDLE publicHandle, int32_t reserved)

@@ -18,5 +18,6 @@ inline constexpr int32_t SFC_ERR_CRYPTO = -1008;     // the RSA operation failed
 inline constexpr int32_t SFC_ERR_KEY_MISMATCH = -1009;  // ProveKeyPair: the keys do not form a pair
 inline constexpr int32_t SFC_ERR_RANDOM = -1010;     // the operating system's generator failed
 inline constexpr int32_t SFC_ERR_ATE = -1011;        // no ATE library path was set, or that library cannot be used
+inline constexpr int32_t SFC_ERR_MEMORY = -1012;     // the library ran out of memory
 
 }  // namespace xecure
