@@ -95,7 +95,9 @@ std::optional<ULONGLONG> AvailableMemory()
         const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
         if (second == std::string::npos)
             continue;
-        const std::string controllers = "," + line.substr(first + 1, second - first - 1) + ",";
+        // Built by append: GCC 12 at -O3 warns falsely (-Wrestrict) on "," + std::string&&.
+        std::string controllers(1, ',');
+        controllers.append(line, first + 1, second - first - 1).push_back(',');
         const std::string group = line.substr(second + 1);
         if (controllers == ",,") {
             for (const char* mount : kUnifiedMounts)
