@@ -1,10 +1,7 @@
-// The raw buffer functions (against OpenSSL, their result codes, the "ALG"
-// setting read per call), the dispatcher, the algorithm
-// tags, the refused instance interface, and the settings the "ALG" value is
-// read from.
+// The raw buffer functions against OpenSSL and their result codes, the
+// dispatcher, the algorithm tags, and the "ALG" setting (read on every call).
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
-#include "platform/Framework.h"
 #include "support/OpenSslCipher.h"
 #include "support/RegistrySandbox.h"
 
@@ -36,8 +33,7 @@ Bytes Random(std::mt19937& rng, size_t n)
     return b;
 }
 
-// AES-128-CBC from the zero IV: whole blocks for the block functions (the
-// tail neither read nor written), PKCS#7 for the pad functions.
+// AES-128-CBC, zero IV: whole blocks (the tail left alone), or PKCS#7 padded.
 TEST(RawBuffer, AgainstOpenSslOverRandomKeysAndLengths)
 {
     RegistrySandbox registry;
@@ -112,32 +108,6 @@ TEST(RawBuffer, ResultCodesOfTheExFunctions)
     }
 }
 
-// The names without "Ex" read "ALG" afresh on every call.
-TEST(RawBuffer, SettingsFormsFollowAlgChangesBetweenCalls)
-{
-    RegistrySandbox registry;
-    char in[16] = "abcdefghijklmno", expected[32], aria[32], out[32];
-    ASSERT_EQ(CPVCodec::SFPadEncryptEx(in, expected, kKey, 16, 0), 32);
-    ASSERT_EQ(CPVCodec::SFPadEncryptEx(in, aria, kKey, 16, 1), 32);
-    auto setAlg = [&](int value) {
-        registry.WriteUtf8("HKEY_CURRENT_USER", DAT_U "\"ALG\"=dword:0000000" + std::to_string(value) + "\n");
-    };
-    setAlg(1);
-    ASSERT_EQ(CPVCodec::SFPadEncrypt(in, out, kKey, 16), 32);
-    EXPECT_EQ(std::memcmp(out, aria, 32), 0);
-    EXPECT_NE(std::memcmp(out, expected, 32), 0);
-    ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16(in, out, kKey, 16), 16);
-    EXPECT_EQ(std::memcmp(out, aria, 16), 0);
-    setAlg(3);
-    EXPECT_EQ(CPVCodec::SFPadDecrypt(expected, out, kKey, 32), -1);
-    EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16(expected, out, kKey, 32), -1);
-    setAlg(0);
-    ASSERT_EQ(CPVCodec::SFPadDecrypt(expected, out, kKey, 32), 16);
-    EXPECT_EQ(std::memcmp(out, in, 16), 0);
-    ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16(in, out, kKey, 16), 16);
-    EXPECT_EQ(std::memcmp(out, expected, 16), 0);
-}
-
 TEST(RawBuffer, DispatcherAnswersByDirectionAndAlgorithm)
 {
     const struct {
@@ -167,34 +137,6 @@ TEST(RawBuffer, AlgorithmTagsBothWays)
                                                  {257, 'R'}, {258, 'R'}, {INT_MIN, 'R'}, {INT_MAX, 'R'}};
     for (auto [id, tag] : ids)
         EXPECT_EQ(CPVCodec::ConvertProgAlgToFileAlg(id), tag) << id;
-}
-
-// The instance interface: InitRijndael accepts anything silently; the buffer
-// methods show their number and fail.
-TEST(RawBuffer, RefusedInstanceInterface)
-{
-    std::vector<std::u16string> shown;
-    plat::SetMessageBoxHook([&](std::u16string_view text, plat::UINT type, plat::UINT help) {
-        EXPECT_EQ(type + help, 0u);
-        shown.emplace_back(text);
-        return plat::IDOK;
-    });
-    CPVCodec codec(0, nullptr, 0, 0, nullptr);
-    EXPECT_EQ(codec.InitRijndael(0, nullptr, 0, 0, nullptr), 1);
-    EXPECT_EQ(codec.InitRijndael(1, kKey, 6, 4, reinterpret_cast<unsigned char*>(kKey)), 1);
-    EXPECT_TRUE(shown.empty());
-    CPVCodec copy(codec);
-    copy = codec;
-    char buf[32] = {};
-    EXPECT_EQ(copy.BlockEncrypt(buf, 16, buf), -1);
-    EXPECT_EQ(copy.BlockDecrypt(nullptr, -1, nullptr), -1);
-    EXPECT_EQ(copy.PadEncrypt(buf, 16, buf), -1);
-    EXPECT_EQ(copy.PadDecrypt(nullptr, 0, nullptr), -1);
-    plat::SetMessageBoxHook({});
-    ASSERT_EQ(shown.size(), 4u);
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_TRUE(shown[i] == u"[PVCodec.dll] Error!! Invalid call " + std::u16string(1, char16_t(u'1' + i))) << i;
-    EXPECT_EQ(std::string(buf, 32), std::string(32, '\0'));
 }
 
 // "ALG" (algorithm -1): the user's hive before the machine's.
@@ -230,6 +172,9 @@ TEST(Settings, AlgValueFromTheHives)
         if (!c.user.empty())
             registry.WriteUtf16("HKEY_CURRENT_USER", c.user);
         EXPECT_EQ(CRawCodec(1, kKey, -1).Algorithm(), c.expected);
+        char in[16] = "abcdefghijklmno", out[32], want[32];  // the settings forms read it on every call
+        EXPECT_EQ(CPVCodec::SFPadEncrypt(in, out, kKey, 16), CPVCodec::SFPadEncryptEx(in, want, kKey, 16, c.expected));
+        EXPECT_TRUE(c.expected > 2 || std::memcmp(out, want, 32) == 0);
     }
 }
 
