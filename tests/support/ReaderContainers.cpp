@@ -20,25 +20,18 @@ Container Write(Form form, const Bytes& document, const std::string& key)
     if (form == Form::Bare)
         return {reference::SegmentedBody(key, document), 0};
     Bytes header = Header();
-    const int n = static_cast<int>(header.size());
-    unsigned mode = 0;
-    Bytes magicOrPrefix;
-    switch (form) {
-    case Form::CallerMagic:
-        mode = 1;
-        magicOrPrefix = {'V', 'Q', 'P', 'V', 'A', '0', '0', '3', 0};
-        break;
-    case Form::ExtendedR: mode = 2; magicOrPrefix = reference::ExtendedPrefix('R'); break;
-    case Form::ExtendedT: mode = 2; magicOrPrefix = reference::ExtendedPrefix('T'); break;
-    case Form::ExtendedA: mode = 2; magicOrPrefix = reference::ExtendedPrefix('A'); break;
-    default: break;
-    }
-    const size_t headerPart = mode == 2 ? 92 + header.size() : 14 + header.size();
+    const char tag = form == Form::ExtendedT ? 'T' : form == Form::ExtendedA ? 'A' : 'R';
+    Bytes magicOrPrefix = form == Form::CallerMagic ? Bytes{'V', 'Q', 'P', 'V', 'A', '0', '0', '3', 0}
+                          : form == Form::Default   ? Bytes{}
+                                                    : reference::ExtendedPrefix(tag);
+    const unsigned mode = form == Form::Default ? 0 : form == Form::CallerMagic ? 1 : 2;
+    const size_t headerPart = (mode == 2 ? 92 : 14) + header.size();
     Bytes image(32 + headerPart + document.size() + 64, 0);
     std::copy(document.begin(), document.end(), image.begin() + 32);
     int resultSize = -1;
     const int status = CPVCodec::DoEncryptMemoryToMemory(image.data(), static_cast<int>(document.size()),
-                                                         &resultSize, KeyArg(key), header.data(), n, mode,
+                                                         &resultSize, KeyArg(key), header.data(),
+                                                         static_cast<int>(header.size()), mode,
                                                          magicOrPrefix.empty() ? nullptr : magicOrPrefix.data());
     if (status != 1 || resultSize < 0)
         throw std::runtime_error(std::string("the memory writer refused a ") + FormName(form) + " container");
@@ -49,15 +42,8 @@ Container Write(Form form, const Bytes& document, const std::string& key)
 
 const char* FormName(Form form)
 {
-    switch (form) {
-    case Form::Bare: return "bare";
-    case Form::Default: return "default";
-    case Form::CallerMagic: return "caller_magic";
-    case Form::ExtendedR: return "extended_R";
-    case Form::ExtendedT: return "extended_T";
-    case Form::ExtendedA: return "extended_A";
-    }
-    return "?";
+    static const char* const names[] = {"bare", "default", "caller_magic", "extended_R", "extended_T", "extended_A"};
+    return names[static_cast<int>(form)];
 }
 
 const Bytes& Header()

@@ -1,7 +1,5 @@
-// Containers for the readers' tests, made by the library's memory writer (or,
-// for a bare body, by the independent construction of ReferenceContainer.h),
-// in each header form, and written to files. Made once per form, size and
-// key, and kept for the rest of the test run.
+// Containers for the readers' tests in each header form, made once per form,
+// size and key by the memory writer (a bare body by ReferenceContainer.h).
 #pragma once
 
 #include "support/ReferenceContainer.h"
@@ -12,14 +10,9 @@ namespace readercontainers {
 
 using reference::Bytes;
 
-enum class Form {
-    Bare,         // body alone (offset 0), always Rijndael
-    Default,      // "VQPVA002", N, header
-    CallerMagic,  // "VQPVA003" under header mode 1
-    ExtendedR,    // 92-byte prefix with tag 'R'
-    ExtendedT,    // tag 'T': ATE through the outside library
-    ExtendedA,    // tag 'A': ARIA, a whole-document body
-};
+// A body alone (Rijndael); "VQPVA002", N, header; "VQPVA003" under header mode 1;
+// the 92-byte prefix with tag 'R', 'T' (ATE) or 'A' (ARIA, a whole-document body).
+enum class Form { Bare, Default, CallerMagic, ExtendedR, ExtendedT, ExtendedA };
 const char* FormName(Form form);
 
 inline const std::string kKey = "0123456789abcdef";

@@ -1,0 +1,117 @@
+// Full segments as the drivers run them: Rijndael in chunks through the
+// multi-segment entry, a refused chunk one segment at a time.
+#include "codec/RawCodec.h"
+#include "container/ContainerLayout.h"
+#include "support/ReferenceContainer.h"
+#include "support/RegistrySandbox.h"
+#include "support/OpenSslCipher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace container;
+using reference::Bytes;
+
+namespace {
+
+const std::string kKey = "0123456789abcdef";
+constexpr int kSegment = ENC_BUFFER_SIZE;
+constexpr int kChunk = 256;  // segments per multi-segment call in the drivers
+
+char* Key()
+{
+    return const_cast<char*>(kKey.data());
+}
+
+const unsigned char* U(const char* bytes)
+{
+    return reinterpret_cast<const unsigned char*>(bytes);
+}
+
+// Checks that each segment it hears of is complete at the output already.
+class Observer final : public SegmentObserver {
+public:
+    Observer(const char* out = nullptr, const Bytes* expected = nullptr) : m_out(out), m_expected(expected) {}
+    void SegmentDone() override
+    {
+        const size_t at = size_t(count) * kSegment;
+        early += m_expected && std::memcmp(m_out + at, m_expected->data() + at, kSegment) != 0;
+        ++count;
+    }
+    int count = 0, early = 0;
+
+private:
+    const char* m_out;
+    const Bytes* m_expected;
+};
+
+// Counts past one, two and three chunks, both ways, in place and apart: the
+// bytes are OpenSSL's CBC per segment, nothing is written around them.
+TEST(SegmentChunks, SameBytesAndObserverCallsAsOneChainPerSegment)
+{
+    for (int segments : {1, kChunk - 1, kChunk, kChunk + 1, 3 * kChunk + 17})
+        for (bool encrypt : {true, false})
+            for (bool inPlace : {false, true}) {
+                SCOPED_TRACE(std::to_string(segments) + (encrypt ? " enc" : " dec") + (inPlace ? " in place" : ""));
+                CRawCodec codec(encrypt ? 1 : 2, Key(), ALG_RIJNDAEL);
+                const size_t bytes = size_t(segments) * kSegment;
+                const Bytes in = reference::Document(bytes, unsigned(segments));
+                Bytes expected(bytes), buffer = in, apart(bytes + 64, 'x');
+                const uint8_t iv[16] = {};
+                for (size_t at = 0; at < bytes; at += kSegment) {
+                    const auto piece = reference::Evp(reference::AesCbc(16), encrypt, false, U(kKey.data()), iv,
+                                                      U(in.data() + at), kSegment);
+                    std::memcpy(expected.data() + at, piece->data(), kSegment);
+                }
+                char* out = inPlace ? buffer.data() : apart.data() + 16;
+                Observer observer(out, &expected);
+                const SegmentRun run = encrypt ? EncipherSegments(codec, buffer.data(), segments, out, &observer)
+                                               : DecipherSegments(codec, buffer.data(), segments, out, &observer);
+                EXPECT_EQ(std::tie(run.failed, run.segments, run.produced),
+                          std::make_tuple(false, segments, int64_t(bytes)));
+                EXPECT_EQ(std::tie(observer.count, observer.early), std::make_tuple(segments, 0));
+                EXPECT_EQ(std::memcmp(out, expected.data(), bytes), 0);
+                if (!inPlace) {
+                    EXPECT_TRUE(buffer == in) << "the input was written";
+                    EXPECT_EQ(std::count(apart.begin(), apart.begin() + 16, 'x') +
+                                  std::count(apart.end() - 48, apart.end(), 'x'), 64);
+                }
+            }
+}
+
+// A refused chunk goes one segment at a time with each result checked: an
+// engine that refuses (each segment gives 0 bytes and is still counted, nothing
+// is written), or an unknown algorithm from the "ALG" setting (-1 ends the run).
+TEST(SegmentChunks, RefusedChunksGoOneSegmentAtATime)
+{
+    RegistrySandbox registry;
+    registry.WriteUtf8("HKEY_LOCAL_MACHINE",
+                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELQUIST\\Velquist Paper Vault\\DAT]\n\"ALG\"=dword:00000007\n");
+    const int segments = kChunk + 3;
+    const Bytes in = reference::Document(size_t(segments) * kSegment, 5);
+    const struct {
+        int direction;
+        bool keyed, encipher;
+        int algorithm;
+    } cases[] = {{2, true, true, ALG_RIJNDAEL}, {1, true, false, ALG_RIJNDAEL}, {1, false, true, ALG_RIJNDAEL},
+                 {2, false, false, ALG_RIJNDAEL}, {1, true, true, ALG_FROM_SETTINGS}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.direction) + (c.keyed ? " key " : " no key ") + std::to_string(c.algorithm));
+        CRawCodec codec(c.direction, c.keyed ? Key() : nullptr, c.algorithm);
+        const bool unknown = c.algorithm == ALG_FROM_SETTINGS;
+        EXPECT_EQ(codec.Algorithm(), unknown ? 7 : c.algorithm);
+        Bytes out(in.size(), 'o');
+        Observer observer;
+        const SegmentRun run = c.encipher ? EncipherSegments(codec, in.data(), segments, out.data(), &observer)
+                                          : DecipherSegments(codec, in.data(), segments, out.data(), &observer);
+        EXPECT_EQ(std::tie(run.failed, run.segments, run.produced), std::make_tuple(unknown, unknown ? 0 : segments, int64_t(0)));
+        EXPECT_EQ(observer.count, unknown ? 0 : segments);
+        EXPECT_TRUE(out == Bytes(in.size(), 'o'));
+        EXPECT_FALSE(TakesSegmentsTogether(codec, c.encipher ? 1 : 2));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// The raw buffer functions against OpenSSL and their result codes, the
+// dispatcher, the algorithm tags, and the "ALG" setting (read on every call).
+#include "PVCodec.h"
+#include "codec/RawCodec.h"
+#include "support/OpenSslCipher.h"
+#include "support/RegistrySandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+char kKey[17] = "0123456789abcdef";
+#define DAT_M "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELQUIST\\Velquist Paper Vault\\DAT]\n"
+#define DAT_U "[HKEY_CURRENT_USER\\SOFTWARE\\VELQUIST\\Velquist Paper Vault\\DAT]\n"
+
+char* C(Bytes& b)
+{
+    return reinterpret_cast<char*>(b.data());
+}
+
+Bytes Random(std::mt19937& rng, size_t n)
+{
+    Bytes b(n);
+    for (auto& x : b)
+        x = static_cast<uint8_t>(rng());
+    return b;
+}
+
+// AES-128-CBC, zero IV: whole blocks (the tail left alone), or PKCS#7 padded.
+TEST(RawBuffer, AgainstOpenSslOverRandomKeysAndLengths)
+{
+    RegistrySandbox registry;
+    const uint8_t zeroIv[16] = {};
+    for (bool settings : {false, true}) {  // the "Ex" forms with algorithm 0; the settings forms (no "ALG")
+        std::mt19937 rng(7);
+        std::vector<size_t> lengths = {0, 1, 15, 16, 17, 31, 32, 33, 1023, 1024, 1025, 4095, 4096};
+        for (int i = 0; i < 60; ++i)
+            lengths.push_back(rng() % 4097);
+        for (size_t n : lengths) {
+            SCOPED_TRACE(std::to_string(settings) + " " + std::to_string(n));
+            Bytes key = Random(rng, 16), data = Random(rng, n), out(n + 32, 0xcd);
+            const size_t whole = n / 16 * 16;
+            for (bool encrypt : {true, false}) {
+                std::fill(out.begin(), out.end(), 0xcd);
+                const unsigned len = unsigned(n);
+                const int got = settings ? (encrypt ? CPVCodec::SFMemoryBlockEncrypt16(C(data), C(out), C(key), len)
+                                                    : CPVCodec::SFMemoryBlockDecrypt16(C(data), C(out), C(key), len))
+                                : encrypt ? CPVCodec::SFMemoryBlockEncrypt16Ex(C(data), C(out), C(key), len, 0)
+                                          : CPVCodec::SFMemoryBlockDecrypt16Ex(C(data), C(out), C(key), len, 0);
+                ASSERT_EQ(got, int(whole));
+                auto want = reference::Evp(EVP_aes_128_cbc(), encrypt, false, key.data(), zeroIv, data.data(), whole);
+                ASSERT_EQ(Bytes(out.begin(), out.begin() + whole), *want);
+                ASSERT_EQ(out[whole], 0xcd);
+            }
+            const int padded = n == 0 ? 0 : int(whole + 16);
+            std::fill(out.begin(), out.end(), 0xcd);
+            ASSERT_EQ(settings ? CPVCodec::SFPadEncrypt(C(data), C(out), C(key), int(n))
+                               : CPVCodec::SFPadEncryptEx(C(data), C(out), C(key), int(n), 0), padded);
+            ASSERT_EQ(out[size_t(padded)], 0xcd);
+            if (n == 0)
+                continue;
+            Bytes cipher(out.begin(), out.begin() + padded), back(cipher.size(), 0xcd);
+            ASSERT_EQ(cipher, *reference::Evp(EVP_aes_128_cbc(), true, true, key.data(), zeroIv, data.data(), n));
+            ASSERT_EQ(settings ? CPVCodec::SFPadDecrypt(C(cipher), C(back), C(key), padded)
+                               : CPVCodec::SFPadDecryptEx(C(cipher), C(back), C(key), padded, 0), int(n));
+            ASSERT_EQ(Bytes(back.begin(), back.begin() + n), data);
+        }
+    }
+}
+
+TEST(RawBuffer, ResultCodesOfTheExFunctions)
+{
+    const struct {
+        const char* name;
+        bool nullInput, nullKey;
+        int length, algorithm;
+        int blockEncrypt, blockDecrypt, padEncrypt, padDecrypt;
+    } cases[] = {
+        {"odd 17 bytes (pad decryption wants a multiple of 16)", false, false, 17, 0, 16, 16, 32, -7},
+        {"null input", true, false, 32, 0, 0, 0, 0, 0},
+        {"zero length", false, false, 0, 0, 0, 0, 0, 0},
+        {"negative length (a huge unsigned one for the blocks)", false, false, -16, 0, 0, 0, 0, 0},
+        {"null key: not ready", false, true, 32, 0, 0, 0, -5, -5},
+        {"null key and input", true, true, 32, 0, 0, 0, -5, -5},
+        {"algorithm 5", false, false, 17, 5, -1, -1, -1, -1},
+        {"algorithm 3", false, false, 32, 3, -1, -1, -1, -1},
+        {"algorithm -2", false, false, 32, -2, -1, -1, -1, -1},
+        {"algorithm INT_MIN", true, true, 0, INT_MIN, -1, -1, -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<char> in(64, 'p'), out(96, 0x5a);
+        char* input = c.nullInput ? nullptr : in.data();
+        char* key = c.nullKey ? nullptr : kKey;
+        const auto length = static_cast<unsigned int>(c.length);
+        EXPECT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(input, out.data(), key, length, c.algorithm), c.blockEncrypt);
+        EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(input, out.data(), key, length, c.algorithm), c.blockDecrypt);
+        EXPECT_EQ(CPVCodec::SFPadEncryptEx(input, out.data(), key, c.length, c.algorithm), c.padEncrypt);
+        EXPECT_EQ(CPVCodec::SFPadDecryptEx(input, out.data(), key, c.length, c.algorithm), c.padDecrypt);
+        EXPECT_TRUE(c.blockEncrypt > 0 || c.padEncrypt > 0 || out == std::vector<char>(96, 0x5a));
+    }
+}
+
+TEST(RawBuffer, DispatcherAnswersByDirectionAndAlgorithm)
+{
+    const struct {
+        int direction, algorithm;
+        int blockEncrypt, blockDecrypt, padEncrypt, padDecrypt;
+    } cases[] = {{2, 0, 0, 32, -5, -7},     {1, 0, 32, 0, 32, -6},    {0, 0, 0, 0, -5, -5},
+                 {3, 0, 0, 0, -5, -5},      {1, 3, -1, -1, -1, -1},   {2, -2, -1, -1, -1, -1},
+                 {1, 256, -1, -1, -1, -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.direction) + "/" + std::to_string(c.algorithm));
+        CRawCodec codec(c.direction, kKey, c.algorithm);
+        EXPECT_EQ(codec.Algorithm(), c.algorithm);
+        std::vector<char> in(32, 'i'), out(48);
+        EXPECT_EQ(codec.BlockEncrypt(in.data(), 32, out.data()), c.blockEncrypt);
+        EXPECT_EQ(codec.BlockDecrypt(in.data(), 32, out.data()), c.blockDecrypt);
+        EXPECT_EQ(codec.PadEncrypt(in.data(), 20, out.data()), c.padEncrypt);
+        EXPECT_EQ(codec.PadDecrypt(in.data(), 32, out.data()), c.padDecrypt);
+    }
+}
+
+TEST(RawBuffer, AlgorithmTagsBothWays)
+{
+    for (int tag = 0; tag < 256; ++tag)
+        EXPECT_EQ(CPVCodec::ConvertFileAlgToProgAlg(static_cast<unsigned char>(tag)),
+                  tag == 'A' ? 1 : tag == 'T' ? 2 : 0) << tag;
+    const std::pair<int, unsigned char> ids[] = {{0, 'R'}, {1, 'A'}, {2, 'T'}, {3, 'R'}, {-1, 'R'}, {'A', 'R'},
+                                                 {257, 'R'}, {258, 'R'}, {INT_MIN, 'R'}, {INT_MAX, 'R'}};
+    for (auto [id, tag] : ids)
+        EXPECT_EQ(CPVCodec::ConvertProgAlgToFileAlg(id), tag) << id;
+}
+
+// "ALG" (algorithm -1): the user's hive before the machine's.
+TEST(Settings, AlgValueFromTheHives)
+{
+    const struct {
+        const char* name;
+        std::string machine, user;  // hive bodies ("" = no file); the user's is UTF-16
+        int expected;
+    } cases[] = {
+        {"no value anywhere is Rijndael", "", "", 0},
+        {"user wins over machine", DAT_M "\"ALG\"=dword:00000002\n", DAT_U "\"ALG\"=dword:00000001\n", 1},
+        {"machine only", DAT_M "\"ALG\"=dword:00000002\n", "", 2},
+        {"user key without the value", DAT_M "\"ALG\"=dword:00000001\n", DAT_U "\"Other\"=dword:1\n", 1},
+        {"names ignore case", "[hklm\\software\\velquist\\VELQUIST PAPER VAULT\\dat]\n\"alg\"=dword:2\n", "", 2},
+        {"shorter value fills the low bytes", DAT_M "\"ALG\"=hex:02\n", "", 2},
+        {"longer value fails the read", DAT_M "\"ALG\"=hex(b):01,00,00,00,00,00,00,00\n", "", 0},
+        {"string type is not checked", DAT_M "\"ALG\"=hex(1):01,00\n", "", 1},
+        {"unknown id stays", DAT_M "\"ALG\"=dword:00000003\n", "", 3},
+        {"deleted value", DAT_M "\"ALG\"=-\n", "", 0},
+        {"continued hex lines", DAT_M "\"ALG\"=hex(4):02,\\\n  00,00,00\n", "", 2},
+        {"malformed line", DAT_M "\"ALG\"=dword:zz\n", "", 0},
+        {"another root's key in the file", DAT_U "\"ALG\"=dword:00000002\n", "", 0},
+        {"malformed header: no hive", "!" DAT_M "\"ALG\"=dword:2\n", "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RegistrySandbox registry;
+        if (c.machine.starts_with("!"))
+            registry.WriteRaw("HKEY_LOCAL_MACHINE", "not a registry file\n" + c.machine.substr(1));
+        else if (!c.machine.empty())
+            registry.WriteUtf8("HKEY_LOCAL_MACHINE", c.machine);
+        if (!c.user.empty())
+            registry.WriteUtf16("HKEY_CURRENT_USER", c.user);
+        EXPECT_EQ(CRawCodec(1, kKey, -1).Algorithm(), c.expected);
+        char in[16] = "abcdefghijklmno", out[32], want[32];  // the settings forms read it on every call
+        EXPECT_EQ(CPVCodec::SFPadEncrypt(in, out, kKey, 16), CPVCodec::SFPadEncryptEx(in, want, kKey, 16, c.expected));
+        EXPECT_TRUE(c.expected > 2 || std::memcmp(out, want, 32) == 0);
+    }
+}
+
+}  // namespace
