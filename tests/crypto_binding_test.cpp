@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -222,94 +223,79 @@ TEST(Rsa, OaepBothWaysInEveryKeyFormatWithTheTraceLines)
 // Bytes placed where readable memory ends: a read past them faults.
 class AtPageEnd {
 public:
-    explicit AtPageEnd(const Bytes& bytes, size_t length) : m_page(static_cast<size_t>(::sysconf(_SC_PAGESIZE)))
+    AtPageEnd(const Bytes& bytes, size_t length)
+        : m_page(static_cast<size_t>(::sysconf(_SC_PAGESIZE))),
+          m_map(static_cast<char*>(::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
     {
-        m_map = static_cast<char*>(::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        EXPECT_EQ(::mprotect(m_map + m_page, m_page, PROT_NONE), 0);
-        m_data = m_map + m_page - length;
-        std::memcpy(m_data, bytes.data(), length);
+        ::mprotect(m_map + m_page, m_page, PROT_NONE);
+        m_length = length;
+        std::memcpy(data(), bytes.data(), length);
     }
     ~AtPageEnd() { ::munmap(m_map, 2 * m_page); }
-    AtPageEnd(const AtPageEnd&) = delete;
-    AtPageEnd& operator=(const AtPageEnd&) = delete;
-    char* data() const { return m_data; }
+    char* data() const { return m_map + m_page - m_length; }
 
 private:
-    size_t m_page;
-    char* m_map = nullptr;
-    char* m_data = nullptr;
+    size_t m_page, m_length = 0;
+    char* m_map;
 };
 
-enum class Key { Spki, Pkcs1Public, Pkcs1Private, Pkcs8, OtherPkcs8, Garbage };
-enum class Function { Encrypt, Decrypt, Check };
-
-Bytes Select(Key which)
+int Encrypt(const Bytes& key, size_t keyLength, size_t messageLength)
 {
-    switch (which) {
-    case Key::Spki: return Main().spki;
-    case Key::Pkcs1Public: return Main().pkcs1Public;
-    case Key::Pkcs1Private: return Main().pkcs1Private;
-    case Key::Pkcs8: return Main().pkcs8;
-    case Key::OtherPkcs8: return Pair(1024).pkcs8;
-    case Key::Garbage: break;
-    }
-    return Bytes(64, 'z');
+    Bytes message = Message(messageLength), out(512), copy = key;
+    return CPVCodec::SFRSAEncrypt(message.data(), out.data(), copy.data(), keyLength, messageLength);
+}
+int Decrypt(const Bytes& key, size_t damaged = 0)
+{
+    Bytes cipher = OpenSslOaep(Message(8), true), out(512), copy = key;
+    cipher[damaged] ^= static_cast<char>(damaged != 0);
+    return CPVCodec::SFRSADecrypt(cipher.data(), out.data(), copy.data(), copy.size(), cipher.size());
+}
+int Check(const Bytes& publicKey, const Bytes& privateKey)
+{
+    Bytes pub = publicKey, priv = privateKey;
+    TraceCapture trace;
+    const int result = CPVCodec::CheckRSAKey(pub.data(), pub.size(), priv.data(), priv.size());
+    EXPECT_EQ(trace.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::CheckRSAKey() WATCH! Enter.."});
+    return result;
 }
 
 // What the library answers is what the function returns; only a key it
-// cannot read (or a refused encryption) leaves a debugger line, and only in
-// SFRSAEncrypt. A key shorter than the length given is read within it.
+// cannot read, or a refused encryption, leaves a debugger line, and only in
+// SFRSAEncrypt. A key shorter than a cipher key is read within its length.
 TEST(Rsa, RefusalsPassOnTheLibrarysCode)
 {
+    const Bytes garbage(64, 'z');
+    const KeyPair& key = Main();
     const struct {
-        Function function;
-        Key publicKey, privateKey;
-        size_t length;  // 0: the key's; else the key cut to that many bytes, or the message's length
+        std::function<int()> call;
         int expected;
         const char16_t* debug;
     } cases[] = {
-        {Function::Encrypt, Key::Garbage, Key::Garbage, 0, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
-        {Function::Encrypt, Key::Pkcs1Private, Key::Garbage, 0, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
-        {Function::Encrypt, Key::Spki, Key::Garbage, 1000, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},  // cut by one
-        {Function::Encrypt, Key::Spki, Key::Garbage, 215, xecure::SFC_ERR_CRYPTO, u"Encrypt Error"},  // too long for OAEP
-        {Function::Decrypt, Key::Garbage, Key::Garbage, 0, xecure::SFC_ERR_KEY_FORMAT, nullptr},
-        {Function::Decrypt, Key::Garbage, Key::OtherPkcs8, 0, xecure::SFC_ERR_CRYPTO, nullptr},
-        {Function::Decrypt, Key::Garbage, Key::Pkcs8, 100, xecure::SFC_ERR_CRYPTO, nullptr},  // a damaged cipher text
-        {Function::Check, Key::Spki, Key::Pkcs8, 0, 0, nullptr},
-        {Function::Check, Key::Pkcs1Public, Key::Pkcs1Private, 0, 0, nullptr},
-        {Function::Check, Key::Spki, Key::OtherPkcs8, 0, xecure::SFC_ERR_KEY_MISMATCH, nullptr},
-        {Function::Check, Key::Garbage, Key::Pkcs8, 0, xecure::SFC_ERR_KEY_FORMAT, nullptr},
-        {Function::Check, Key::Spki, Key::Garbage, 0, xecure::SFC_ERR_KEY_FORMAT, nullptr},
-        {Function::Check, Key::Pkcs8, Key::Pkcs8, 0, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return Encrypt(garbage, 64, 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return Encrypt(key.pkcs1Private, key.pkcs1Private.size(), 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return Encrypt(key.spki, key.spki.size() - 1, 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return Encrypt(key.spki, key.spki.size(), 215); }, xecure::SFC_ERR_CRYPTO, u"Encrypt Error"},  // too long
+        {[&] { return Decrypt(garbage); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return Decrypt(Pair(1024).pkcs8); }, xecure::SFC_ERR_CRYPTO, nullptr},
+        {[&] { return Decrypt(key.pkcs8, 100); }, xecure::SFC_ERR_CRYPTO, nullptr},  // a damaged cipher text
+        {[&] { return Check(key.spki, key.pkcs8); }, 0, nullptr},
+        {[&] { return Check(key.pkcs1Public, key.pkcs1Private); }, 0, nullptr},
+        {[&] { return Check(key.spki, Pair(1024).pkcs8); }, xecure::SFC_ERR_KEY_MISMATCH, nullptr},
+        {[&] { return Check(garbage, key.pkcs8); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return Check(key.spki, garbage); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return Check(key.pkcs8, key.pkcs8); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
         SCOPED_TRACE(i);
-        Bytes pub = Select(c.publicKey), priv = Select(c.privateKey), message = Message(8), out(512);
-        Bytes cipher = OpenSslOaep(message, true);
         DebugCapture debug;
-        int result = 0;
-        if (c.function == Function::Encrypt) {
-            message = Message(c.length == 215 ? 215 : 8);
-            const size_t keyLength = c.length == 1000 ? pub.size() - 1 : pub.size();
-            result = CPVCodec::SFRSAEncrypt(message.data(), out.data(), pub.data(), keyLength, message.size());
-        } else if (c.function == Function::Decrypt) {
-            cipher[c.length] ^= static_cast<char>(c.length != 0);
-            result = CPVCodec::SFRSADecrypt(cipher.data(), out.data(), priv.data(), priv.size(), cipher.size());
-        } else {
-            TraceCapture trace;
-            result = CPVCodec::CheckRSAKey(pub.data(), pub.size(), priv.data(), priv.size());
-            EXPECT_EQ(trace.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::CheckRSAKey() WATCH! Enter.."});
-        }
-        EXPECT_EQ(result, c.expected);
-        EXPECT_EQ(debug.texts, c.debug != nullptr ? Texts{c.debug} : Texts{});
+        EXPECT_EQ(cases[i].call(), cases[i].expected);
+        EXPECT_EQ(debug.texts, cases[i].debug != nullptr ? Texts{cases[i].debug} : Texts{});
     }
-    // Keys shorter than a cipher key (16 bytes), at the end of readable memory.
     Bytes message = Message(8), cipher = OpenSslOaep(message, true), out(512);
     for (size_t length : {0, 1, 4, 15}) {
         SCOPED_TRACE(length);
         const int expected = length == 0 ? xecure::SFC_ERR_ARGUMENT : xecure::SFC_ERR_KEY_FORMAT;
-        AtPageEnd pub(Main().spki, length), priv(Main().pkcs8, length);
+        AtPageEnd pub(key.spki, length), priv(key.pkcs8, length);
         DebugCapture debug;
         EXPECT_EQ(CPVCodec::SFRSAEncrypt(message.data(), out.data(), pub.data(), length, message.size()), expected);
         EXPECT_EQ(CPVCodec::SFRSADecrypt(cipher.data(), out.data(), priv.data(), length, cipher.size()), expected);
