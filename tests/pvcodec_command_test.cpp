@@ -58,7 +58,6 @@ char* CommandKey() { return const_cast<char*>(kKey.data()); }
 char g_header[] = "pvcodec";
 const Driver kWrite = [](auto s, auto d) { return CPVCodec::DoEncryptFile(s, d, CommandKey(), g_header, 7, nullptr, 0, nullptr); };
 const Driver kStream = [](auto s, auto d) { return CPVCodec::EncryptFile2(s, d, CommandKey(), g_header, 7, nullptr); };
-const Driver kRead = [](auto s, auto d) { return CPVCodec::DecryptFileW(s, d, CommandKey(), nullptr, 14 + 7); };
 const Driver kReadStreaming = [](auto s, auto d) { return CPVCodec::DecryptFile2(s, d, CommandKey(), nullptr, 14 + 7); };
 
 struct MessageCase {
@@ -83,13 +82,9 @@ const MessageCase kMessages[] = {
      "cannot remove the existing @dst; the new container is kept as @tmp", true},
     {"EncryptProbeRefused", kWrite, [] { Fail(Op::CreateFileW, 1, 1); },
      "cannot open @dst for writing (read-only, or held open by another program)", false},
-    {"EncryptNoTemporaryName", kWrite, [] { Fail(Op::GetTempFileNameW, 1, 1); },
-     "cannot create a temporary file in the folder of @dst", false},
     {"EncryptSourceRefused", kWrite, [] { Fail(Op::FileOpen, 1, 3); }, "cannot open @src: Access to @src was denied.", false},
     {"StreamingWriteFails", kStream, [] { Fail(Op::FileWrite, 6, 1, plat::ERROR_DISK_FULL); },
      "cannot write the temporary file in the folder of @dst (disk full?)", false},
-    {"DecryptRenameRefused", kRead, [] { Fail(Op::FileRename, 1, 1); Fail(Op::MoveFileW, 1, 5); },
-     "cannot give the plain document the name @dst; it is kept as @tmp", true},
     {"DecryptRemovalRefused", kReadStreaming, [] { Fail(Op::FileRemove, 1, 1); },
      "cannot remove the existing @dst; the plain document is kept as @tmp", true},
     {"DecryptStreamingWriteFails", kReadStreaming, [] { Fail(Op::FileWrite, 2, 1, plat::ERROR_DISK_FULL); },
@@ -188,9 +183,7 @@ struct RoundTrip {
 const RoundTrip kRoundTrips[] = {
     {"FullWriterFullReader", "", "", false, false, nullptr, Layout::Default},
     {"StreamingWriterStreamingReader", "--streaming", "--streaming", false, false, nullptr, Layout::Default},
-    {"FullWriterStreamingReader", "", "--streaming"},
     {"FullWriterTrailerToStdout", "", "--stdout", false, true, nullptr, Layout::Default, 2040},
-    {"StreamingWriterTrailerToStdout", "--streaming", "--stdout --streaming", false, true, nullptr, Layout::Default, 2040},
     {"BareOneByte", "--bare", "--bare --stdout", false, true, nullptr, Layout::Bare, 1},
     {"BareLargest", "--bare", "--bare", false, false, nullptr, Layout::Bare, 1010},
     {"InPlace", "", "--in-place", true},
@@ -198,9 +191,7 @@ const RoundTrip kRoundTrips[] = {
     {"BesideTheContainer", "", "", false, false, "box"},
     {"BesideAnInPlaceContainer", "", "--streaming", true, false, "plain.decrypted.txt"},
     {"HeaderFile", "--header-file @d/header.bin", ""},
-    {"HeaderText", "--header-text Quarterly-figures", ""},
     {"CallerMagic", "--magic MYMAGIC", "--magic MYMAGIC"},
-    {"CallerMagicVQPVA003", "--header-mode 1 --magic VQPVA003", ""},
     {"ExplicitOffset", "", "--offset 21"},
     {"AriaInPlaceStreaming", "--alg aria", "--header-size 7 --streaming --in-place", true, false, nullptr, Layout::AriaPrefix},
     {"AriaToStdout", "--alg aria", "--header-size 7 --stdout", false, true, nullptr, Layout::AriaPrefix, 100},
@@ -283,20 +274,15 @@ const std::string kOneOutput = "pvcodec: decrypt: give at most one of DST, --std
 // The files of every case are those the test below writes.
 const FailureCase kFailures[] = {
     {"WrongKey", "decrypt --key-file @other @d/box.pvc @d/out.txt", 1, kWrongKey},
-    {"WrongKeyStreaming", "decrypt --key-file @other --streaming @d/box.pvc @d/out.txt", 1, kWrongKey},
     {"WrongKeyInPlace", "decrypt --key-file @other --in-place @d/box.pvc", 1, kWrongKey},
-    {"WrongKeyBeside", "decrypt --key-file @other @d/box.pvc", 1, kWrongKey},
     {"WrongKeyToStdoutStreaming", "decrypt --key-file @other --stdout --streaming @d/box.pvc", 1, kWrongKey},
     {"AriaWrongKeyInPlaceStreaming", "decrypt --key-file @key --header-size 10 --in-place --streaming @d/aria-box.pvc", 1,
      kWrongKey},
-    {"AteWrongKeyInPlace", "decrypt --key-file @key --header-size 10 --in-place @d/ate-box.pvc", 1, kWrongKey},
     {"AteWrongKeyBesideStreaming", "decrypt --key-file @key --header-size 10 --streaming @d/ate-box.pvc", 1, kWrongKey},
     {"BesideNameTaken", "decrypt --key-file @key @d/long.pvc", 1,
      "pvcodec: decrypt: @d/long exists: give DST to write elsewhere, or --in-place to replace the container\n"},
     {"MissingSourceEncrypt", "encrypt --key-file @key @d/missing.txt @d/out.pvc", 1,
      "pvcodec: encrypt: cannot open @d/missing.txt: No such file or directory\n"},
-    {"MissingSourceDecrypt", "decrypt --key-file @key @d/missing.pvc @d/out.txt", 1,
-     "pvcodec: decrypt: cannot open @d/missing.pvc: No such file or directory\n"},
     {"NotAContainer", "decrypt --key-file @key @d/plain.txt @d/out.txt", 1,
      "pvcodec: decrypt: @d/plain.txt is not a protected container (it does not begin with a known magic); for a "
      "bare body give --bare, for a caller's magic --magic or --offset\n"},
@@ -307,6 +293,8 @@ const FailureCase kFailures[] = {
     {"BodyOfNoLayout", "decrypt --key-file @key @d/long.pvc @d/out.txt", 1,
      "pvcodec: decrypt: the body of @d/long.pvc does not end where the container layout says: a damaged "
      "container, or the wrong offset\n"},
+    {"DamagedHeaderSize", "decrypt --key-file @key @d/damaged.pvc @d/out.txt", 1,
+     "pvcodec: decrypt: @d/damaged.pvc has a damaged header: its header size field holds -1\n"},
     {"ExtendedFormWithoutHeaderSize", "decrypt --key-file @key @d/aria.pvc @d/out.txt", 1,
      "pvcodec: decrypt: @d/aria.pvc is in the extended form, which does not store its header size: give "
      "--header-size N (the body starts at 92 + N) or --offset\n"},
@@ -341,6 +329,7 @@ TEST_P(CommandFailure, ExitStatusMessageAndNothingCreatedOrLost)
     scene.Write("box.pvc", AsString(Container("VQPVA002", 100)));
     scene.Write("long.pvc", AsString(Container("VQPVA002", 2048)) + "xyz");  // three bytes past the layout
     scene.Write("long", "a file of its own");
+    scene.Write("damaged.pvc", AsString(reference::DefaultHeader("VQPVA002", Bytes(3, 'h'))).replace(10, 4, 4, '\xff') + "bb");
     scene.Write("aria.pvc", AsString(reference::ExtendedHeader(reference::ExtendedPrefix('A'), kHeader)) +
                                 std::string(112, 'a'));
     // Under another key, with a 10-byte header.
@@ -395,12 +384,10 @@ TEST(CommandKey, NeverAppearsInAnyOutput)
     for (const std::string& run : {"encrypt --verbose --key-hex " + kKeyHex + " @d/plain.txt @d/a.pvc",
                                    std::string("encrypt --verbose --streaming @d/plain.txt @d/b.pvc"),
                                    std::string("encrypt --verbose --key-file @key --alg ate @d/plain.txt @d/c.pvc"),
-                                   std::string("encrypt --verbose --key-file @key @d/a.pvc"),
                                    std::string("decrypt --verbose @d/a.pvc @d/a.txt"),
                                    "decrypt --verbose --key-hex " + kKeyHex + " --streaming @d/b.pvc @d/b.txt",
                                    std::string("decrypt --verbose --key-file @key --header-size 7 --stdout @d/c.pvc"),
                                    std::string("decrypt --verbose --key-hex 000102030405060708090a0b0c0d0e0f @d/a.pvc @d/x.txt"),
-                                   "decrypt --verbose --key-hex " + kKeyHex + " @d/plain.txt @d/x.txt",
                                    "decrypt --verbose --key-hex " + kKeyHex.substr(2) + " @d/a.pvc @d/x.txt"}) {
         const ToolResult result = scene.Run(run, {{"PVCODEC_KEY", kKeyHex}});
         if (result.status == 0) {
@@ -492,8 +479,7 @@ TEST(InspectCommand, ReportsAsLinesAndJsonFromAFileAndStandardInput)
     EXPECT_EQ(scene.Run("inspect @d/missing.pvc").status, 1);
 }
 
-// Header sizes the readers cannot take: inspect reports no body offset, as
-// decrypt refuses the container; an extended form's N likewise.
+// Header sizes the readers cannot take (decrypt refuses them): no body offset.
 TEST(InspectCommand, DamagedHeaderSizesGiveNoBodyOffset)
 {
     Scene scene;
@@ -509,10 +495,6 @@ TEST(InspectCommand, DamagedHeaderSizesGiveNoBodyOffset)
                       "container length: 19\nbody length: unknown\n"), std::string::npos);
         EXPECT_NE(scene.Run("inspect --json @d/damaged.pvc").out.find(
                       "\"headerSize\":null,\"storedHeaderSize\":" + stored + ",\"bodyOffset\":null"), std::string::npos);
-        const ToolResult decrypt = scene.Run("decrypt --key-hex " + kKeyHex + " @d/damaged.pvc @d/out.txt");
-        EXPECT_EQ(decrypt.status, 1);
-        EXPECT_EQ(decrypt.err, scene.Expand("pvcodec: decrypt: @d/damaged.pvc has a damaged header: its header size "
-                                            "field holds " + stored + "\n"));
     }
     scene.Write("extended.pvc", AsString(reference::ExtendedPrefix('R')));
     EXPECT_EQ(scene.Run("inspect --header-size 2147483555 @d/extended.pvc").status, 0);
