@@ -200,18 +200,15 @@ TEST(Rsa, OaepBothWaysInEveryKeyFormatWithTheTraceLines)
         EXPECT_EQ(out, message);
         EXPECT_EQ(trace.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::SFRSADecrypt() WATCH! Enter.."});
     }
-    Bytes pub = Main().spki, priv = Main().pkcs8, key(16), cipher(512), back(512);
+    Bytes key(16), back(16);
     TraceCapture trace;
     ASSERT_EQ(CPVCodec::GenerateRSADocuKey(key.data(), 16), 0);
     ASSERT_EQ(CPVCodec::GenerateRSADocuKey(back.data(), 16), 0);
     EXPECT_NE(key, Bytes(16, 0));
-    EXPECT_FALSE(std::equal(key.begin(), key.end(), back.begin()));
+    EXPECT_NE(key, back);
     EXPECT_EQ(CPVCodec::GenerateRSADocuKey(key.data(), 0), 0);
     EXPECT_EQ(CPVCodec::GenerateRSADocuKey(key.data(), -1), xecure::SFC_ERR_ARGUMENT);  // the library's, passed on
     EXPECT_EQ(trace.Lines(), std::vector<std::string>(4, "[PVCodec.dll]CPVCodec::GenerateRSADocuKey() WATCH! Enter.."));
-    ASSERT_EQ(CPVCodec::SFRSAEncrypt(key.data(), cipher.data(), pub.data(), pub.size(), 16), 256);
-    ASSERT_EQ(CPVCodec::SFRSADecrypt(cipher.data(), back.data(), priv.data(), priv.size(), 256), 16);
-    EXPECT_TRUE(std::equal(key.begin(), key.end(), back.begin()));
 }
 
 // Bytes placed where readable memory ends: a read past them faults.

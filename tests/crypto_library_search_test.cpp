@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 
 namespace {
 
@@ -179,27 +178,6 @@ TEST(InstallDirectory, ComposedPathsThatDoNotFitAreNeverUsed)
         EXPECT_FALSE(FindCryptoLibraryPath().has_value());
         EXPECT_FALSE(FindAteLibraryPath().has_value());
     }
-}
-
-// Under ctest each test runs in a process of its own, so these threads are
-// the first to resolve the Windows-directory functions.
-TEST(InstallDirectory, ConcurrentFirstUsersAllGetTheWindowsFolder)
-{
-    CryptoLibraryFolders folders;
-    std::vector<std::string> found(8);
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < 4; ++i)
-        threads.emplace_back([&found, i] {
-            std::array<plat::WCHAR, 260> w{};
-            std::array<char, 260> n{};
-            GetInstallDirectoryW(w);
-            GetInstallDirectoryA(n);
-            found[2 * i] = plat::Utf16ToUtf8(w.data()).value_or("");
-            found[2 * i + 1] = n.data();
-        });
-    for (auto& t : threads)
-        t.join();
-    EXPECT_EQ(found, std::vector<std::string>(8, folders.WindowsDir() + "/Velquist/VPV"));
 }
 
 TEST(Registry, Wow64ViewAndValuesReadAfterTheKeyOpens)

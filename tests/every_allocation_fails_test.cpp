@@ -159,26 +159,20 @@ struct Calls {
 
         // Raw buffer functions, each cipher; the settings' choice once.
         const Bytes blocks = reference::Document(64, 9);
-        using Raw = int (*)(char*, char*, char*, int, int);
-        const std::pair<const char*, Raw> raws[] = {
-            {"SFMemoryBlockEncrypt16Ex", [](char* i, char* o, char* k, int n, int a) { return CPVCodec::SFMemoryBlockEncrypt16Ex(i, o, k, static_cast<unsigned>(n), a); }},
-            {"SFMemoryBlockDecrypt16Ex", [](char* i, char* o, char* k, int n, int a) { return CPVCodec::SFMemoryBlockDecrypt16Ex(i, o, k, static_cast<unsigned>(n), a); }},
-            {"SFPadEncryptEx", [](char* i, char* o, char* k, int, int a) { return CPVCodec::SFPadEncryptEx(i, o, k, 50, a); }},
-            {"SFPadDecryptEx", [](char* i, char* o, char* k, int, int a) { return CPVCodec::SFPadDecryptEx(i, o, k, 64, a); }},
-            {"SFPadEncrypt", [](char* i, char* o, char* k, int, int) { return CPVCodec::SFPadEncrypt(i, o, k, 50); }},
+        auto raw = [this](const std::string& name, const Bytes& input, std::function<int(char*, char*)> function) {
+            Add(name, [this, input] { in = input; out.assign(128, 0); }, [this, function] { return function(in.data(), out.data()); },
+                [](int r) { return r <= 0; }, [this] { return out; });
         };
-        for (int algorithm : {0, 1, 2}) {
-            for (const auto& [name, function] : raws) {
-                if (std::string(name) == "SFPadEncrypt" && algorithm > 0)
-                    continue;
-                Bytes input = blocks;
-                if (std::string(name) == "SFPadDecryptEx")  // 50 bytes padded to 64
-                    CPVCodec::SFPadEncryptEx(const_cast<char*>(blocks.data()), input.data(), kKey, 50, algorithm);
-                Add(name + std::string("_") + std::to_string(algorithm), [this, input] { in = input; out.assign(128, 0); },
-                    [this, function, algorithm] { return function(in.data(), out.data(), kKey, 64, algorithm); },
-                    [](int r) { return r <= 0; }, [this] { return out; });
-            }
+        for (int a : {0, 1, 2}) {
+            const std::string n = "_" + std::to_string(a);
+            Bytes padded(64);  // 50 bytes padded
+            CPVCodec::SFPadEncryptEx(const_cast<char*>(blocks.data()), padded.data(), kKey, 50, a);
+            raw("SFMemoryBlockEncrypt16Ex" + n, blocks, [a](char* i, char* o) { return CPVCodec::SFMemoryBlockEncrypt16Ex(i, o, kKey, 64, a); });
+            raw("SFMemoryBlockDecrypt16Ex" + n, blocks, [a](char* i, char* o) { return CPVCodec::SFMemoryBlockDecrypt16Ex(i, o, kKey, 64, a); });
+            raw("SFPadEncryptEx" + n, blocks, [a](char* i, char* o) { return CPVCodec::SFPadEncryptEx(i, o, kKey, 50, a); });
+            raw("SFPadDecryptEx" + n, padded, [a](char* i, char* o) { return CPVCodec::SFPadDecryptEx(i, o, kKey, 64, a); });
         }
+        raw("SFPadEncrypt", blocks, [](char* i, char* o) { return CPVCodec::SFPadEncrypt(i, o, kKey, 50); });
 
         // Memory writer and reader, Rijndael and ARIA.
         for (const char tag : {'R', 'A'}) {
