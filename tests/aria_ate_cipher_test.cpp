@@ -67,11 +67,16 @@ TEST(OutsideCiphers, KnownAnswers)
         int algorithm;
         const char *key, *plain, *cipher;
     } vectors[] = {
-        {ALG_ARIA, "000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff", "d718fbd6ab644c739da95f3be6451778"},
-        {ALG_ATE, "00000000000000000000000000000000", "000102030405060708090A0B0C0D0E0F", "5EBAC6E0054E166819AFF1CC6D346CDB"},
-        {ALG_ATE, "000102030405060708090A0B0C0D0E0F", "00000000000000000000000000000000", "C11F22F20140505084483597E4370F43"},
-        {ALG_ATE, "4706480851E61BE85D74BFB3FD956185", "83A2F8A288641FB9A4E9A5CC2F131C7D", "EE54D13EBCAE706D226BC3142CD40D4A"},
-        {ALG_ATE, "28DBC3BC49FFD87DCFA509B11D422BE7", "B41E6BE2EBA84A148E2EED84593C5EC7", "9B9B7BFCD1813CB95D0B3618F40F5122"},
+        {ALG_ARIA, "000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
+         "d718fbd6ab644c739da95f3be6451778"},
+        {ALG_ATE, "00000000000000000000000000000000", "000102030405060708090A0B0C0D0E0F",
+         "5EBAC6E0054E166819AFF1CC6D346CDB"},
+        {ALG_ATE, "000102030405060708090A0B0C0D0E0F", "00000000000000000000000000000000",
+         "C11F22F20140505084483597E4370F43"},
+        {ALG_ATE, "4706480851E61BE85D74BFB3FD956185", "83A2F8A288641FB9A4E9A5CC2F131C7D",
+         "EE54D13EBCAE706D226BC3142CD40D4A"},
+        {ALG_ATE, "28DBC3BC49FFD87DCFA509B11D422BE7", "B41E6BE2EBA84A148E2EED84593C5EC7",
+         "9B9B7BFCD1813CB95D0B3618F40F5122"},
     };
     for (const auto& v : vectors) {
         SCOPED_TRACE(v.key);
@@ -104,9 +109,11 @@ TEST(OutsideCiphers, PadAndBlockFunctionsAreCbcWithTheKeyAsIv)
             EXPECT_TRUE(std::equal(plain.begin(), plain.end(), back.begin()));
             const int whole = length - length % 16;
             Bytes blocks(whole + 16);
-            ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(Chars(plain), Chars(blocks), Chars(key), whole, algorithm), whole);
+            ASSERT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(Chars(plain), Chars(blocks), Chars(key), whole, algorithm),
+                      whole);
             EXPECT_TRUE(std::equal(blocks.begin(), blocks.begin() + whole, out.begin()));  // the padded chain's start
-            ASSERT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(Chars(blocks), Chars(back), Chars(key), whole, algorithm), whole);
+            ASSERT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(Chars(blocks), Chars(back), Chars(key), whole, algorithm),
+                      whole);
             EXPECT_TRUE(std::equal(plain.begin(), plain.begin() + whole, back.begin()));
         }
     }
@@ -248,7 +255,8 @@ TEST(OutsideCiphers, ContainerBodyIsOneChainWithTheKeyAsIv)
             plain.resize(plain.size() + zeros, 0);
             plain.insert(plain.end(), {'V', 'Q', 'P', 'V', 'Z', 'P', zeros, 0, 0, 0, 0, 0, 0, 0, 0});
         }
-        const Bytes expected = Cbc(algorithm, Bytes(readercontainers::kKey.begin(), readercontainers::kKey.end()), plain);
+        const Bytes expected =
+            Cbc(algorithm, Bytes(readercontainers::kKey.begin(), readercontainers::kKey.end()), plain);
         if (expected.empty())
             continue;  // no SEED in this OpenSSL
         const readercontainers::Container& container = readercontainers::Make(form, size);

@@ -88,7 +88,8 @@ TEST(Forwarding, LoadCryptoLibraryNeedsTheFirst21Exports)
     for (const char16_t* path : {static_cast<const char16_t*>(nullptr), u"", u"/nonexistent/XecureCrypto.dll"})
         EXPECT_EQ(nothing.LoadCryptoLibrary(path), 0);
     EXPECT_EQ(nothing.Module(), nullptr);
-    EXPECT_EQ(nothing.LoadCryptoLibrary(plat::Utf8ToUtf16(PVCODEC_TEST_ATE_LIBRARY).c_str()), 0);  // none of the exports
+    EXPECT_EQ(nothing.LoadCryptoLibrary(plat::Utf8ToUtf16(PVCODEC_TEST_ATE_LIBRARY).c_str()),
+              0);  // none of the exports
     EXPECT_NE(nothing.Module(), nullptr);
 }
 
@@ -193,7 +194,8 @@ TEST(Rsa, OaepBothWaysInEveryKeyFormatWithTheTraceLines)
         EXPECT_TRUE(debug.texts.empty());
     }
     for (const Bytes* priv : {&Main().pkcs8, &Main().pkcs1Private}) {
-        Bytes message = Message(214), cipher = OpenSslOaep(message, true), out(512), key = *priv;  // the longest message
+        Bytes message = Message(214), cipher = OpenSslOaep(message, true), out(512),
+              key = *priv;  // the longest message
         TraceCapture trace;
         ASSERT_EQ(CPVCodec::SFRSADecrypt(cipher.data(), out.data(), key.data(), key.size(), cipher.size()), 214);
         out.resize(214);
@@ -216,7 +218,8 @@ class AtPageEnd {
 public:
     AtPageEnd(const Bytes& bytes, size_t length)
         : m_page(static_cast<size_t>(::sysconf(_SC_PAGESIZE))),
-          m_map(static_cast<char*>(::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
+          m_map(static_cast<char*>(
+              ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
     {
         ::mprotect(m_map + m_page, m_page, PROT_NONE);
         m_length = length;
@@ -263,9 +266,11 @@ TEST(Rsa, RefusalsPassOnTheLibrarysCode)
         const char16_t* debug;
     } cases[] = {
         {[&] { return Encrypt(garbage, 64, 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
-        {[&] { return Encrypt(key.pkcs1Private, key.pkcs1Private.size(), 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return Encrypt(key.pkcs1Private, key.pkcs1Private.size(), 8); }, xecure::SFC_ERR_KEY_FORMAT,
+         u"EncKey Error"},
         {[&] { return Encrypt(key.spki, key.spki.size() - 1, 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
-        {[&] { return Encrypt(key.spki, key.spki.size(), 215); }, xecure::SFC_ERR_CRYPTO, u"Encrypt Error"},  // too long
+        {[&] { return Encrypt(key.spki, key.spki.size(), 215); }, xecure::SFC_ERR_CRYPTO,
+         u"Encrypt Error"},  // too long
         {[&] { return Decrypt(garbage); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
         {[&] { return Decrypt(Pair(1024).pkcs8); }, xecure::SFC_ERR_CRYPTO, nullptr},
         {[&] { return Decrypt(key.pkcs8, 100); }, xecure::SFC_ERR_CRYPTO, nullptr},  // a damaged cipher text

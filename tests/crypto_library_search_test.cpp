@@ -28,24 +28,27 @@ struct SearchCase {
     AteResult ate;
 };
 
+using enum File;
+using enum Folder;
+using enum AteResult;
 const SearchCase kSearches[] = {
-    {"ExeFolderWinsOverRegistry", {{File::Crypto, Folder::Exe}, {File::Crypto, Folder::Install}}, "install", Folder::Exe, AteResult::Unchecked},
-    {"ExeFolderWinsOverWindows", {{File::Crypto, Folder::Exe}, {File::Crypto, Folder::Vendor}}, "", Folder::Exe, AteResult::Unchecked},
-    {"RegistryFolderBeforeWindows", {{File::Crypto, Folder::Install}, {File::Crypto, Folder::Vendor}}, "install", Folder::Install, AteResult::Unchecked},
-    {"RegistryFolderWithoutLibraryEndsTheSearch", {{File::Crypto, Folder::Vendor}, {File::Crypto, Folder::Install}}, "other", Folder::None, AteResult::Unbound},
-    {"NoRegistryValueMeansWindowsFolder", {{File::Crypto, Folder::Vendor}, {File::Crypto, Folder::Install}}, "", Folder::Vendor, AteResult::Unchecked},
-    {"EmptyRegistryValueMeansWindowsFolder", {{File::Crypto, Folder::Vendor}}, "empty", Folder::Vendor, AteResult::Unchecked},
-    {"NoLibraryAnywhere", {}, "", Folder::None, AteResult::Unbound},
-    {"NotALibraryNextToTheExecutableIsNoFallback", {{File::BogusCrypto, Folder::Exe}, {File::Crypto, Folder::Install}}, "install", Folder::None, AteResult::Unbound},
-    {"AteBothNextToExecutable", {{File::Crypto, Folder::Exe}, {File::Ate, Folder::Exe}}, "", Folder::Exe, AteResult::Works},
-    {"AteFromInstall", {{File::Crypto, Folder::Exe}, {File::Ate, Folder::Install}}, "install", Folder::Exe, AteResult::Works},
-    {"CryptoFromInstallAteFromExe", {{File::Crypto, Folder::Install}, {File::Ate, Folder::Exe}, {File::BogusAte, Folder::Install}}, "install", Folder::Install, AteResult::Works},
-    {"ExeAteWinsOverRegistry", {{File::Crypto, Folder::Exe}, {File::Ate, Folder::Exe}, {File::BogusAte, Folder::Install}}, "install", Folder::Exe, AteResult::Works},
-    {"AteFromWindowsFolder", {{File::Crypto, Folder::Exe}, {File::Ate, Folder::Vendor}}, "", Folder::Exe, AteResult::Works},
-    {"RegistryFolderWithoutAteEndsTheSearch", {{File::Crypto, Folder::Exe}, {File::Ate, Folder::Vendor}}, "install", Folder::Exe, AteResult::RefusedByTheLibrary},
-    {"BogusAteInRegistryFolder", {{File::Crypto, Folder::Exe}, {File::BogusAte, Folder::Install}}, "install", Folder::Exe, AteResult::RefusedByTheLibrary},
-    {"LibraryWithoutSetPathServesAriaOnly", {{File::CryptoWithoutSetPath, Folder::Exe}, {File::Ate, Folder::Exe}}, "", Folder::Exe, AteResult::NoHandOver},
-    {"NoCryptoLibraryMeansNoHandOver", {{File::Ate, Folder::Exe}}, "", Folder::None, AteResult::Unbound},
+    {"ExeFolderWinsOverRegistry", {{Crypto, Exe}, {Crypto, Install}}, "install", Exe, Unchecked},
+    {"ExeFolderWinsOverWindows", {{Crypto, Exe}, {Crypto, Vendor}}, "", Exe, Unchecked},
+    {"RegistryFolderBeforeWindows", {{Crypto, Install}, {Crypto, Vendor}}, "install", Install, Unchecked},
+    {"RegistryFolderWithoutLibraryEndsTheSearch", {{Crypto, Vendor}, {Crypto, Install}}, "other", None, Unbound},
+    {"NoRegistryValueMeansWindowsFolder", {{Crypto, Vendor}, {Crypto, Install}}, "", Vendor, Unchecked},
+    {"EmptyRegistryValueMeansWindowsFolder", {{Crypto, Vendor}}, "empty", Vendor, Unchecked},
+    {"NoLibraryAnywhere", {}, "", None, Unbound},
+    {"NotALibraryNextToTheExecutableIsNoFallback", {{BogusCrypto, Exe}, {Crypto, Install}}, "install", None, Unbound},
+    {"AteBothNextToExecutable", {{Crypto, Exe}, {Ate, Exe}}, "", Exe, Works},
+    {"AteFromInstall", {{Crypto, Exe}, {Ate, Install}}, "install", Exe, Works},
+    {"CryptoFromInstallAteFromExe", {{Crypto, Install}, {Ate, Exe}, {BogusAte, Install}}, "install", Install, Works},
+    {"ExeAteWinsOverRegistry", {{Crypto, Exe}, {Ate, Exe}, {BogusAte, Install}}, "install", Exe, Works},
+    {"AteFromWindowsFolder", {{Crypto, Exe}, {Ate, Vendor}}, "", Exe, Works},
+    {"RegistryFolderWithoutAteEndsTheSearch", {{Crypto, Exe}, {Ate, Vendor}}, "install", Exe, RefusedByTheLibrary},
+    {"BogusAteInRegistryFolder", {{Crypto, Exe}, {BogusAte, Install}}, "install", Exe, RefusedByTheLibrary},
+    {"LibraryWithoutSetPathServesAriaOnly", {{CryptoWithoutSetPath, Exe}, {Ate, Exe}}, "", Exe, NoHandOver},
+    {"NoCryptoLibraryMeansNoHandOver", {{Ate, Exe}}, "", None, Unbound},
 };
 
 class CryptoSearch : public testing::TestWithParam<SearchCase> {};
@@ -65,7 +68,8 @@ TEST_P(CryptoSearch, BindsTheFirstLibraryOfTheSearchOrder)
     }
     const std::string registry = c.registry;
     if (!registry.empty())
-        folders.SetInstallValue(registry == "empty" ? "" : folders.Path(registry == "install" ? Folder::Install : Folder::Other));
+        folders.SetInstallValue(
+            registry == "empty" ? "" : folders.Path(registry == "install" ? Folder::Install : Folder::Other));
 
     CAria aria;
     EXPECT_EQ(aria.Init(1, kKey), c.aria == Folder::None ? -1 : 0);
@@ -118,8 +122,11 @@ TEST(CryptoSearch, BuildFolderLibraryIsFoundAndReused)
 TEST(ModuleDirectory, IsTheExecutablePathUpToItsLastSeparator)
 {
     const std::tuple<std::u16string, int, std::u16string> cases[] = {
-        {u"/opt/pv/bin/host", 1, u"/opt/pv/bin/"}, {u"C:\\Program Files\\PV\\host.exe", 1, u"C:\\Program Files\\PV\\"},
-        {u"/host", 1, u"/"}, {u"host", 0, u"untouched"}, {u"/" + std::u16string(300, u'd') + u"/host", 0, u"untouched"}};
+        {u"/opt/pv/bin/host", 1, u"/opt/pv/bin/"},
+        {u"C:\\Program Files\\PV\\host.exe", 1, u"C:\\Program Files\\PV\\"},
+        {u"/host", 1, u"/"},
+        {u"host", 0, u"untouched"},
+        {u"/" + std::u16string(300, u'd') + u"/host", 0, u"untouched"}};
     for (const auto& [host, result, folder] : cases) {
         plat::SetHostExecutablePath(host);
         std::array<plat::WCHAR, kLibraryPathUnits> wide{};

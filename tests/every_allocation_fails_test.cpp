@@ -32,8 +32,9 @@ void* Allocate(size_t size, size_t alignment) noexcept
         return nullptr;
     }
     size = std::max<size_t>(size, 1);
-    return alignment <= alignof(std::max_align_t) ? std::malloc(size)
-                                                  : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    return alignment <= alignof(std::max_align_t)
+               ? std::malloc(size)
+               : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
 }
 
 void* AllocateOrThrow(size_t size, size_t alignment)
@@ -52,8 +53,14 @@ void* operator new(size_t size, std::align_val_t a) { return AllocateOrThrow(siz
 void* operator new[](size_t size, std::align_val_t a) { return AllocateOrThrow(size, static_cast<size_t>(a)); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size, kPlain); }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size, kPlain); }
-void* operator new(size_t size, std::align_val_t a, const std::nothrow_t&) noexcept { return Allocate(size, static_cast<size_t>(a)); }
-void* operator new[](size_t size, std::align_val_t a, const std::nothrow_t&) noexcept { return Allocate(size, static_cast<size_t>(a)); }
+void* operator new(size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return Allocate(size, static_cast<size_t>(a));
+}
+void* operator new[](size_t size, std::align_val_t a, const std::nothrow_t&) noexcept
+{
+    return Allocate(size, static_cast<size_t>(a));
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
@@ -160,17 +167,27 @@ struct Calls {
         // Raw buffer functions, each cipher; the settings' choice once.
         const Bytes blocks = reference::Document(64, 9);
         auto raw = [this](const std::string& name, const Bytes& input, std::function<int(char*, char*)> function) {
-            Add(name, [this, input] { in = input; out.assign(128, 0); }, [this, function] { return function(in.data(), out.data()); },
-                [](int r) { return r <= 0; }, [this] { return out; });
+            Add(
+                name,
+                [this, input] {
+                    in = input;
+                    out.assign(128, 0);
+                },
+                [this, function] { return function(in.data(), out.data()); }, [](int r) { return r <= 0; },
+                [this] { return out; });
         };
         for (int a : {0, 1, 2}) {
             const std::string n = "_" + std::to_string(a);
             Bytes padded(64);  // 50 bytes padded
             CPVCodec::SFPadEncryptEx(const_cast<char*>(blocks.data()), padded.data(), kKey, 50, a);
-            raw("SFMemoryBlockEncrypt16Ex" + n, blocks, [a](char* i, char* o) { return CPVCodec::SFMemoryBlockEncrypt16Ex(i, o, kKey, 64, a); });
-            raw("SFMemoryBlockDecrypt16Ex" + n, blocks, [a](char* i, char* o) { return CPVCodec::SFMemoryBlockDecrypt16Ex(i, o, kKey, 64, a); });
-            raw("SFPadEncryptEx" + n, blocks, [a](char* i, char* o) { return CPVCodec::SFPadEncryptEx(i, o, kKey, 50, a); });
-            raw("SFPadDecryptEx" + n, padded, [a](char* i, char* o) { return CPVCodec::SFPadDecryptEx(i, o, kKey, 64, a); });
+            raw("SFMemoryBlockEncrypt16Ex" + n, blocks,
+                [a](char* i, char* o) { return CPVCodec::SFMemoryBlockEncrypt16Ex(i, o, kKey, 64, a); });
+            raw("SFMemoryBlockDecrypt16Ex" + n, blocks,
+                [a](char* i, char* o) { return CPVCodec::SFMemoryBlockDecrypt16Ex(i, o, kKey, 64, a); });
+            raw("SFPadEncryptEx" + n, blocks,
+                [a](char* i, char* o) { return CPVCodec::SFPadEncryptEx(i, o, kKey, 50, a); });
+            raw("SFPadDecryptEx" + n, padded,
+                [a](char* i, char* o) { return CPVCodec::SFPadDecryptEx(i, o, kKey, 64, a); });
         }
         raw("SFPadEncrypt", blocks, [](char* i, char* o) { return CPVCodec::SFPadEncrypt(i, o, kKey, 50); });
 
@@ -189,60 +206,85 @@ struct Calls {
             int size = 0;
             writer(&size);
             const Bytes image(out.begin() + 32, out.begin() + 32 + size);
-            AddMemory(std::string("DecryptMemoryToMemory_") + tag, [this, image] {
-                in = image;
-                out.assign(32 + image.size() + 64, 0);
-            }, [this](int* size) {
-                return CPVCodec::DecryptMemoryToMemory(in.data(), out.data(), static_cast<int>(in.size()), size, kKey, 92 + 3);
-            });
+            AddMemory(
+                std::string("DecryptMemoryToMemory_") + tag,
+                [this, image] {
+                    in = image;
+                    out.assign(32 + image.size() + 64, 0);
+                },
+                [this](int* size) {
+                    return CPVCodec::DecryptMemoryToMemory(in.data(), out.data(), static_cast<int>(in.size()), size,
+                                                           kKey, 92 + 3);
+                });
         }
 
         // File drivers: to a new file and in place; to memory.
         using Driver = int (*)(const PVWCHAR*, const PVWCHAR*);
         const std::tuple<const char*, bool, Driver> drivers[] = {
             {"EncryptFileW", true, [](auto s, auto d) { return CPVCodec::EncryptFileW(s, d, kKey, kHeader, 3); }},
-            {"EncryptFile2", true, [](auto s, auto d) { return CPVCodec::EncryptFile2(s, d, kKey, kHeader, 3, nullptr); }},
-            {"DecryptFileW", false, [](auto s, auto d) { return CPVCodec::DecryptFileW(s, d, kKey, nullptr, kOffset); }},
-            {"DecryptFile2", false, [](auto s, auto d) { return CPVCodec::DecryptFile2(s, d, kKey, nullptr, kOffset); }},
+            {"EncryptFile2", true,
+             [](auto s, auto d) { return CPVCodec::EncryptFile2(s, d, kKey, kHeader, 3, nullptr); }},
+            {"DecryptFileW", false,
+             [](auto s, auto d) { return CPVCodec::DecryptFileW(s, d, kKey, nullptr, kOffset); }},
+            {"DecryptFile2", false,
+             [](auto s, auto d) { return CPVCodec::DecryptFile2(s, d, kKey, nullptr, kOffset); }},
         };
         for (bool inPlace : {false, true}) {
             for (const auto& [name, encrypting, driver] : drivers) {
                 const Bytes input = encrypting ? document : container, output = encrypting ? container : document;
-                calls.push_back({name + std::string(inPlace ? "_in_place" : "_new_file"), [this, input] { Reset(input); },
-                                 [this, driver, inPlace] { return driver(wideSource.c_str(), (inPlace ? wideSource : wideDestination).c_str()); },
-                                 [this, input, output, inPlace](int r) { return Files(r, input, output, inPlace); }});
+                calls.push_back(
+                    {name + std::string(inPlace ? "_in_place" : "_new_file"), [this, input] { Reset(input); },
+                     [this, driver, inPlace] {
+                         return driver(wideSource.c_str(), (inPlace ? wideSource : wideDestination).c_str());
+                     },
+                     [this, input, output, inPlace](int r) { return Files(r, input, output, inPlace); }});
             }
         }
         using ToMemory = int (*)(const PVWCHAR*, char*, int*, char*, int);
-        for (auto [name, function] : {std::pair<const char*, ToMemory>{"DecryptFileToMemory", CPVCodec::DecryptFileToMemory},
-                                      {"DecryptFileToMemory2", CPVCodec::DecryptFileToMemory2}}) {
+        for (auto [name, function] :
+             {std::pair<const char*, ToMemory>{"DecryptFileToMemory", CPVCodec::DecryptFileToMemory},
+              {"DecryptFileToMemory2", CPVCodec::DecryptFileToMemory2}}) {
             AddMemory(name, [this] {
                 Reset(container);
                 out.assign(32 + container.size(), 0);
             }, [this, function](int* size) { return function(wideSource.c_str(), out.data(), size, kKey, kOffset); });
         }
-        calls.push_back({"CopyFileSecurity", [this] { Reset(document); containerfiles::WriteFile(destination, document); },
+        calls.push_back({"CopyFileSecurity",
+                         [this] {
+                             Reset(document);
+                             containerfiles::WriteFile(destination, document);
+                         },
                          [this] { return CPVCodec::CopyFileSecurity(wideSource.c_str(), wideDestination.c_str()); },
                          [](int r) { return r == 0 || r == 1 ? "" : "answered " + std::to_string(r); }});
 
         // RSA and random keys: OAEP's cipher text is random, its length is not.
         char message[] = "a document key..";
-        Add("SFRSAEncrypt", [this] { out.assign(256, 0); },
-            [this, message]() mutable { return CPVCodec::SFRSAEncrypt(message, out.data(), publicKey.data(), publicKey.size(), 16); },
+        Add(
+            "SFRSAEncrypt", [this] { out.assign(256, 0); },
+            [this, message]() mutable {
+                return CPVCodec::SFRSAEncrypt(message, out.data(), publicKey.data(), publicKey.size(), 16);
+            },
             [](int r) { return r < 0; });
-        Add("SFRSADecrypt", [this, message]() mutable {
+        Add(
+            "SFRSADecrypt",
+            [this, message]() mutable {
                 in.assign(256, 0);
                 out.assign(256, 0);
                 CPVCodec::SFRSAEncrypt(message, in.data(), publicKey.data(), publicKey.size(), 16);
-            }, [this] { return CPVCodec::SFRSADecrypt(in.data(), out.data(), privateKey.data(), privateKey.size(), 128); },
+            },
+            [this] { return CPVCodec::SFRSADecrypt(in.data(), out.data(), privateKey.data(), privateKey.size(), 128); },
             [](int r) { return r < 0; }, [this] { return out; });
-        calls.push_back({"GenerateRSADocuKey", [this] { out.assign(32, 0); }, [this] { return CPVCodec::GenerateRSADocuKey(out.data(), 32); },
+        calls.push_back({"GenerateRSADocuKey", [this] { out.assign(32, 0); },
+                         [this] { return CPVCodec::GenerateRSADocuKey(out.data(), 32); },
                          [this](int r) -> std::string {
                              const bool filled = out != Bytes(32, 0);
                              return (r == 0 && filled) || (r < 0 && !filled) ? "" : "answered " + std::to_string(r);
                          }});
         calls.push_back({"CheckRSAKey", [] {},
-                         [this] { return CPVCodec::CheckRSAKey(publicKey.data(), publicKey.size(), privateKey.data(), privateKey.size()); },
+                         [this] {
+                             return CPVCodec::CheckRSAKey(publicKey.data(), publicKey.size(), privateKey.data(),
+                                                          privateKey.size());
+                         },
                          [](int r) { return r <= 0 ? "" : "answered " + std::to_string(r); }});
         // The refused instance interface.
         calls.push_back({"CPVCodec_BlockEncrypt", [] {}, [] {

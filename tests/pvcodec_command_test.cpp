@@ -56,9 +56,13 @@ void Fail(plat::fault::Op op, unsigned first, unsigned count, plat::DWORD error 
 using Driver = int (*)(const PVWCHAR*, const PVWCHAR*);
 char* CommandKey() { return const_cast<char*>(kKey.data()); }
 char g_header[] = "pvcodec";
-const Driver kWrite = [](auto s, auto d) { return CPVCodec::DoEncryptFile(s, d, CommandKey(), g_header, 7, nullptr, 0, nullptr); };
+const Driver kWrite = [](auto s, auto d) {
+    return CPVCodec::DoEncryptFile(s, d, CommandKey(), g_header, 7, nullptr, 0, nullptr);
+};
 const Driver kStream = [](auto s, auto d) { return CPVCodec::EncryptFile2(s, d, CommandKey(), g_header, 7, nullptr); };
-const Driver kReadStreaming = [](auto s, auto d) { return CPVCodec::DecryptFile2(s, d, CommandKey(), nullptr, 14 + 7); };
+const Driver kReadStreaming = [](auto s, auto d) {
+    return CPVCodec::DecryptFile2(s, d, CommandKey(), nullptr, 14 + 7);
+};
 
 struct MessageCase {
     const char* name;
@@ -70,19 +74,26 @@ struct MessageCase {
 
 using Op = plat::fault::Op;
 const MessageCase kMessages[] = {
-    {"EncryptRenameRefused", kWrite, [] {  // after the wipe, which moves files too
+    {"EncryptRenameRefused", kWrite,
+     [] {  // after the wipe, which moves files too
          plat::fault::SetHook([](std::string_view point) {
              if (point == plat::hook::kDestinationRemoved) {
                  Fail(Op::FileRename, 1, 1);
                  Fail(Op::MoveFileW, 1, 5);
              }
          });
-     }, "cannot give the finished container the name @dst; it is kept as @tmp", true},
-    {"EncryptDeletionRefused", kWrite, [] { Fail(Op::WipeOutFile, 1, 1); Fail(Op::FileRemove, 1, 1); },
+     },
+     "cannot give the finished container the name @dst; it is kept as @tmp", true},
+    {"EncryptDeletionRefused", kWrite,
+     [] {
+         Fail(Op::WipeOutFile, 1, 1);
+         Fail(Op::FileRemove, 1, 1);
+     },
      "cannot remove the existing @dst; the new container is kept as @tmp", true},
     {"EncryptProbeRefused", kWrite, [] { Fail(Op::CreateFileW, 1, 1); },
      "cannot open @dst for writing (read-only, or held open by another program)", false},
-    {"EncryptSourceRefused", kWrite, [] { Fail(Op::FileOpen, 1, 3); }, "cannot open @src: Access to @src was denied.", false},
+    {"EncryptSourceRefused", kWrite, [] { Fail(Op::FileOpen, 1, 3); }, "cannot open @src: Access to @src was denied.",
+     false},
     {"StreamingWriteFails", kStream, [] { Fail(Op::FileWrite, 6, 1, plat::ERROR_DISK_FULL); },
      "cannot write the temporary file in the folder of @dst (disk full?)", false},
     {"DecryptRemovalRefused", kReadStreaming, [] { Fail(Op::FileRemove, 1, 1); },
@@ -105,8 +116,9 @@ TEST_P(CommandFailureMessage, NamesTheStepAndKeepsOnlyWhatMatters)
     plat::fault::Scope seam;
     plat::fault::UseVirtualClock(true);
     c.plan();
-    const cli::CallOutcome outcome = cli::RunLibraryCall({encrypt ? "encrypt" : "decrypt", src, dst, 14 + 7, false},
-                                                         false, nullptr, [&] { return c.driver(Wide(src).c_str(), Wide(dst).c_str()); });
+    const cli::CallOutcome outcome =
+        cli::RunLibraryCall({encrypt ? "encrypt" : "decrypt", src, dst, 14 + 7, false}, false, nullptr,
+                            [&] { return c.driver(Wide(src).c_str(), Wide(dst).c_str()); });
     ASSERT_FALSE(outcome.ok);
     const std::vector<std::string> temporaries = containerfiles::Temporaries(dir.Path());
     ASSERT_EQ(temporaries.size(), c.temporaryKept ? 1u : 0u);
@@ -193,7 +205,8 @@ const RoundTrip kRoundTrips[] = {
     {"HeaderFile", "--header-file @d/header.bin", ""},
     {"CallerMagic", "--magic MYMAGIC", "--magic MYMAGIC"},
     {"ExplicitOffset", "", "--offset 21"},
-    {"AriaInPlaceStreaming", "--alg aria", "--header-size 7 --streaming --in-place", true, false, nullptr, Layout::AriaPrefix},
+    {"AriaInPlaceStreaming", "--alg aria", "--header-size 7 --streaming --in-place", true, false, nullptr,
+     Layout::AriaPrefix},
     {"AriaToStdout", "--alg aria", "--header-size 7 --stdout", false, true, nullptr, Layout::AriaPrefix, 100},
     {"AteInPlace", "--alg ate", "--header-size 7 --in-place", true, false, nullptr, Layout::AtePrefix},
     {"AteToStdoutStreaming", "--alg ate", "--header-size 7 --stdout --streaming", false, true},
@@ -227,7 +240,8 @@ TEST_P(CommandRoundTrip, BytesComeBackAndNothingElseIsLeft)
     scene.Write("header.bin", std::string("\x00\x01opaque\xff", 9));
     scene.Write("prefix.bin", AsString(reference::ExtendedPrefix('T')));
     const std::string container = t.inPlace ? "@d/plain.txt" : "@d/box.pvc";
-    const ToolResult written = scene.Run("encrypt --key-file @key " + t.encrypt + " @d/plain.txt " + (t.inPlace ? "" : container));
+    const ToolResult written =
+        scene.Run("encrypt --key-file @key " + t.encrypt + " @d/plain.txt " + (t.inPlace ? "" : container));
     ASSERT_EQ(written.status, 0) << written.err;
     EXPECT_EQ(written.out + written.err, t.decrypt.find("--header-size") == std::string::npos ? ""
               : "pvcodec: note: the extended form does not store its header size: decrypt with --header-size 7\n");
@@ -236,12 +250,16 @@ TEST_P(CommandRoundTrip, BytesComeBackAndNothingElseIsLeft)
     EXPECT_EQ(sealed.substr(0, expected.size()), expected);
 
     const bool inPlace = t.decrypt.find("--in-place") != std::string::npos;
-    const std::string result = inPlace ? container : t.toStdout ? "" : t.beside ? "@d/" + std::string(t.beside) : "@d/back.txt";
+    const std::string result = inPlace      ? container
+                               : t.toStdout ? ""
+                               : t.beside   ? "@d/" + std::string(t.beside)
+                                            : "@d/back.txt";
     const ToolResult read = scene.Run("decrypt --key-hex " + kKeyHex + " " + t.decrypt + " " + container + " " +
                                       (result == "@d/back.txt" ? result : ""));
     ASSERT_EQ(read.status, 0) << read.err;
-    EXPECT_EQ(read.err, t.beside == nullptr ? "" : scene.Expand("pvcodec: note: the plain document is " + result +
-                                                                "; " + container + " is kept (--in-place replaces it)\n"));
+    EXPECT_EQ(read.err, t.beside == nullptr ? ""
+                                            : scene.Expand("pvcodec: note: the plain document is " + result + "; " +
+                                                           container + " is kept (--in-place replaces it)\n"));
     EXPECT_EQ(read.out, t.toStdout ? document : "");
     EXPECT_EQ(result.empty() ? document : scene.Read(result), document);
     std::set<std::string> names = {"header.bin", "plain.txt", "prefix.bin", container.substr(3)};  // no temporary left
@@ -279,8 +297,8 @@ const FailureCase kFailures[] = {
     {"WrongKey", "decrypt --key-file @other @d/box.pvc @d/out.txt", 1, kWrongKey},
     {"WrongKeyInPlace", "decrypt --key-file @other --in-place @d/box.pvc", 1, kWrongKey},
     {"WrongKeyToStdoutStreaming", "decrypt --key-file @other --stdout --streaming @d/box.pvc", 1, kWrongKey},
-    {"AriaWrongKeyInPlaceStreaming", "decrypt --key-file @key --header-size 10 --in-place --streaming @d/aria-box.pvc", 1,
-     kWrongKey},
+    {"AriaWrongKeyInPlaceStreaming", "decrypt --key-file @key --header-size 10 --in-place --streaming @d/aria-box.pvc",
+     1, kWrongKey},
     {"AteWrongKeyBesideStreaming", "decrypt --key-file @key --header-size 10 --streaming @d/ate-box.pvc", 1, kWrongKey},
     {"BesideNameTaken", "decrypt --key-file @key @d/long.pvc", 1,
      "pvcodec: decrypt: @d/long exists: give DST to write elsewhere, or --in-place to replace the container\n"},
@@ -338,7 +356,8 @@ TEST_P(CommandFailure, ExitStatusMessageAndNothingCreatedOrLost)
     scene.Write("box.pvc", AsString(Container("VQPVA002", 100)));
     scene.Write("long.pvc", AsString(Container("VQPVA002", 2048)) + "xyz");  // three bytes past the layout
     scene.Write("long", "a file of its own");
-    scene.Write("damaged.pvc", AsString(reference::DefaultHeader("VQPVA002", Bytes(3, 'h'))).replace(10, 4, 4, '\xff') + "bb");
+    scene.Write("damaged.pvc",
+                AsString(reference::DefaultHeader("VQPVA002", Bytes(3, 'h'))).replace(10, 4, 4, '\xff') + "bb");
     scene.Write("aria.pvc", AsString(reference::ExtendedHeader(reference::ExtendedPrefix('A'), kHeader)) +
                                 std::string(112, 'a'));
     // Under another key, with a 10-byte header.
@@ -350,8 +369,10 @@ TEST_P(CommandFailure, ExitStatusMessageAndNothingCreatedOrLost)
         std::filesystem::copy_file(PVCODEC_TOOL, bin + "/pvcodec");
     }
     const auto before = scene.Files();
-    const ToolResult run = c.noLibrary ? scene.Run(c.arguments, {{"PVCODEC_REGISTRY_DIR", bin}, {"PVCODEC_WINDOWS_DIR", bin}}, bin + "/pvcodec")
-                                       : scene.Run(c.arguments);
+    const ToolResult run =
+        c.noLibrary
+            ? scene.Run(c.arguments, {{"PVCODEC_REGISTRY_DIR", bin}, {"PVCODEC_WINDOWS_DIR", bin}}, bin + "/pvcodec")
+            : scene.Run(c.arguments);
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.err, scene.Expand(c.message));
     EXPECT_EQ(run.out, "");
@@ -370,14 +391,15 @@ TEST(CommandKey, NeverAppearsInAnyOutput)
     std::string upperHex = kKeyHex;
     std::ranges::transform(upperHex, upperHex.begin(), ::toupper);
     bool sawTrace = false;
-    for (const std::string& run : {"encrypt --verbose --key-hex " + kKeyHex + " @d/plain.txt @d/a.pvc",
-                                   std::string("encrypt --verbose --streaming @d/plain.txt @d/b.pvc"),
-                                   std::string("encrypt --verbose --key-file @key --alg ate @d/plain.txt @d/c.pvc"),
-                                   std::string("decrypt --verbose @d/a.pvc @d/a.txt"),
-                                   "decrypt --verbose --key-hex " + kKeyHex + " --streaming @d/b.pvc @d/b.txt",
-                                   std::string("decrypt --verbose --key-file @key --header-size 7 --stdout @d/c.pvc"),
-                                   std::string("decrypt --verbose --key-hex 000102030405060708090a0b0c0d0e0f @d/a.pvc @d/x.txt"),
-                                   "decrypt --verbose --key-hex " + kKeyHex.substr(2) + " @d/a.pvc @d/x.txt"}) {
+    for (const std::string& run :
+         {"encrypt --verbose --key-hex " + kKeyHex + " @d/plain.txt @d/a.pvc",
+          std::string("encrypt --verbose --streaming @d/plain.txt @d/b.pvc"),
+          std::string("encrypt --verbose --key-file @key --alg ate @d/plain.txt @d/c.pvc"),
+          std::string("decrypt --verbose @d/a.pvc @d/a.txt"),
+          "decrypt --verbose --key-hex " + kKeyHex + " --streaming @d/b.pvc @d/b.txt",
+          std::string("decrypt --verbose --key-file @key --header-size 7 --stdout @d/c.pvc"),
+          std::string("decrypt --verbose --key-hex 000102030405060708090a0b0c0d0e0f @d/a.pvc @d/x.txt"),
+          "decrypt --verbose --key-hex " + kKeyHex.substr(2) + " @d/a.pvc @d/x.txt"}) {
         const ToolResult result = scene.Run(run, {{"PVCODEC_KEY", kKeyHex}});
         if (result.status == 0) {
             EXPECT_TRUE(result.out.empty() || result.out == Document(5000));
@@ -410,12 +432,14 @@ TEST(CommandFiles, PermissionBitsFollowTheSourceAndProgressShowsOnATerminal)
     }
     Scene scene;
     scene.Write("plain.txt", Document(10240));
-    ToolResult run = RunToolOnTerminal(PVCODEC_TOOL, {"encrypt", "--key-file", scene.Path("key"), scene.Path("plain.txt")});
+    ToolResult run =
+        RunToolOnTerminal(PVCODEC_TOOL, {"encrypt", "--key-file", scene.Path("key"), scene.Path("plain.txt")});
     EXPECT_EQ(run.status, 0) << run.out;
     const std::string label = "\rencrypt " + scene.Path("plain.txt") + " [";
     EXPECT_NE(run.out.find(label + "###############...............]  50%"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(label + "##############################] 100%"), std::string::npos) << run.out;
-    run = RunToolOnTerminal(PVCODEC_TOOL, {"decrypt", "--key-file", scene.Path("key"), "--in-place", scene.Path("plain.txt")});
+    run = RunToolOnTerminal(PVCODEC_TOOL,
+                            {"decrypt", "--key-file", scene.Path("key"), "--in-place", scene.Path("plain.txt")});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("] 100%"), std::string::npos) << run.out;
     EXPECT_EQ(scene.Read("@d/plain.txt"), Document(10240));
@@ -427,7 +451,8 @@ TEST(InspectCommand, ReportsAsLinesAndJsonFromAFileAndStandardInput)
 {
     Scene scene;
     Bytes header(25, 'h');
-    const std::optional<Bytes> written = containerfiles::MemoryContainer(reference::Document(2040, 1), header.data(), 25, 0, nullptr);
+    const std::optional<Bytes> written =
+        containerfiles::MemoryContainer(reference::Document(2040, 1), header.data(), 25, 0, nullptr);
     ASSERT_TRUE(written.has_value());
     scene.Write("written.pvc", AsString(*written));
     ToolResult run = scene.Run("inspect @d/written.pvc");
@@ -453,7 +478,9 @@ TEST(InspectCommand, ReportsAsLinesAndJsonFromAFileAndStandardInput)
                        "note: the extended form does not store N: give --header-size N for the body\n");
     run = scene.Run("inspect --header-size 7 @d/extended.pvc");
     EXPECT_NE(run.out.find("body offset: 99 (92 + N)\ncontainer length: 3107\nbody length: 3008\nbody: whole-document "
-                           "body: a block piece of 2992 bytes and a 16-byte padded piece\n"), std::string::npos) << run.out;
+                           "body: a block piece of 2992 bytes and a 16-byte padded piece\n"),
+              std::string::npos)
+        << run.out;
     EXPECT_EQ(scene.Run("inspect @d/missing.pvc").status, 1);
 }
 
@@ -471,8 +498,9 @@ TEST(InspectCommand, DamagedHeaderSizesGiveNoBodyOffset)
         EXPECT_NE(scene.Run("inspect @d/damaged.pvc").out.find(
                       "header size N: damaged (" + stored + ")\nbody offset: 14 + N, N damaged\n"
                       "container length: 19\nbody length: unknown\n"), std::string::npos);
-        EXPECT_NE(scene.Run("inspect --json @d/damaged.pvc").out.find(
-                      "\"headerSize\":null,\"storedHeaderSize\":" + stored + ",\"bodyOffset\":null"), std::string::npos);
+        EXPECT_NE(scene.Run("inspect --json @d/damaged.pvc")
+                      .out.find("\"headerSize\":null,\"storedHeaderSize\":" + stored + ",\"bodyOffset\":null"),
+                  std::string::npos);
     }
     scene.Write("extended.pvc", AsString(reference::ExtendedPrefix('R')));
     EXPECT_EQ(scene.Run("inspect --header-size 2147483555 @d/extended.pvc").status, 0);
