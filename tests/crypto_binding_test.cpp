@@ -1,34 +1,40 @@
-// The binding's answers when the outside library, or part of it, is
-// missing: the forwarding members' fixed values, the wrappers' -1, the RSA
-// functions' -2 and GenerateRSADocuKey's untouched buffer.
+// The outside crypto library's binding and the RSA functions on it: the
+// forwarding members' fixed values and the exports a binding needs; without
+// the library the wrappers' -1, the RSA functions' -2 and an untouched random
+// buffer; with keys made here by OpenSSL, RSAES-OAEP (SHA-1, MGF1-SHA-1) both
+// ways, the library's results passed on, and the exact trace and debugger lines.
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
 #include "extcrypto/Aria.h"
 #include "platform/Debug.h"
 #include "platform/WideString.h"
+#include "standins/xecurecrypto/XecureCryptoCodes.h"
 #include "support/CryptoLibraryFolders.h"
+#include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <vector>
+#include <cstring>
+#include <functional>
 
 namespace {
 
+using Bytes = std::vector<char>;
+using Texts = std::vector<std::u16string>;
 char kKey[] = "0123456789abcdef";
 
-// Collects the debugger output while it lives.
-class DebugCapture {
-public:
-    DebugCapture()
-    {
-        plat::SetDebugOutputHook([this](std::u16string_view text) { m_texts.emplace_back(text); });
-    }
+// The debugger output while it lives.
+struct DebugCapture {
+    DebugCapture() { plat::SetDebugOutputHook([this](std::u16string_view t) { texts.emplace_back(t); }); }
     ~DebugCapture() { plat::SetDebugOutputHook({}); }
-    const std::vector<std::u16string>& Texts() const { return m_texts; }
-
-private:
-    std::vector<std::u16string> m_texts;
+    Texts texts;
 };
 
 TEST(Forwarding, NullAddressesGiveTheFixedValues)
@@ -63,87 +69,235 @@ TEST(Forwarding, NullAddressesGiveTheFixedValues)
     EXPECT_EQ(table.SFC_PKEY_PrivateKey_FromBinary(nullptr, buffer, 16), -2);
     EXPECT_EQ(table.SFC_PKEY_ProveKeyPair(nullptr, nullptr, 0), -1);
     EXPECT_EQ(table.SFC_Cipher_Set_Path(32, "/x/XecureATE.dll"), -1);
-    EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](unsigned char b) { return b == 0; }));
+    EXPECT_TRUE(std::ranges::all_of(buffer, [](unsigned char b) { return b == 0; }));
 }
 
 TEST(Forwarding, LoadCryptoLibraryNeedsTheFirst21Exports)
 {
-    PVEDAriaMgr full;
+    PVEDAriaMgr full, withoutSetPath, withoutRandom, nothing;
     EXPECT_EQ(full.LoadCryptoLibrary(plat::Utf8ToUtf16(PVCODEC_TEST_CRYPTO_LIBRARY).c_str()), 1);
     for (int i = 0; i < xecure::kExportCount; ++i)
         EXPECT_NE(full.Address(i), nullptr) << xecure::kExportNames[i];
-
-    PVEDAriaMgr withoutSetPath;
     EXPECT_EQ(withoutSetPath.LoadCryptoLibrary(plat::Utf8ToUtf16(PVCODEC_TEST_CRYPTO_NO_SET_PATH).c_str()), 1);
     EXPECT_EQ(withoutSetPath.Address(PVEDAriaMgr::kSetPath), nullptr);
-
     // One of the 21 missing: not bound, but the addresses found stay.
-    PVEDAriaMgr withoutRandom;
     EXPECT_EQ(withoutRandom.LoadCryptoLibrary(plat::Utf8ToUtf16(PVCODEC_TEST_CRYPTO_NO_RANDOM).c_str()), 0);
     EXPECT_EQ(withoutRandom.Address(PVEDAriaMgr::kGetRandom), nullptr);
     EXPECT_NE(withoutRandom.Address(PVEDAriaMgr::kPkeyEncrypt), nullptr);
     EXPECT_NE(withoutRandom.Address(PVEDAriaMgr::kSetPath), nullptr);
-
-    PVEDAriaMgr nothing;
-    EXPECT_EQ(nothing.LoadCryptoLibrary(nullptr), 0);
-    EXPECT_EQ(nothing.LoadCryptoLibrary(u""), 0);
-    EXPECT_EQ(nothing.LoadCryptoLibrary(u"/nonexistent/XecureCrypto.dll"), 0);
+    for (const char16_t* path : {static_cast<const char16_t*>(nullptr), u"", u"/nonexistent/XecureCrypto.dll"})
+        EXPECT_EQ(nothing.LoadCryptoLibrary(path), 0);
     EXPECT_EQ(nothing.Module(), nullptr);
-    // A library with none of the exports.
-    EXPECT_EQ(nothing.LoadCryptoLibrary(plat::Utf8ToUtf16(PVCODEC_TEST_ATE_LIBRARY).c_str()), 0);
+    EXPECT_EQ(nothing.LoadCryptoLibrary(plat::Utf8ToUtf16(PVCODEC_TEST_ATE_LIBRARY).c_str()),
+              0);  // none of the exports
     EXPECT_NE(nothing.Module(), nullptr);
 }
 
-TEST(NoLibrary, CipherOperationsAnswerMinusOne)
+// No library anywhere, or one without SFC_GetRandom (the other exports used).
+TEST(MissingLibrary, CiphersAnswerMinusOneRsaMinusTwoAndRandomLeavesTheBuffer)
 {
-    CryptoLibraryFolders folders;  // nothing anywhere
-    char in[64] = "some plain text that fills a few blocks of sixteen b";
-    char out[96] = {};
-    for (int alg : {ALG_ARIA, ALG_ATE}) {
-        EXPECT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(in, out, kKey, 48, alg), -1);
-        EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(in, out, kKey, 48, alg), -1);
-        EXPECT_EQ(CPVCodec::SFPadEncryptEx(in, out, kKey, 40, alg), -1);
-        EXPECT_EQ(CPVCodec::SFPadDecryptEx(in, out, kKey, 48, alg), -1);
+    for (bool partial : {false, true}) {
+        SCOPED_TRACE(partial ? "without SFC_GetRandom" : "no library");
+        CryptoLibraryFolders folders;
+        if (partial)
+            folders.PutCryptoWithoutRandom(Folder::Exe);
+        char in[64] = "some plain text that fills a few blocks of sixteen b", out[512] = {};
+        for (int alg : {ALG_ARIA, ALG_ATE}) {
+            EXPECT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(in, out, kKey, 48, alg), -1);
+            EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(in, out, kKey, 48, alg), -1);
+            EXPECT_EQ(CPVCodec::SFPadEncryptEx(in, out, kKey, 40, alg), -1);
+            EXPECT_EQ(CPVCodec::SFPadDecryptEx(in, out, kKey, 48, alg), -1);
+        }
+        EXPECT_TRUE(std::ranges::all_of(out, [](char c) { return c == 0; }));
+        CAria aria;
+        EXPECT_EQ(aria.Init(1, kKey), -1);
+        EXPECT_EQ(aria.BlockEncrypt(in, 16, out), -1);
+        char buffer[16];
+        std::ranges::fill(buffer, '\x5a');
+        EXPECT_EQ(CPVCodec::GenerateRSADocuKey(buffer, 16), 0);
+        EXPECT_TRUE(std::ranges::all_of(buffer, [](char c) { return c == '\x5a'; }));
+        DebugCapture debug;
+        char key[64] = "not a DER RSA key";
+        const int expected = partial ? xecure::SFC_ERR_KEY_FORMAT : -2;  // key import is there: the library's code
+        EXPECT_EQ(CPVCodec::SFRSAEncrypt(in, out, key, sizeof key, 7), expected);
+        EXPECT_EQ(CPVCodec::SFRSADecrypt(in, out, key, sizeof key, 7), expected);
+        EXPECT_EQ(CPVCodec::CheckRSAKey(key, sizeof key, key, sizeof key), expected);
+        EXPECT_EQ(debug.texts, Texts{u"EncKey Error"});  // SFRSADecrypt and CheckRSAKey write nothing
     }
-    EXPECT_TRUE(std::all_of(std::begin(out), std::end(out), [](char c) { return c == 0; }));
-    CAria aria;
-    EXPECT_EQ(aria.Init(1, kKey), -1);
-    EXPECT_EQ(aria.BlockEncrypt(in, 16, out), -1);
 }
 
-TEST(NoLibrary, RsaFunctionsAnswerMinusTwoAndRandomLeavesTheBuffer)
-{
-    CryptoLibraryFolders folders;
-    DebugCapture debug;
-    char key[64] = "not looked at: there is no library to read it";
-    char in[32] = "message", out[512] = {};
-    EXPECT_EQ(CPVCodec::SFRSAEncrypt(in, out, key, sizeof key, 7), -2);
-    EXPECT_EQ(debug.Texts(), std::vector<std::u16string>{u"EncKey Error"});
-    EXPECT_EQ(CPVCodec::SFRSADecrypt(in, out, key, sizeof key, 7), -2);
-    EXPECT_EQ(CPVCodec::CheckRSAKey(key, sizeof key, key, sizeof key), -2);
-    EXPECT_EQ(debug.Texts().size(), 1u);  // SFRSADecrypt and CheckRSAKey write nothing
+// ---- RSA with keys -----------------------------------------------------------
 
-    char buffer[16];
-    std::fill(std::begin(buffer), std::end(buffer), '\x5a');
-    EXPECT_EQ(CPVCodec::GenerateRSADocuKey(buffer, 16), 0);
-    EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](char c) { return c == '\x5a'; }));
+struct KeyPair {
+    EVP_PKEY* key = nullptr;
+    Bytes spki, pkcs1Public, pkcs1Private, pkcs8;
+};
+
+template <typename Encode>
+Bytes Der(Encode encode)
+{
+    unsigned char* data = nullptr;
+    const int n = encode(&data);
+    Bytes out(data, data + std::max(n, 0));
+    OPENSSL_free(data);
+    return out;
 }
 
-TEST(PartialLibrary, RsaFunctionsUseTheExportsFound)
+// Made once each: key generation is the slow part.
+const KeyPair& Pair(unsigned bits)
 {
-    CryptoLibraryFolders folders;
-    folders.PutCryptoWithoutRandom(Folder::Exe);
-    CAria aria;
-    EXPECT_EQ(aria.Init(1, kKey), -1);  // one of the 21 is missing
-    char buffer[16];
-    std::fill(std::begin(buffer), std::end(buffer), '\x5a');
-    EXPECT_EQ(CPVCodec::GenerateRSADocuKey(buffer, 16), 0);
-    EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](char c) { return c == '\x5a'; }));
-    // Key import is there: a key the library refuses gets its own code, not -2.
-    char bad[32] = "definitely not a DER RSA key";
-    int result = CPVCodec::CheckRSAKey(bad, sizeof bad, bad, sizeof bad);
-    EXPECT_LT(result, 0);
-    EXPECT_NE(result, -2);
+    static std::map<unsigned, KeyPair> pairs;
+    KeyPair& pair = pairs[bits];
+    if (pair.key == nullptr) {
+        pair.key = EVP_RSA_gen(bits);
+        pair.spki = Der([&](unsigned char** p) { return i2d_PUBKEY(pair.key, p); });
+        pair.pkcs1Public = Der([&](unsigned char** p) { return i2d_PublicKey(pair.key, p); });
+        pair.pkcs1Private = Der([&](unsigned char** p) { return i2d_PrivateKey(pair.key, p); });
+        PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(pair.key);
+        pair.pkcs8 = Der([&](unsigned char** p) { return i2d_PKCS8_PRIV_KEY_INFO(info, p); });
+        PKCS8_PRIV_KEY_INFO_free(info);
+    }
+    return pair;
+}
+const KeyPair& Main() { return Pair(2048); }
+
+Bytes OpenSslOaep(const Bytes& in, bool encrypt)
+{
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, Main().key, nullptr);
+    auto* from = reinterpret_cast<const unsigned char*>(in.data());
+    Bytes out(512);
+    size_t n = out.size();
+    const bool ok = (encrypt ? EVP_PKEY_encrypt_init(ctx) : EVP_PKEY_decrypt_init(ctx)) == 1 &&
+                    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1 &&
+                    EVP_PKEY_CTX_set_rsa_oaep_md(ctx, EVP_sha1()) == 1 &&
+                    EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, EVP_sha1()) == 1 &&
+                    (encrypt ? EVP_PKEY_encrypt : EVP_PKEY_decrypt)(ctx, reinterpret_cast<unsigned char*>(out.data()),
+                                                                    &n, from, in.size()) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    EXPECT_TRUE(ok);
+    out.resize(ok ? n : 0);
+    return out;
+}
+
+Bytes Message(size_t n) { return Bytes(n, 'm'); }
+
+TEST(Rsa, OaepBothWaysInEveryKeyFormatWithTheTraceLines)
+{
+    for (const Bytes* pub : {&Main().spki, &Main().pkcs1Public}) {
+        Bytes message = Message(32), out(512), key = *pub;
+        TraceCapture trace;
+        DebugCapture debug;
+        ASSERT_EQ(CPVCodec::SFRSAEncrypt(message.data(), out.data(), key.data(), key.size(), 32), 256);  // the modulus
+        out.resize(256);
+        EXPECT_EQ(OpenSslOaep(out, false), message);
+        EXPECT_EQ(trace.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::SFRSAEncrypt() WATCH! Enter..[32]"});
+        EXPECT_TRUE(debug.texts.empty());
+    }
+    for (const Bytes* priv : {&Main().pkcs8, &Main().pkcs1Private}) {
+        Bytes message = Message(214), cipher = OpenSslOaep(message, true), out(512),
+              key = *priv;  // the longest message
+        TraceCapture trace;
+        ASSERT_EQ(CPVCodec::SFRSADecrypt(cipher.data(), out.data(), key.data(), key.size(), cipher.size()), 214);
+        out.resize(214);
+        EXPECT_EQ(out, message);
+        EXPECT_EQ(trace.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::SFRSADecrypt() WATCH! Enter.."});
+    }
+    Bytes key(16), back(16);
+    TraceCapture trace;
+    ASSERT_EQ(CPVCodec::GenerateRSADocuKey(key.data(), 16), 0);
+    ASSERT_EQ(CPVCodec::GenerateRSADocuKey(back.data(), 16), 0);
+    EXPECT_NE(key, Bytes(16, 0));
+    EXPECT_NE(key, back);
+    EXPECT_EQ(CPVCodec::GenerateRSADocuKey(key.data(), 0), 0);
+    EXPECT_EQ(CPVCodec::GenerateRSADocuKey(key.data(), -1), xecure::SFC_ERR_ARGUMENT);  // the library's, passed on
+    EXPECT_EQ(trace.Lines(), std::vector<std::string>(4, "[PVCodec.dll]CPVCodec::GenerateRSADocuKey() WATCH! Enter.."));
+}
+
+// Bytes placed where readable memory ends: a read past them faults.
+class AtPageEnd {
+public:
+    AtPageEnd(const Bytes& bytes, size_t length)
+        : m_page(static_cast<size_t>(::sysconf(_SC_PAGESIZE))),
+          m_map(static_cast<char*>(
+              ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
+    {
+        ::mprotect(m_map + m_page, m_page, PROT_NONE);
+        m_length = length;
+        std::memcpy(data(), bytes.data(), length);
+    }
+    ~AtPageEnd() { ::munmap(m_map, 2 * m_page); }
+    char* data() const { return m_map + m_page - m_length; }
+
+private:
+    size_t m_page, m_length = 0;
+    char* m_map;
+};
+
+int Encrypt(const Bytes& key, size_t keyLength, size_t messageLength)
+{
+    Bytes message = Message(messageLength), out(512), copy = key;
+    return CPVCodec::SFRSAEncrypt(message.data(), out.data(), copy.data(), keyLength, messageLength);
+}
+int Decrypt(const Bytes& key, size_t damaged = 0)
+{
+    Bytes cipher = OpenSslOaep(Message(8), true), out(512), copy = key;
+    cipher[damaged] ^= static_cast<char>(damaged != 0);
+    return CPVCodec::SFRSADecrypt(cipher.data(), out.data(), copy.data(), copy.size(), cipher.size());
+}
+int Check(const Bytes& publicKey, const Bytes& privateKey)
+{
+    Bytes pub = publicKey, priv = privateKey;
+    TraceCapture trace;
+    const int result = CPVCodec::CheckRSAKey(pub.data(), pub.size(), priv.data(), priv.size());
+    EXPECT_EQ(trace.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::CheckRSAKey() WATCH! Enter.."});
+    return result;
+}
+
+// What the library answers is what the function returns; only a key it
+// cannot read, or a refused encryption, leaves a debugger line, and only in
+// SFRSAEncrypt. A key shorter than a cipher key is read within its length.
+TEST(Rsa, RefusalsPassOnTheLibrarysCode)
+{
+    const Bytes garbage(64, 'z');
+    const KeyPair& key = Main();
+    const struct {
+        std::function<int()> call;
+        int expected;
+        const char16_t* debug;
+    } cases[] = {
+        {[&] { return Encrypt(garbage, 64, 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return Encrypt(key.pkcs1Private, key.pkcs1Private.size(), 8); }, xecure::SFC_ERR_KEY_FORMAT,
+         u"EncKey Error"},
+        {[&] { return Encrypt(key.spki, key.spki.size() - 1, 8); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return Encrypt(key.spki, key.spki.size(), 215); }, xecure::SFC_ERR_CRYPTO,
+         u"Encrypt Error"},  // too long
+        {[&] { return Decrypt(garbage); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return Decrypt(Pair(1024).pkcs8); }, xecure::SFC_ERR_CRYPTO, nullptr},
+        {[&] { return Decrypt(key.pkcs8, 100); }, xecure::SFC_ERR_CRYPTO, nullptr},  // a damaged cipher text
+        {[&] { return Check(key.spki, key.pkcs8); }, 0, nullptr},
+        {[&] { return Check(key.pkcs1Public, key.pkcs1Private); }, 0, nullptr},
+        {[&] { return Check(key.spki, Pair(1024).pkcs8); }, xecure::SFC_ERR_KEY_MISMATCH, nullptr},
+        {[&] { return Check(garbage, key.pkcs8); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return Check(key.spki, garbage); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return Check(key.pkcs8, key.pkcs8); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        DebugCapture debug;
+        EXPECT_EQ(cases[i].call(), cases[i].expected);
+        EXPECT_EQ(debug.texts, cases[i].debug != nullptr ? Texts{cases[i].debug} : Texts{});
+    }
+    Bytes message = Message(8), cipher = OpenSslOaep(message, true), out(512);
+    for (size_t length : {0, 1, 4, 15}) {
+        SCOPED_TRACE(length);
+        const int expected = length == 0 ? xecure::SFC_ERR_ARGUMENT : xecure::SFC_ERR_KEY_FORMAT;
+        AtPageEnd pub(key.spki, length), priv(key.pkcs8, length);
+        DebugCapture debug;
+        EXPECT_EQ(CPVCodec::SFRSAEncrypt(message.data(), out.data(), pub.data(), length, message.size()), expected);
+        EXPECT_EQ(CPVCodec::SFRSADecrypt(cipher.data(), out.data(), priv.data(), length, cipher.size()), expected);
+        EXPECT_EQ(CPVCodec::CheckRSAKey(pub.data(), length, priv.data(), length), expected);
+        EXPECT_EQ(debug.texts, Texts{u"EncKey Error"});
+    }
 }
 
 }  // namespace

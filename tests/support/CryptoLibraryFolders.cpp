@@ -15,10 +15,8 @@ CryptoLibraryFolders::CryptoLibraryFolders()
 {
     for (Folder f : {Folder::Exe, Folder::Install, Folder::Other, Folder::Vendor})
         fs::create_directories(Path(f));
-    if (const char* previous = std::getenv("PVCODEC_WINDOWS_DIR")) {
-        m_hadWindowsDir = true;
+    if (const char* previous = std::getenv("PVCODEC_WINDOWS_DIR"))
         m_previousWindowsDir = previous;
-    }
     setenv("PVCODEC_WINDOWS_DIR", WindowsDir().c_str(), 1);
     plat::SetHostExecutablePath(plat::Utf8ToUtf16(Path(Folder::Exe) + "/host"));
 }
@@ -26,8 +24,8 @@ CryptoLibraryFolders::CryptoLibraryFolders()
 CryptoLibraryFolders::~CryptoLibraryFolders()
 {
     plat::SetHostExecutablePath(std::nullopt);
-    if (m_hadWindowsDir)
-        setenv("PVCODEC_WINDOWS_DIR", m_previousWindowsDir.c_str(), 1);
+    if (m_previousWindowsDir)
+        setenv("PVCODEC_WINDOWS_DIR", m_previousWindowsDir->c_str(), 1);
     else
         unsetenv("PVCODEC_WINDOWS_DIR");
 }

@@ -1,15 +1,14 @@
 // Scratch folders standing for the places the codec looks for the outside
-// crypto libraries: the host executable's folder ("exe"), an install folder
-// ("install") that the registry may name, another folder ("other") and the
-// Windows folder ("windows", with its Velquist/VPV sub-folder). While one
-// lives, the host executable is exe/host, the registry is a sandbox and the
-// Windows folder is windows/; copies of the stand-in libraries go where a
-// test puts them.
+// crypto libraries: the host executable's ("exe"), an install folder the
+// registry may name ("install"), another ("other") and the Windows folder's
+// Velquist/VPV. While one lives, the host executable is exe/host, the
+// registry a sandbox and the Windows folder windows/.
 #pragma once
 
 #include "support/RegistrySandbox.h"
 #include "support/TempDir.h"
 
+#include <optional>
 #include <string>
 
 enum class Folder { Exe, Install, Other, Vendor /* windows/Velquist/VPV */, None };
@@ -28,20 +27,15 @@ public:
     void PutCryptoWithoutSetPath(Folder folder) { Copy(PVCODEC_TEST_CRYPTO_NO_SET_PATH, folder, "XecureCrypto.dll"); }
     void PutCryptoWithoutRandom(Folder folder) { Copy(PVCODEC_TEST_CRYPTO_NO_RANDOM, folder, "XecureCrypto.dll"); }
     void PutAte(Folder folder) { Copy(PVCODEC_TEST_ATE_LIBRARY, folder, "XecureATE.dll"); }
-    // A file of that name that is no loadable library.
-    void PutBogus(Folder folder, const std::string& name);
-
-    // Writes "PVVPVPath" (any text, e.g. a folder's path or "").
-    void SetInstallValue(const std::string& value);
-    void SetInstallFolder(Folder folder) { SetInstallValue(Path(folder)); }
+    void PutBogus(Folder folder, const std::string& name);  // a file of that name that is no library
+    void SetInstallValue(const std::string& value);         // "PVVPVPath": any text, "" included
 
 private:
     void Copy(const std::string& from, Folder folder, const std::string& name);
 
     TempDir m_root;
     RegistrySandbox m_registry;
-    std::string m_previousWindowsDir;
-    bool m_hadWindowsDir = false;
+    std::optional<std::string> m_previousWindowsDir;
 };
 
 // The file a loaded module was loaded from ("" when unknown).
