@@ -1,10 +1,10 @@
-// Drive types and IsFileInLocalDrive: share folders, Windows drive paths,
-// and paths judged by the file system that holds them (a tmpfs, the fixed
-// root file system).
+// The host checks: IsFileInLocalDrive and the drive types behind it (share
+// folders, Windows drive paths, paths judged by the file system that holds
+// them), and IsExplorerIconsOnly for each state of the user's registry.
 #include "PVCodec.h"
+#include "fileops/FileChecks.h"
 #include "platform/FileApi.h"
-#include "support/FileHelpers.h"
-#include "support/TempDir.h"
+#include "support/RegistrySandbox.h"
 #include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
@@ -13,85 +13,63 @@
 
 using namespace plat;
 
-namespace {
-
-constexpr long kTmpfsMagic = 0x01021994;
-const std::string kShareTrace = "[PVCodec.dll]CPVCodec::IsFileInLocalDrive() WATCH! share folder";
-
-std::string DriveTrace(int type)
+// Each path: the answer and the one trace line (a drive type, or "share folder").
+TEST(LocalDrive, AnswersAndTraces)
 {
-    return "[PVCodec.dll]CPVCodec::IsFileInLocalDrive() WATCH! DriveType=" + std::to_string(type);
-}
-
-long FileSystemMagic(const char* path)
-{
-    struct statfs fs{};
-    return ::statfs(path, &fs) == 0 ? static_cast<long>(fs.f_type) : -1;
-}
-
-}  // namespace
-
-struct DriveCase {
-    const char* name;
-    std::u16string path;
-    std::string trace;
-    int expected;
-};
-
-void PrintTo(const DriveCase& c, std::ostream* os) { *os << c.name; }
-
-class LocalDrive : public ::testing::TestWithParam<DriveCase> {};
-
-TEST_P(LocalDrive, AnswersAndTraces)
-{
-    const DriveCase& c = GetParam();
-    TraceCapture traces;
-    EXPECT_EQ(CPVCodec::IsFileInLocalDrive(c.path.c_str()), c.expected);
-    EXPECT_EQ(traces.Lines(), std::vector<std::string>{c.trace});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, LocalDrive,
-    ::testing::Values(DriveCase{"ForwardShare", u"//server/share/doc.txt", kShareTrace, 0},
-                      DriveCase{"BackslashShare", u"\\\\server\\share\\doc.txt", kShareTrace, 0},
-                      DriveCase{"EmptyPath", u"", kShareTrace, 0},
-                      // No drive letters here: the root answers DRIVE_NO_ROOT_DIR, which counts as local.
-                      DriveCase{"WindowsDrivePath", u"C:\\Users\\doc.txt", DriveTrace(DRIVE_NO_ROOT_DIR), 1},
-                      DriveCase{"LowerCaseDriveLetter", u"d:doc.txt", DriveTrace(DRIVE_NO_ROOT_DIR), 1}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(DriveType, TmpfsIsARamDiskAndLocal)
-{
-    if (FileSystemMagic("/dev/shm") != kTmpfsMagic)
-        GTEST_SKIP() << "/dev/shm is not a tmpfs here";
-    EXPECT_EQ(GetDriveTypeW(u"/dev/shm"), DRIVE_RAMDISK);
-    TraceCapture traces;
-    // A file that does not exist yet is judged by its folder.
-    EXPECT_EQ(CPVCodec::IsFileInLocalDrive(u"/dev/shm/pvcodec-none/doc.txt"), 1);
-    EXPECT_EQ(traces.Lines(), std::vector<std::string>{DriveTrace(DRIVE_RAMDISK)});
-}
-
-TEST(DriveType, RootFileSystemIsFixed)
-{
-    const long magic = FileSystemMagic("/");
-    if (magic == kTmpfsMagic || magic == 0x858458F6 /* ramfs */ || magic == 0x6969 /* NFS */)
-        GTEST_SKIP() << "the root file system is not a disk here";
-    EXPECT_EQ(GetDriveTypeW(u"/"), DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeW(u"\\"), DRIVE_FIXED);
-    EXPECT_EQ(GetDriveTypeW(u"/pvcodec-none/deeper/still"), DRIVE_FIXED);
-    TraceCapture traces;
-    EXPECT_EQ(CPVCodec::IsFileInLocalDrive(u"/pvcodec-none/doc.txt"), 1);
-    EXPECT_EQ(traces.Lines(), std::vector<std::string>{DriveTrace(DRIVE_FIXED)});
-}
-
-TEST(DriveType, SharesDriveRootsAndTheCurrentFolder)
-{
+    const auto magic = [](const char* path) {
+        struct statfs fs{};
+        return ::statfs(path, &fs) == 0 ? static_cast<long>(fs.f_type) : -1L;
+    };
+    const bool shmIsTmpfs = magic("/dev/shm") == 0x01021994;
+    const bool rootIsDisk = magic("/") != 0x01021994 && magic("/") != 0x858458F6 && magic("/") != 0x6969;  // tmpfs, ramfs, NFS
+    const UINT current = GetDriveTypeW(u".");
+    const struct { std::u16string path; int expected; std::string trace; bool applies; } rows[] = {
+        {u"//server/share/doc.txt", 0, "share folder", true},
+        {u"\\\\server\\share\\doc.txt", 0, "share folder", true},
+        {u"", 0, "share folder", true},
+        {u"C:\\Users\\doc.txt", 1, "DriveType=1", true},  // no drive letters here: DRIVE_NO_ROOT_DIR counts as local
+        {u"d:doc.txt", 1, "DriveType=1", true},
+        {u"/dev/shm/pvcodec-none/doc.txt", 1, "DriveType=6", shmIsTmpfs},  // judged by its folder
+        {u"/pvcodec-none/doc.txt", 1, "DriveType=3", rootIsDisk},
+        {u"doc.txt", current == DRIVE_REMOTE || current == DRIVE_REMOVABLE ? 0 : 1, "DriveType=" + std::to_string(current), true},
+    };
+    for (const auto& r : rows) {
+        if (!r.applies)
+            continue;
+        TraceCapture traces;
+        EXPECT_EQ(CPVCodec::IsFileInLocalDrive(r.path.c_str()), r.expected) << r.trace;
+        EXPECT_EQ(traces.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::IsFileInLocalDrive() WATCH! " + r.trace});
+    }
     EXPECT_EQ(GetDriveTypeW(u"//server/share"), DRIVE_REMOTE);
     EXPECT_EQ(GetDriveTypeW(u"C:\\"), DRIVE_NO_ROOT_DIR);
-    EXPECT_EQ(GetDriveTypeW(nullptr), GetDriveTypeW(u"."));
-    // A relative name is judged by the file system of the current folder.
-    TraceCapture traces;
-    const int expected = GetDriveTypeW(u".") == DRIVE_REMOTE || GetDriveTypeW(u".") == DRIVE_REMOVABLE ? 0 : 1;
-    EXPECT_EQ(CPVCodec::IsFileInLocalDrive(u"doc.txt"), expected);
-    EXPECT_EQ(traces.Lines(), std::vector<std::string>{DriveTrace(static_cast<int>(GetDriveTypeW(u".")))});
+    EXPECT_EQ(GetDriveTypeW(nullptr), current);
+    EXPECT_TRUE(!shmIsTmpfs || GetDriveTypeW(u"/dev/shm") == DRIVE_RAMDISK);
+    for (const char16_t* root : {u"/", u"\\", u"/pvcodec-none/deeper/still"})
+        EXPECT_TRUE(!rootIsDisk || GetDriveTypeW(root) == DRIVE_FIXED);
+}
+
+// The user's hive body ("" = no hive); the machine's setting never counts.
+TEST(ExplorerIconsOnly, AnswersPerRegistryState)
+{
+    const std::string key = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n";
+    const struct { std::string user; int expected; } rows[] = {
+        {"", 0},
+        {"[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer]\n\"IconsOnly\"=dword:00000001\n", 0},
+        {key + "\"Other\"=dword:00000001\n", 1},  // the key without the value
+        {key + "\"IconsOnly\"=dword:00000000\n", 0},
+        {key + "\"IconsOnly\"=dword:00000001\n", 1},
+        {key + "\"IconsOnly\"=dword:00010000\n", 1},
+        {key + "\"IconsOnly\"=hex:00\n", 0},
+        {key + "\"IconsOnly\"=hex(b):00,00,00,00,00,00,00,00\n", 1},  // longer than four bytes
+        {key + "\"iconsonly\"=dword:00000000\n", 0},                  // names ignore case
+    };
+    for (const auto& r : rows) {
+        RegistrySandbox registry;
+        if (!r.user.empty())
+            registry.WriteUtf16("HKEY_CURRENT_USER", r.user);
+        registry.WriteUtf8("HKEY_LOCAL_MACHINE",
+                           "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n"
+                           "\"IconsOnly\"=dword:00000001\n");
+        EXPECT_EQ(IsExplorerIconsOnly(), r.expected) << r.user;
+    }
 }

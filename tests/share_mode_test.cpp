@@ -1,8 +1,7 @@
-// Share modes: two opens of one file that conflict, in this process or in
-// two processes, give a sharing violation; an open file cannot be deleted
-// or renamed; a refused open changes nothing.
+// Share modes: one table of (what holds the file, what comes next, error),
+// run with the holder in this process and in another one. A refused call
+// changes nothing, and the holder's locks go with it.
 #include "platform/File.h"
-#include "platform/FileApi.h"
 #include "platform/LastError.h"
 #include "platform/Stdio.h"
 #include "support/ChildProcess.h"
@@ -15,167 +14,84 @@ using namespace plat;
 
 namespace {
 
-constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kReadWrite = CFile::modeReadWrite;
-constexpr UINT kDenyNone = CFile::shareDenyNone, kDenyRead = CFile::shareDenyRead,
-               kDenyWrite = CFile::shareDenyWrite, kExclusive = CFile::shareExclusive;
+constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kDenyNone = CFile::shareDenyNone,
+               kDenyRead = CFile::shareDenyRead, kDenyWrite = CFile::shareDenyWrite, kExclusive = CFile::shareExclusive;
+// Not CFile flags: the runtime's stream ("rb"), the destination probe
+// (CreateFileW for writing, sharing reading), DeleteFileW, MoveFileW.
+constexpr UINT kStream = 1u << 28, kProbe = 2u << 28, kDelete = 3u << 28, kMove = 4u << 28;
 
-// The cause with which opening `path` with `flags` fails, or none (0).
-int OpenCause(const std::u16string& path, UINT flags)
-{
+struct Held {
     CFile file;
-    CFileException error;
-    return file.Open(path.c_str(), flags, &error) ? CFileException::none : error.m_cause;
+    std::unique_ptr<FILE, int (*)(FILE*)> stream{nullptr, plat::fclose};
+};
+
+// What `how` does to `path`: 0, or the last error of its failure; `held` keeps what it opened.
+DWORD Act(const std::u16string& path, UINT how, Held&& held = Held{})
+{
+    SetLastError(0);
+    bool ok = true;
+    if (how == kStream) {
+        held.stream.reset(plat::_wfopen(path.c_str(), u"rb"));
+        ok = held.stream != nullptr;
+    } else if (how == kProbe) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
+    } else if (how == kDelete || how == kMove) {
+        ok = how == kDelete ? DeleteFileW(path.c_str()) : MoveFileW(path.c_str(), (path + u"-moved").c_str());
+    } else {
+        ok = held.file.Open(path.c_str(), how);
+    }
+    return ok ? 0 : GetLastError();
 }
 
 }  // namespace
 
-struct SharePair {
-    const char* name;
-    UINT first;
-    UINT second;
-    bool conflict;
-};
-
-void PrintTo(const SharePair& c, std::ostream* os) { *os << c.name; }
-
-class ShareModes : public ::testing::TestWithParam<SharePair> {};
-
-TEST_P(ShareModes, SecondOpenMeetsTheFirst)
+TEST(ShareModeContract, HolderMeetsTheNextCall)
 {
-    const SharePair& c = GetParam();
-    TempDir dir;
-    WriteBytes(dir / "f", "content");
-    const std::u16string path = Wide(dir / "f");
-    {
-        CFile first(path.c_str(), c.first);
-        EXPECT_EQ(OpenCause(path, c.second), c.conflict ? CFileException::sharingViolation : CFileException::none);
-        if (c.conflict) {
-            EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-        }
-    }
-    EXPECT_EQ(ReadBytes(dir / "f"), "content") << "a refused open changes nothing";
-    EXPECT_EQ(OpenCause(path, c.second), CFileException::none);  // the first open's locks went with it
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, ShareModes,
-    ::testing::Values(SharePair{"ReadersSharingAll", kRead | kDenyNone, kRead | kDenyNone, false},
-                      SharePair{"ReadersDenyingWrite", kRead | kDenyWrite, kRead | kDenyWrite, false},
-                      SharePair{"WriterAfterDenyWrite", kRead | kDenyWrite, kWrite | kDenyNone, true},
-                      SharePair{"DenyWriteAfterWriter", kWrite | kDenyNone, kRead | kDenyWrite, true},
-                      SharePair{"ReaderAfterDenyRead", kRead | kDenyRead, kRead | kDenyNone, true},
-                      SharePair{"DenyReadAfterReader", kRead | kDenyNone, kRead | kDenyRead, true},
-                      SharePair{"ReaderAfterExclusive", kWrite | kExclusive, kRead | kDenyNone, true},
-                      SharePair{"ExclusiveAfterReader", kRead | kDenyNone, kWrite | kExclusive, true},
-                      SharePair{"CompatIsExclusive", kRead | CFile::shareCompat, kRead | kDenyNone, true},
-                      SharePair{"WritersDenyingReadOnly", kWrite | kDenyRead, kWrite | kDenyRead, false},
-                      SharePair{"ReadWritersSharingAll", kReadWrite | kDenyNone, kReadWrite | kDenyNone, false},
-                      SharePair{"ReplaceAfterDenyWrite", kRead | kDenyWrite, CFile::modeCreate | kWrite | kDenyNone,
-                                true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ShareMode, DestinationProbeMeetsOpenFiles)
-{
-    TempDir dir;
-    WriteBytes(dir / "f", "content");
-    const std::u16string path = Wide(dir / "f");
-    const auto probe = [&] {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return GetLastError();
-        EXPECT_TRUE(CloseHandle(h));
-        return DWORD{0};
+    constexpr DWORD kViolation = ERROR_SHARING_VIOLATION;
+    const struct { UINT holder, next; DWORD error; } rows[] = {
+        {kRead | kDenyNone, kRead | kDenyNone, 0},           {kRead | kDenyWrite, kRead | kDenyWrite, 0},
+        {kRead | kDenyWrite, kWrite | kDenyNone, kViolation}, {kWrite | kDenyNone, kRead | kDenyWrite, kViolation},
+        {kRead | kDenyRead, kRead | kDenyNone, kViolation},   {kRead | kDenyNone, kRead | kDenyRead, kViolation},
+        {kWrite | kExclusive, kRead | kDenyNone, kViolation}, {kRead | kDenyNone, kWrite | kExclusive, kViolation},
+        {kRead | CFile::shareCompat, kRead | kDenyNone, kViolation},  // compatibility mode is exclusive
+        {kWrite | kDenyRead, kWrite | kDenyRead, 0}, {CFile::modeReadWrite | kDenyNone, CFile::modeReadWrite | kDenyNone, 0},
+        {kRead | kDenyWrite, CFile::modeCreate | kWrite | kDenyNone, kViolation},
+        {kRead | kDenyNone, kProbe, 0},                        {kRead | kDenyWrite, kProbe, kViolation},
+        {kWrite | kDenyNone, kProbe, kViolation},             {kRead | kDenyNone, kDelete, kViolation},
+        {kRead | kDenyNone, kMove, kViolation},                {kStream, kRead | kDenyWrite, 0},
+        {kStream, kWrite | kDenyNone, 0},                      {kStream, kRead | kDenyRead, kViolation},
+        {kRead | kExclusive, kStream, kViolation},
     };
-    EXPECT_EQ(probe(), 0u);
-    {
-        CFile reader(path.c_str(), kRead | kDenyNone);
-        EXPECT_EQ(probe(), 0u);
-    }
-    {
-        CFile reader(path.c_str(), kRead | kDenyWrite);
-        EXPECT_EQ(probe(), ERROR_SHARING_VIOLATION);
-    }
-    {
-        CFile writer(path.c_str(), kWrite | kDenyNone);  // the probe lets others read only
-        EXPECT_EQ(probe(), ERROR_SHARING_VIOLATION);
-    }
-    EXPECT_EQ(ReadBytes(dir / "f"), "content");
+    for (const bool otherProcess : {false, true})
+        for (const auto& r : rows) {
+            SCOPED_TRACE(testing::Message() << std::hex << r.holder << " then " << r.next << " " << otherProcess);
+            TempDir dir;
+            LayOut(dir.Path());
+            const std::u16string path = PathIn(dir.Path(), "f");
+            auto held = std::make_unique<Held>();
+            std::unique_ptr<ChildProcess> child;
+            if (otherProcess) {
+                child = std::make_unique<ChildProcess>([&](ChildProcess& self) {
+                    const DWORD error = Act(path, r.holder, std::move(*held));
+                    self.SignalParent();
+                    self.WaitForParent();
+                    return static_cast<int>(error);
+                });
+                ASSERT_TRUE(child->WaitForChild());
+            } else {
+                ASSERT_EQ(Act(path, r.holder, std::move(*held)), 0u);
+            }
+            EXPECT_EQ(Act(path, r.next), r.error);
+            EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");  // no refused call changed a thing
+            held.reset();
+            if (child != nullptr)
+                child->ReleaseChild();
+            EXPECT_EQ(child != nullptr ? child->Join() : 0, 0);
+            if (r.error != 0) {
+                EXPECT_EQ(Act(path, r.next), 0u) << "the holder's locks went with it";
+            }
+        }
     EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x1234)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-}
-
-TEST(ShareMode, OpenFileIsNeitherDeletedNorRenamed)
-{
-    TempDir dir;
-    WriteBytes(dir / "f", "content");
-    const std::u16string path = Wide(dir / "f"), other = Wide(dir / "g");
-    {
-        CFile reader(path.c_str(), kRead | kDenyNone);
-        EXPECT_FALSE(DeleteFileW(path.c_str()));
-        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-        EXPECT_FALSE(MoveFileW(path.c_str(), other.c_str()));
-        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-        try {
-            CFile::Remove(path.c_str());
-            FAIL() << "removed";
-        } catch (const CFileException& e) {
-            EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
-        }
-    }
-    EXPECT_TRUE(MoveFileW(path.c_str(), other.c_str()));
-    EXPECT_TRUE(DeleteFileW(other.c_str()));
-}
-
-TEST(ShareMode, RuntimeStreamSharesReadingAndWriting)
-{
-    TempDir dir;
-    WriteBytes(dir / "f", "content");
-    const std::u16string path = Wide(dir / "f");
-    FILE* stream = plat::_wfopen(path.c_str(), u"rb");
-    ASSERT_NE(stream, nullptr);
-    EXPECT_EQ(OpenCause(path, kRead | kDenyWrite), CFileException::none);
-    EXPECT_EQ(OpenCause(path, kWrite | kDenyNone), CFileException::none);
-    EXPECT_EQ(OpenCause(path, kRead | kDenyRead), CFileException::sharingViolation);
-    plat::fclose(stream);
-    CFile exclusive(path.c_str(), kRead | kExclusive);
-    EXPECT_EQ(plat::_wfopen(path.c_str(), u"rb"), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-}
-
-TEST(ShareMode, HoldsBetweenProcesses)
-{
-    TempDir dir;
-    WriteBytes(dir / "f", "content");
-    const std::u16string path = Wide(dir / "f");
-    // Another process reads the file and lets nobody write it meanwhile.
-    ChildProcess child([&](ChildProcess& self) {
-        CFile reader(path.c_str(), kRead | kDenyWrite);
-        self.SignalParent();
-        self.WaitForParent();
-        return 0;
-    });
-    ASSERT_TRUE(child.WaitForChild());
-    EXPECT_EQ(OpenCause(path, kWrite | kDenyNone), CFileException::sharingViolation);
-    EXPECT_EQ(OpenCause(path, kRead | kDenyNone), CFileException::none);
-    EXPECT_EQ(OpenCause(path, kRead | kDenyWrite), CFileException::none);
-    EXPECT_FALSE(DeleteFileW(path.c_str()));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    child.ReleaseChild();
-    EXPECT_EQ(child.Join(), 0);
-    // The locks end with the process.
-    EXPECT_EQ(OpenCause(path, kWrite | kExclusive), CFileException::none);
-}
-
-TEST(ShareMode, OtherProcessMeetsThisOne)
-{
-    TempDir dir;
-    WriteBytes(dir / "f", "content");
-    const std::u16string path = Wide(dir / "f");
-    CFile exclusive(path.c_str(), kReadWrite | kExclusive);
-    ChildProcess child([&](ChildProcess&) { return OpenCause(path, kRead | kDenyNone); });
-    EXPECT_EQ(child.Join(), CFileException::sharingViolation);
-    exclusive.Close();
-    ChildProcess later([&](ChildProcess&) { return OpenCause(path, kRead | kDenyNone); });
-    EXPECT_EQ(later.Join(), CFileException::none);
 }
