@@ -1,20 +1,22 @@
-// File status and times: what SetStatus puts on a file and GetStatus and the
-// directory entry report back, the FILETIME calendar at its edges,
-// IsFileTimeInRange, and finding files by name and wildcard.
+// What a file carries besides its bytes: the status SetStatus puts on it and
+// GetStatus and the directory entry report back, the FILETIME calendar,
+// IsFileTimeInRange, and its access list as CopyFileSecurity copies it.
+#include "PVCodec.h"
 #include "fileops/FileChecks.h"
 #include "platform/File.h"
 #include "platform/FileFind.h"
 #include "platform/FileTime.h"
 #include "platform/LastError.h"
-#include "support/ChildProcess.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
+#include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
+#include <acl/libacl.h>
 #include <array>
 #include <fcntl.h>
-#include <grp.h>
+#include <sys/acl.h>
 #include <unistd.h>
 
 using namespace plat;
@@ -125,48 +127,77 @@ TEST(FileTimeContract, InRange)
     EXPECT_EQ(IsFileTimeInRange(path.c_str()), 0);
 }
 
-TEST(FileFind, FindsByNameAndByWildcard)
+// POSIX only from here: access-control lists and permission bits.
+namespace {
+
+const std::string kTrace = "[PVCodec.dll]CPVCodec::CopyFileSecurity() ";
+
+std::string AclText(const std::string& path, acl_type_t type = ACL_TYPE_ACCESS)
 {
-    TempDir dir;
-    for (const char* name : {"Alpha.txt", "beta.txt", "gamma.dat"})
-        WriteBytes(dir / name, name);
-    CFileFind finder;
-    std::set<std::u16string> found;
-    ASSERT_TRUE(finder.FindFile(Wide(dir / "*.TXT").c_str()));
-    for (bool more = true; more;) {
-        more = finder.FindNextFile();
-        found.insert(finder.GetFileName() + u"=" + finder.GetFilePath() + u"=" + char16_t(u'0' + finder.GetLength()));
-    }
-    EXPECT_EQ(found, (std::set<std::u16string>{u"Alpha.txt=" + Wide(dir / "Alpha.txt") + u"=9",
-                                               u"beta.txt=" + Wide(dir / "beta.txt") + u"=8"}));
-    EXPECT_FALSE(finder.FindFile(Wide(dir / "Beta.TXT").c_str()));  // names themselves keep their case
-    WIN32_FIND_DATAW data{};
-    EXPECT_EQ(FindFirstFileW(Wide(dir / "nofolder/*").c_str(), &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(FindFirstFileW(Wide(dir / "?.none").c_str(), &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+    acl_t acl = acl_get_file(path.c_str(), type);
+    char* text = acl != nullptr ? acl_to_any_text(acl, nullptr, ',', 0) : nullptr;
+    const std::string out = text != nullptr ? text : "<none>";
+    acl_free(text);
+    acl_free(acl);
+    return out;
 }
 
-// POSIX only: group permissions grant to the status's group, so a process
-// that may not give the file that group (not root, not in it) leaves them out.
-TEST(FileStatusPosix, AGroupThatCannotBeGivenTakesTheGroupPermissionsAway)
+bool SetAcl(const std::string& path, const char* text, acl_type_t type = ACL_TYPE_ACCESS)
+{
+    acl_t acl = acl_from_text(text);
+    const bool ok = acl != nullptr && acl_set_file(path.c_str(), type, acl) == 0;
+    acl_free(acl);
+    return ok;
+}
+
+}  // namespace
+
+TEST(CopyFileSecurity, CopiesAccessListsAndPermissionsAndKeepsTheOwner)
 {
     TempDir dir;
-    ::chmod(dir.Path().c_str(), 0777);
-    const std::string path = dir / "f";
-    ChildProcess child([&](ChildProcess&) {
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            return 1;
-        WriteBytes(path, "x");
-        CFileStatus status;
-        status.m_access = CFileStatus::Access{0664, 4242};
-        CFile::SetStatus(Wide(path).c_str(), status);
-        return 0;
-    });
-    ASSERT_EQ(child.Join(), 0);
-    struct stat st{};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0604u);
-    EXPECT_NE(st.st_gid, 4242u);
+    const std::string source = dir / "source", target = dir / "target";
+    WriteBytes(source, "s");
+    WriteBytes(target, "t");
+    // Plain permissions first; the folders' modes are set after mkdir, whatever the umask.
+    ::chmod(source.c_str(), 0640);
+    ::chmod(target.c_str(), 0606);
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(source).c_str(), Wide(target).c_str()), 1);
+    EXPECT_EQ(ModeOf(target), 0640u);
+    if (!SetAcl(source, "u::rw-,u:4242:r--,g::r--,g:4343:rw-,m::rw-,o::---"))
+        GTEST_SKIP() << "no access-control lists on this file system";
+    if (::geteuid() == 0) {  // the target belongs to someone else; that stays so
+        ASSERT_EQ(::chown(target.c_str(), 4444, 4445), 0);
+    }
+    struct stat before{}, after{};
+    ::stat(target.c_str(), &before);
+    TraceCapture traces;
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(source).c_str(), Wide(target).c_str()), 1);
+    EXPECT_EQ(traces.Lines(), (std::vector<std::string>{kTrace + "WATCH! Entering", kTrace + "WATCH! Success GetFileSecurity()",
+                                                        kTrace + "WATCH! Success SetFileSecurity()"}));
+    EXPECT_EQ(AclText(target), AclText(source));
+    ::stat(target.c_str(), &after);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode & 0777, 0660u);  // owner rw, mask rw, others nothing
+
+    for (const char* folder : {"from", "to"})  // a folder's inherited list goes too
+        std::filesystem::create_directory(dir / folder);
+    ::chmod((dir / "from").c_str(), 0755);
+    ::chmod((dir / "to").c_str(), 0700);
+    ASSERT_TRUE(SetAcl(dir / "from", "u::rwx,g::r-x,o::r-x,u:4242:rwx,m::rwx", ACL_TYPE_DEFAULT));
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(dir / "from").c_str(), Wide(dir / "to").c_str()), 1);
+    EXPECT_EQ(AclText(dir / "to", ACL_TYPE_DEFAULT), AclText(dir / "from", ACL_TYPE_DEFAULT));
+    EXPECT_EQ(ModeOf(dir / "to"), 0755u);
+}
+
+TEST(CopyFileSecurity, MissingFileFailsAtTheAttributes)
+{
+    TempDir dir;
+    LayOut(dir.Path());
+    for (const auto& [from, to] : {std::pair{"none", "f"}, std::pair{"f", "none"}}) {
+        TraceCapture traces;
+        EXPECT_EQ(CPVCodec::CopyFileSecurity(PathIn(dir.Path(), from).c_str(), PathIn(dir.Path(), to).c_str()), 0);
+        EXPECT_EQ(traces.Lines(), (std::vector<std::string>{kTrace + "WATCH! Entering", kTrace + "BAD! Fail GetFileAttributes"}));
+    }
+    EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");
 }
