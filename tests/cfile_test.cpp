@@ -15,7 +15,8 @@ using E = CFileException;
 
 namespace {
 
-constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kCreate = CFile::modeCreate;
+constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kReadWrite = CFile::modeReadWrite;
+constexpr UINT kCreate = CFile::modeCreate;
 constexpr UINT kDenyNone = CFile::shareDenyNone, kDenyRead = CFile::shareDenyRead,
                kDenyWrite = CFile::shareDenyWrite, kExclusive = CFile::shareExclusive;
 // Not CFile flags: the runtime's stream ("rb"), the destination probe
@@ -29,7 +30,14 @@ const char* const kLayout = "dir/ f=content ro=keep(ro)";
 // constructor throws), the length found, and the folder afterwards.
 TEST(CFileContract, Open)
 {
-    const struct { const char* name; UINT flags; int cause; DWORD error; ULONGLONG length; const char* after; } rows[] = {
+    const struct {
+        const char* name;
+        UINT flags;
+        int cause;
+        DWORD error;
+        ULONGLONG length;
+        const char* after;
+    } rows[] = {
         {"f", kRead, E::none, 0, 7, kLayout},
         {"f", kCreate | CFile::modeNoTruncate | kWrite, E::none, 0, 7, kLayout},
         {"f", kCreate | kWrite, E::none, 0, 0, "dir/ f= ro=keep(ro)"},
@@ -151,7 +159,7 @@ TEST(ShareModeContract, HolderMeetsTheNextCall)
         {kRead | kDenyRead, kRead | kDenyNone, kViolation},   {kRead | kDenyNone, kRead | kDenyRead, kViolation},
         {kWrite | kExclusive, kRead | kDenyNone, kViolation}, {kRead | kDenyNone, kWrite | kExclusive, kViolation},
         {kRead | CFile::shareCompat, kRead | kDenyNone, kViolation},  // compatibility mode is exclusive
-        {kWrite | kDenyRead, kWrite | kDenyRead, 0}, {CFile::modeReadWrite | kDenyNone, CFile::modeReadWrite | kDenyNone, 0},
+        {kWrite | kDenyRead, kWrite | kDenyRead, 0},           {kReadWrite | kDenyNone, kReadWrite | kDenyNone, 0},
         {kRead | kDenyWrite, CFile::modeCreate | kWrite | kDenyNone, kViolation},
         {kRead | kDenyNone, kProbe, 0},                        {kRead | kDenyWrite, kProbe, kViolation},
         {kWrite | kDenyNone, kProbe, kViolation},             {kRead | kDenyNone, kDelete, kViolation},

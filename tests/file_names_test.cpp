@@ -57,7 +57,8 @@ TEST(FileNamesContract, Script)
                              : s.call == 'd' ? DeleteFileW(a.c_str())
                              : s.call == 'm' ? MoveFileW(a.c_str(), b.c_str())
                              : s.call == 'R' ? ThrownCause([&] { CFile::Remove(a.c_str()); }, &thrown, &name)
-                                             : ThrownCause([&] { CFile::Rename(a.c_str(), b.c_str()); }, &thrown, &name);
+                                             : ThrownCause([&] { CFile::Rename(a.c_str(), b.c_str()); },
+                                                           &thrown, &name);
         const DWORD error = s.call == 'R' || s.call == 'N' ? static_cast<DWORD>(thrown) : GetLastError();
         state = s.after != nullptr ? s.after : state;
         EXPECT_EQ(result, s.result) << s.call << " " << s.a;

@@ -45,10 +45,11 @@ TEST(FileStatusContract, SetThenGet)
         ASSERT_TRUE(CFile::GetStatus(path.c_str(), status));
         WIN32_FIND_DATAW entry{};
         FindClose(FindFirstFileW(path.c_str(), &entry));
+        using Times = std::array<ULONGLONG, 5>;
         const auto ticks = [](const FILETIME& t) { return FileTimeToTicks(t); };
-        EXPECT_EQ((std::array<ULONGLONG, 5>{ticks(status.m_atime), ticks(status.m_mtime), ticks(entry.ftLastAccessTime),
-                              ticks(entry.ftLastWriteTime), ticks(entry.ftCreationTime)}),
-                  (std::array<ULONGLONG, 5>{s.accessAfter, s.writeAfter, s.accessAfter, s.writeAfter, ticks(status.m_ctime)}));
+        EXPECT_EQ((Times{ticks(status.m_atime), ticks(status.m_mtime), ticks(entry.ftLastAccessTime),
+                         ticks(entry.ftLastWriteTime), ticks(entry.ftCreationTime)}),
+                  (Times{s.accessAfter, s.writeAfter, s.accessAfter, s.writeAfter, ticks(status.m_ctime)}));
         EXPECT_EQ(status.m_attribute, s.attribute);  // NORMAL is no attribute bit of the status
         EXPECT_EQ(status.m_size, 7u);
         EXPECT_EQ(status.m_szFullName, path);
@@ -172,7 +173,8 @@ TEST(CopyFileSecurity, CopiesAccessListsAndPermissionsAndKeepsTheOwner)
     ::stat(target.c_str(), &before);
     TraceCapture traces;
     EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(source).c_str(), Wide(target).c_str()), 1);
-    EXPECT_EQ(traces.Lines(), (std::vector<std::string>{kTrace + "WATCH! Entering", kTrace + "WATCH! Success GetFileSecurity()",
+    EXPECT_EQ(traces.Lines(), (std::vector<std::string>{kTrace + "WATCH! Entering",
+                                                        kTrace + "WATCH! Success GetFileSecurity()",
                                                         kTrace + "WATCH! Success SetFileSecurity()"}));
     EXPECT_EQ(AclText(target), AclText(source));
     ::stat(target.c_str(), &after);
@@ -197,7 +199,8 @@ TEST(CopyFileSecurity, MissingFileFailsAtTheAttributes)
     for (const auto& [from, to] : {std::pair{"none", "f"}, std::pair{"f", "none"}}) {
         TraceCapture traces;
         EXPECT_EQ(CPVCodec::CopyFileSecurity(PathIn(dir.Path(), from).c_str(), PathIn(dir.Path(), to).c_str()), 0);
-        EXPECT_EQ(traces.Lines(), (std::vector<std::string>{kTrace + "WATCH! Entering", kTrace + "BAD! Fail GetFileAttributes"}));
+        EXPECT_EQ(traces.Lines(),
+                  (std::vector<std::string>{kTrace + "WATCH! Entering", kTrace + "BAD! Fail GetFileAttributes"}));
     }
     EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");
 }

@@ -95,7 +95,8 @@ TEST(LocalDrive, AnswersAndTraces)
         return ::statfs(path, &fs) == 0 ? static_cast<long>(fs.f_type) : -1L;
     };
     const bool shmIsTmpfs = magic("/dev/shm") == 0x01021994;
-    const bool rootIsDisk = magic("/") != 0x01021994 && magic("/") != 0x858458F6 && magic("/") != 0x6969;  // tmpfs, ramfs, NFS
+    const long root = magic("/");
+    const bool rootIsDisk = root != 0x01021994 && root != 0x858458F6 && root != 0x6969;  // not tmpfs, ramfs, NFS
     const UINT current = GetDriveTypeW(u".");
     const struct { std::u16string path; int expected; std::string trace; bool applies; } rows[] = {
         {u"//server/share/doc.txt", 0, "share folder", true},
@@ -105,14 +106,16 @@ TEST(LocalDrive, AnswersAndTraces)
         {u"d:doc.txt", 1, "DriveType=1", true},
         {u"/dev/shm/pvcodec-none/doc.txt", 1, "DriveType=6", shmIsTmpfs},  // judged by its folder
         {u"/pvcodec-none/doc.txt", 1, "DriveType=3", rootIsDisk},
-        {u"doc.txt", current == DRIVE_REMOTE || current == DRIVE_REMOVABLE ? 0 : 1, "DriveType=" + std::to_string(current), true},
+        {u"doc.txt", current == DRIVE_REMOTE || current == DRIVE_REMOVABLE ? 0 : 1,
+         "DriveType=" + std::to_string(current), true},  // the current folder's file system
     };
     for (const auto& r : rows) {
         if (!r.applies)
             continue;
         TraceCapture traces;
         EXPECT_EQ(CPVCodec::IsFileInLocalDrive(r.path.c_str()), r.expected) << r.trace;
-        EXPECT_EQ(traces.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::IsFileInLocalDrive() WATCH! " + r.trace});
+        EXPECT_EQ(traces.Lines(),
+                  std::vector<std::string>{"[PVCodec.dll]CPVCodec::IsFileInLocalDrive() WATCH! " + r.trace});
     }
     EXPECT_EQ(GetDriveTypeW(u"//server/share"), DRIVE_REMOTE);
     EXPECT_EQ(GetDriveTypeW(u"C:\\"), DRIVE_NO_ROOT_DIR);
@@ -128,7 +131,7 @@ TEST(ExplorerIconsOnly, AnswersPerRegistryState)
     const std::string key = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n";
     const struct { std::string user; int expected; } rows[] = {
         {"", 0},
-        {"[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer]\n\"IconsOnly\"=dword:00000001\n", 0},
+        {key.substr(0, key.find("\\Advanced")) + "]\n\"IconsOnly\"=dword:00000001\n", 0},  // the key's parent
         {key + "\"Other\"=dword:00000001\n", 1},  // the key without the value
         {key + "\"IconsOnly\"=dword:00000000\n", 0},
         {key + "\"IconsOnly\"=dword:00010000\n", 1},

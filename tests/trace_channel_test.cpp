@@ -39,7 +39,8 @@ TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
     const std::u16string path(40000, u'a');
     QZTraceW(u"path=%s end", path.c_str());
     EXPECT_EQ(trace.Lines(), (std::vector<std::string>{
-                                 "[PVCodec.dll]CPVCodec::X() WATCH! n=-42, s=w\u00e9de, l=123456789, pct=%, S=narrow, c=Z",
+                                 "[PVCodec.dll]CPVCodec::X() WATCH! n=-42, s=w\u00e9de, l=123456789, pct=%, "
+                                 "S=narrow, c=Z",
                                  "    7|3   |00ff|(null)", "path=" + std::string(40000, 'a') + " end"}));
 }
 
