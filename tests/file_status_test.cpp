@@ -1,241 +1,206 @@
-// File attributes and status: how the Windows attributes map onto
-// permission bits and names, and that times (to 100 ns) and attributes
-// survive GetStatus -> SetStatus onto another file. The creation time
-// cannot be set here, so the round trips are about access and write times.
+// What a file carries besides its bytes: the status SetStatus puts on it and
+// GetStatus and the directory entry report back, the FILETIME calendar,
+// IsFileTimeInRange, and its access list as CopyFileSecurity copies it.
+#include "PVCodec.h"
+#include "fileops/FileChecks.h"
 #include "platform/File.h"
-#include "platform/FileApi.h"
 #include "platform/FileFind.h"
 #include "platform/FileTime.h"
 #include "platform/LastError.h"
-#include "support/ChildProcess.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
+#include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
+#include <acl/libacl.h>
+#include <array>
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
+#include <sys/acl.h>
 #include <unistd.h>
 
 using namespace plat;
 
-namespace {
+// 2021-06-01 12:00:00 UTC plus 1234567 ticks: every digit below the second in use.
+constexpr ULONGLONG kT = 132'670'224'000'000'000ull + 1'234'567, kSecond = 10'000'000;
 
-FILETIME At(ULONGLONG ticks)
+// Each step puts (access, write, attribute; a zero time is not given) on "f",
+// then expects GetStatus and the directory entry to report the times after it.
+TEST(FileStatusContract, SetThenGet)
 {
-    return TicksToFileTime(ticks);
+    const struct { ULONGLONG access, write; BYTE attribute; ULONGLONG accessAfter, writeAfter; } steps[] = {
+        {kT, kT + kSecond, CFile::normal, kT, kT + kSecond}, {0, 0, CFile::normal, kT, kT + kSecond},
+        {0, kT + 5, CFile::normal, kT, kT + 5},              {kT + 1, kT + 7, CFile::readOnly, kT + 1, kT + 7},
+        {0, kT + 2 * kSecond, CFile::normal, kT + 1, kT + 2 * kSecond},  // onto the read-only file
+    };
+    TempDir dir;
+    LayOut(dir.Path());
+    const std::u16string path = PathIn(dir.Path(), "f");
+    CFileStatus status, put;
+    for (const auto& s : steps) {
+        put.m_atime = TicksToFileTime(s.access);
+        put.m_mtime = TicksToFileTime(s.write);
+        put.m_attribute = s.attribute;
+        CFile::SetStatus(path.c_str(), put);
+        ASSERT_TRUE(CFile::GetStatus(path.c_str(), status));
+        WIN32_FIND_DATAW entry{};
+        FindClose(FindFirstFileW(path.c_str(), &entry));
+        using Times = std::array<ULONGLONG, 5>;
+        const auto ticks = [](const FILETIME& t) { return FileTimeToTicks(t); };
+        EXPECT_EQ((Times{ticks(status.m_atime), ticks(status.m_mtime), ticks(entry.ftLastAccessTime),
+                         ticks(entry.ftLastWriteTime), ticks(entry.ftCreationTime)}),
+                  (Times{s.accessAfter, s.writeAfter, s.accessAfter, s.writeAfter, ticks(status.m_ctime)}));
+        EXPECT_EQ(status.m_attribute, s.attribute);  // NORMAL is no attribute bit of the status
+        EXPECT_EQ(status.m_size, 7u);
+        EXPECT_EQ(status.m_szFullName, path);
+    }
+    status.m_attribute = CFile::readOnly;  // the whole status onto another file
+    WriteBytes(dir / "g", "g");
+    CFile::SetStatus(PathIn(dir.Path(), "g").c_str(), status);
+    ASSERT_TRUE(CFile::GetStatus(PathIn(dir.Path(), "g").c_str(), put));
+    EXPECT_EQ(FileTimeToTicks(put.m_mtime), kT + 2 * kSecond);
+    EXPECT_EQ(Listing(dir.Path()), "dir/ f=content g=g(ro) ro=keep(ro)");
+    EXPECT_FALSE(CFile::GetStatus(PathIn(dir.Path(), "none").c_str(), status));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    LONG error = 0;
+    EXPECT_EQ(ThrownCause([&] { CFile::SetStatus(PathIn(dir.Path(), "none").c_str(), status); }, &error),
+              CFileException::fileNotFound);
+    EXPECT_EQ(error, static_cast<LONG>(ERROR_FILE_NOT_FOUND));
 }
 
-// 2021-06-01 12:00:00 UTC plus 1234567 ticks: a time with every digit below the second in use.
-constexpr ULONGLONG kSomeTime = 132'670'224'000'000'000ull + 1'234'567;
+// FILETIME to calendar and back (what lies below the millisecond dropped);
+// the top bit set, or a calendar field out of range, fails.
+TEST(FileTimeContract, Calendar)
+{
+    const auto fields = [](const SYSTEMTIME& t) {
+        return std::array{t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+    };
+    const struct { ULONGLONG ticks; SYSTEMTIME calendar; } rows[] = {
+        {0, {1601, 1, 1, 1, 0, 0, 0, 0}},
+        {863'999'999'999, {1601, 1, 1, 1, 23, 59, 59, 999}},
+        {116'444'736'000'000'000, {1970, 1, 4, 1, 0, 0, 0, 0}},
+        {116'444'735'990'000'000, {1969, 12, 3, 31, 23, 59, 59, 0}},
+        {137'903'903'999'990'000, {2037, 12, 4, 31, 23, 59, 59, 999}},
+        {137'919'572'480'000'000, {2038, 1, 2, 19, 3, 14, 8, 0}},
+        {125'962'560'000'000'000, {2000, 2, 2, 29, 0, 0, 0, 0}},
+        {0x7FFF'FFFF'FFFF'FFFFull, {30828, 9, 4, 14, 2, 48, 5, 477}},
+    };
+    SYSTEMTIME calendar{};
+    FILETIME time{};
+    for (const auto& r : rows) {
+        time = TicksToFileTime(r.ticks);
+        ASSERT_TRUE(FileTimeToSystemTime(&time, &calendar));
+        EXPECT_EQ(fields(calendar), fields(r.calendar)) << r.ticks;
+        ASSERT_TRUE(SystemTimeToFileTime(&r.calendar, &time));
+        EXPECT_EQ(FileTimeToTicks(time), r.ticks - r.ticks % 10'000);
+    }
+    time = TicksToFileTime(0x8000'0000'0000'0000ull);
+    SetLastError(0);
+    EXPECT_FALSE(FileTimeToSystemTime(&time, &calendar));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    for (SYSTEMTIME bad : {SYSTEMTIME{1600, 12, 0, 31, 0, 0, 0, 0}, SYSTEMTIME{1900, 2, 0, 29, 0, 0, 0, 0},
+                           SYSTEMTIME{2001, 13, 0, 1, 0, 0, 0, 0}, SYSTEMTIME{2001, 4, 0, 31, 0, 0, 0, 0},
+                           SYSTEMTIME{2001, 1, 0, 1, 24, 0, 0, 0}, SYSTEMTIME{2001, 1, 0, 1, 0, 0, 0, 1000}})
+        EXPECT_FALSE(SystemTimeToFileTime(&bad, &time)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
+}
+
+// All three times must lie in 1970 to 2037 (a new file's creation time does).
+TEST(FileTimeContract, InRange)
+{
+    constexpr LONGLONG kNow = 1'700'000'000, k2038 = 2'145'916'800;
+    const struct { LONGLONG access, write; int expected; } rows[] = {
+        {kNow, kNow, 1}, {0, 0, 1}, {k2038 - 1, k2038 - 1, 1}, {-1, kNow, 0}, {kNow, -1, 0},
+        {k2038, kNow, 0}, {kNow, k2038, 0}, {kNow, 2'147'483'648, 0},
+    };
+    TempDir dir;
+    LayOut(dir.Path());
+    const std::u16string path = PathIn(dir.Path(), "f");
+    CFileStatus status;
+    for (const auto& r : rows) {
+        status.m_atime = TicksToFileTime((r.access + kFileTimeEpochOffsetSeconds) * kSecond);
+        status.m_mtime = TicksToFileTime((r.write + kFileTimeEpochOffsetSeconds) * kSecond);
+        CFile::SetStatus(path.c_str(), status);
+        EXPECT_EQ(IsFileTimeInRange(path.c_str()), r.expected) << r.access << " " << r.write;
+    }
+    EXPECT_EQ(IsFileTimeInRange(PathIn(dir.Path(), "none").c_str()) + IsFileTimeInRange(nullptr), 0);
+    const timespec before1601[2] = {{kNow, 0}, {-12'000'000'000, 0}};  // POSIX only: no FILETIME for it
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "f").c_str(), before1601, 0), 0);
+    EXPECT_EQ(IsFileTimeInRange(path.c_str()), 0);
+}
+
+// POSIX only from here: access-control lists and permission bits.
+namespace {
+
+const std::string kTrace = "[PVCodec.dll]CPVCodec::CopyFileSecurity() ";
+
+std::string AclText(const std::string& path, acl_type_t type = ACL_TYPE_ACCESS)
+{
+    acl_t acl = acl_get_file(path.c_str(), type);
+    char* text = acl != nullptr ? acl_to_any_text(acl, nullptr, ',', 0) : nullptr;
+    const std::string out = text != nullptr ? text : "<none>";
+    acl_free(text);
+    acl_free(acl);
+    return out;
+}
+
+bool SetAcl(const std::string& path, const char* text, acl_type_t type = ACL_TYPE_ACCESS)
+{
+    acl_t acl = acl_from_text(text);
+    const bool ok = acl != nullptr && acl_set_file(path.c_str(), type, acl) == 0;
+    acl_free(acl);
+    return ok;
+}
 
 }  // namespace
 
-TEST(FileAttributes, MapOntoPermissionsAndNames)
-{
-    TempDir dir;
-    WriteBytes(dir / "plain.txt", "x");
-    WriteBytes(dir / ".hidden", "x");
-    ::mkdir((dir / "folder").c_str(), 0755);
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / "plain.txt").c_str()), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / ".hidden").c_str()), FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / "folder").c_str()), FILE_ATTRIBUTE_DIRECTORY);
-    // A trailing separator still names the folder.
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / "folder/").c_str()), FILE_ATTRIBUTE_DIRECTORY);
-
-    ::chmod((dir / "plain.txt").c_str(), 0444);
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / "plain.txt").c_str()), FILE_ATTRIBUTE_READONLY);
-    // Only the owner's write permission counts.
-    ::chmod((dir / "plain.txt").c_str(), 0622);
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / "plain.txt").c_str()), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST(FileAttributes, MissingFileOrFolderIsReportedAsWindowsDoes)
-{
-    TempDir dir;
-    SetLastError(0);
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / "none").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(GetFileAttributesW(Wide(dir / "nofolder/none").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    const char16_t unpaired[] = {u'/', u't', u'm', u'p', u'/', 0xD800, 0};
-    EXPECT_EQ(GetFileAttributesW(unpaired), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
-}
-
-TEST(FileAttributes, ReadOnlyTakesAllWriteAwayAndNormalGivesTheOwnerItBack)
-{
-    TempDir dir;
-    const std::string path = dir / "f";
-    WriteBytes(path, "x");
-    ::chmod(path.c_str(), 0664);
-    ASSERT_TRUE(SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(ModeOf(path), 0444u);
-    EXPECT_EQ(GetFileAttributesW(Wide(path).c_str()), FILE_ATTRIBUTE_READONLY);
-    ASSERT_TRUE(SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(ModeOf(path), 0644u);
-    // Attributes that mean nothing here change nothing.
-    ASSERT_TRUE(SetFileAttributesW(Wide(path).c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-    EXPECT_EQ(ModeOf(path), 0644u);
-    EXPECT_FALSE(SetFileAttributesW(Wide(dir / "none").c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
-TEST(FileStatus, GetStatusReportsTimesSizeAttributesAndFullName)
-{
-    TempDir dir;
-    const std::string path = dir / "doc.bin";
-    WriteBytes(path, std::string(1234, 'a'));
-    const timespec times[2] = {FileTimeToTimespec(At(kSomeTime)), FileTimeToTimespec(At(kSomeTime + 10'000'000))};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-
-    CFileStatus status;
-    ASSERT_TRUE(CFile::GetStatus(Wide(path).c_str(), status));
-    EXPECT_EQ(FileTimeToTicks(status.m_atime), kSomeTime);
-    EXPECT_EQ(FileTimeToTicks(status.m_mtime), kSomeTime + 10'000'000);
-    EXPECT_NE(FileTimeToTicks(status.m_ctime), 0u);
-    EXPECT_EQ(status.m_size, 1234u);
-    EXPECT_EQ(status.m_attribute, CFile::normal);  // NORMAL is not an attribute bit of the status
-    EXPECT_EQ(status.m_szFullName, Wide(path));
-
-    // The directory entry says the same.
-    WIN32_FIND_DATAW data{};
-    HANDLE search = FindFirstFileW(Wide(path).c_str(), &data);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    FindClose(search);
-    EXPECT_EQ(FileTimeToTicks(data.ftLastAccessTime), kSomeTime);
-    EXPECT_EQ(FileTimeToTicks(data.ftLastWriteTime), kSomeTime + 10'000'000);
-    EXPECT_EQ(FileTimeToTicks(data.ftCreationTime), FileTimeToTicks(status.m_ctime));
-    EXPECT_EQ(data.nFileSizeLow, 1234u);
-    EXPECT_EQ(std::u16string(data.cFileName), u"doc.bin");
-
-    EXPECT_FALSE(CFile::GetStatus(Wide(dir / "none").c_str(), status));
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
-TEST(FileStatus, RoundTripsOntoAnotherFile)
+TEST(CopyFileSecurity, CopiesAccessListsAndPermissionsAndKeepsTheOwner)
 {
     TempDir dir;
     const std::string source = dir / "source", target = dir / "target";
-    WriteBytes(source, "source");
-    WriteBytes(target, "target");
-    const timespec times[2] = {FileTimeToTimespec(At(kSomeTime)), FileTimeToTimespec(At(kSomeTime + 7))};
-    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
-    ASSERT_TRUE(SetFileAttributesW(Wide(source).c_str(), FILE_ATTRIBUTE_READONLY));
-
-    CFileStatus status;
-    ASSERT_TRUE(CFile::GetStatus(Wide(source).c_str(), status));
-    ASSERT_EQ(status.m_attribute, CFile::readOnly);
-    CFile::SetStatus(Wide(target).c_str(), status);
-
-    CFileStatus after;
-    ASSERT_TRUE(CFile::GetStatus(Wide(target).c_str(), after));
-    EXPECT_EQ(FileTimeToTicks(after.m_atime), kSomeTime);
-    EXPECT_EQ(FileTimeToTicks(after.m_mtime), kSomeTime + 7);
-    EXPECT_EQ(after.m_attribute, CFile::readOnly);
-    EXPECT_EQ(ReadBytes(target), "target");
-
-    // Back to normal and a new write time, onto the now read-only file:
-    // it is made writable first so that its times can be set.
-    status.m_attribute = CFile::normal;
-    status.m_mtime = At(kSomeTime + 20'000'000);
-    CFile::SetStatus(Wide(target).c_str(), status);
-    ASSERT_TRUE(CFile::GetStatus(Wide(target).c_str(), after));
-    EXPECT_EQ(after.m_attribute, CFile::normal);
-    EXPECT_EQ(FileTimeToTicks(after.m_mtime), kSomeTime + 20'000'000);
-}
-
-// Group permissions grant to the status's group: a process that may not
-// give the file that group (not root, not in it) leaves them out.
-TEST(FileStatus, AGroupThatCannotBeGivenTakesTheGroupPermissionsAway)
-{
-    TempDir dir;
-    ::chmod(dir.Path().c_str(), 0777);
-    const std::string path = dir / "f";
-    ChildProcess child([&](ChildProcess&) {
-        constexpr gid_t kNobody = 65534;
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
-            return 1;
-        WriteBytes(path, "x");
-        CFileStatus status;
-        status.m_access = CFileStatus::Access{0664, 4242};
-        CFile::SetStatus(Wide(path).c_str(), status);
-        return 0;
-    });
-    ASSERT_EQ(child.Join(), 0);
-    struct stat st{};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0604u);
-    EXPECT_NE(st.st_gid, 4242u);
-}
-
-TEST(FileStatus, ZeroTimesAreLeftAlone)
-{
-    TempDir dir;
-    const std::string path = dir / "f";
-    WriteBytes(path, "x");
-    const timespec times[2] = {FileTimeToTimespec(At(kSomeTime)), FileTimeToTimespec(At(kSomeTime))};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    CFileStatus status;  // all times zero, attribute normal
-    CFile::SetStatus(Wide(path).c_str(), status);
-    CFileStatus after;
-    ASSERT_TRUE(CFile::GetStatus(Wide(path).c_str(), after));
-    EXPECT_EQ(FileTimeToTicks(after.m_mtime), kSomeTime);
-    EXPECT_EQ(FileTimeToTicks(after.m_atime), kSomeTime);
-
-    // A write time alone leaves the access time too.
-    status.m_mtime = At(kSomeTime + 5);
-    CFile::SetStatus(Wide(path).c_str(), status);
-    ASSERT_TRUE(CFile::GetStatus(Wide(path).c_str(), after));
-    EXPECT_EQ(FileTimeToTicks(after.m_mtime), kSomeTime + 5);
-    EXPECT_EQ(FileTimeToTicks(after.m_atime), kSomeTime);
-}
-
-TEST(FileStatus, SetStatusOnAMissingFileThrowsFileNotFound)
-{
-    TempDir dir;
-    CFileStatus status;
-    status.m_mtime = At(kSomeTime);
-    try {
-        CFile::SetStatus(Wide(dir / "none").c_str(), status);
-        FAIL() << "no exception";
-    } catch (const CFileException& e) {
-        EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
-        EXPECT_EQ(e.m_lOsError, static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+    WriteBytes(source, "s");
+    WriteBytes(target, "t");
+    // Plain permissions first; the folders' modes are set after mkdir, whatever the umask.
+    ::chmod(source.c_str(), 0640);
+    ::chmod(target.c_str(), 0606);
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(source).c_str(), Wide(target).c_str()), 1);
+    EXPECT_EQ(ModeOf(target), 0640u);
+    if (!SetAcl(source, "u::rw-,u:4242:r--,g::r--,g:4343:rw-,m::rw-,o::---"))
+        GTEST_SKIP() << "no access-control lists on this file system";
+    if (::geteuid() == 0) {  // the target belongs to someone else; that stays so
+        ASSERT_EQ(::chown(target.c_str(), 4444, 4445), 0);
     }
+    struct stat before{}, after{};
+    ::stat(target.c_str(), &before);
+    TraceCapture traces;
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(source).c_str(), Wide(target).c_str()), 1);
+    EXPECT_EQ(traces.Lines(), (std::vector<std::string>{kTrace + "WATCH! Entering",
+                                                        kTrace + "WATCH! Success GetFileSecurity()",
+                                                        kTrace + "WATCH! Success SetFileSecurity()"}));
+    EXPECT_EQ(AclText(target), AclText(source));
+    ::stat(target.c_str(), &after);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode & 0777, 0660u);  // owner rw, mask rw, others nothing
+
+    for (const char* folder : {"from", "to"})  // a folder's inherited list goes too
+        std::filesystem::create_directory(dir / folder);
+    ::chmod((dir / "from").c_str(), 0755);
+    ::chmod((dir / "to").c_str(), 0700);
+    ASSERT_TRUE(SetAcl(dir / "from", "u::rwx,g::r-x,o::r-x,u:4242:rwx,m::rwx", ACL_TYPE_DEFAULT));
+    EXPECT_EQ(CPVCodec::CopyFileSecurity(Wide(dir / "from").c_str(), Wide(dir / "to").c_str()), 1);
+    EXPECT_EQ(AclText(dir / "to", ACL_TYPE_DEFAULT), AclText(dir / "from", ACL_TYPE_DEFAULT));
+    EXPECT_EQ(ModeOf(dir / "to"), 0755u);
 }
 
-TEST(FileFind, FindsByNameAndByWildcard)
+TEST(CopyFileSecurity, MissingFileFailsAtTheAttributes)
 {
     TempDir dir;
-    WriteBytes(dir / "Alpha.txt", "1");
-    WriteBytes(dir / "beta.txt", "22");
-    WriteBytes(dir / "gamma.dat", "333");
-
-    CFileFind finder;
-    EXPECT_TRUE(finder.FindFile(Wide(dir / "beta.txt").c_str()));
-    EXPECT_FALSE(finder.FindNextFile());  // the one match is now current
-    EXPECT_EQ(finder.GetFileName(), u"beta.txt");
-    EXPECT_EQ(finder.GetFilePath(), Wide(dir / "beta.txt"));
-    EXPECT_EQ(finder.GetLength(), 2u);
-    EXPECT_FALSE(finder.FindFile(Wide(dir / "Beta.TXT").c_str()));  // names themselves keep their case
-    EXPECT_FALSE(finder.FindFile(Wide(dir / "none").c_str()));
-
-    std::vector<std::u16string> names;
-    ASSERT_TRUE(finder.FindFile(Wide(dir / "*.TXT").c_str()));
-    for (bool more = true; more;) {
-        more = finder.FindNextFile();
-        names.push_back(finder.GetFileName());
+    LayOut(dir.Path());
+    for (const auto& [from, to] : {std::pair{"none", "f"}, std::pair{"f", "none"}}) {
+        TraceCapture traces;
+        EXPECT_EQ(CPVCodec::CopyFileSecurity(PathIn(dir.Path(), from).c_str(), PathIn(dir.Path(), to).c_str()), 0);
+        EXPECT_EQ(traces.Lines(),
+                  (std::vector<std::string>{kTrace + "WATCH! Entering", kTrace + "BAD! Fail GetFileAttributes"}));
     }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::u16string>{u"Alpha.txt", u"beta.txt"}));
-
-    WIN32_FIND_DATAW data{};
-    SetLastError(0);
-    EXPECT_EQ(FindFirstFileW(Wide(dir / "nofolder/*").c_str(), &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_EQ(FindFirstFileW(Wide(dir / "?.none").c_str(), &data), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(FindClose(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");
 }

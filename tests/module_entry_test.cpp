@@ -1,86 +1,151 @@
-// The module entry and the framework's extension-module list: results per
-// reason, registration on attach and release on detach, a refused
-// initialisation, and the entry run by loading and unloading the shared
-// library itself.
+// Where the library meets its host: the module entry and the framework's
+// module list, window messages, IsFileInLocalDrive and IsExplorerIconsOnly.
+#include "PVCodec.h"
+#include "fileops/FileChecks.h"
 #include "module/ModuleEntry.h"
+#include "platform/FileApi.h"
+#include "platform/LastError.h"
+#include "platform/Messaging.h"
+#include "support/RegistrySandbox.h"
+#include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <dlfcn.h>
+#include <sys/statfs.h>
+#include <thread>
 
 using namespace plat;
 
-namespace {
-
-size_t Registered(HMODULE module)
+static size_t Registered(HMODULE module)
 {
-    auto modules = AfxRegisteredModules();
+    const auto modules = AfxRegisteredModules();
     return static_cast<size_t>(std::count(modules.begin(), modules.end(), module));
 }
 
-// A handle of our own, so that the entry's work is told apart from any
-// other module registered in this process.
-HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7e570000));
-
+// Each call of the entry, with a handle of our own: its result, and the record and list after it.
 TEST(ModuleEntry, ResultsAndRegistrationPerReason)
 {
-    EXPECT_EQ(DllMain(kInstance, DLL_PROCESS_ATTACH, nullptr), 1);
-    EXPECT_TRUE(PVCodecDLL.bInitialized);
-    EXPECT_EQ(PVCodecDLL.hModule, kInstance);
-    EXPECT_EQ(Registered(kInstance), 1u);
-
-    // Thread notifications and unknown reasons do nothing.
-    for (DWORD reason : {DLL_THREAD_ATTACH, DLL_THREAD_DETACH, DWORD{7}})
-        EXPECT_EQ(DllMain(kInstance, reason, nullptr), 1);
-    EXPECT_EQ(Registered(kInstance), 1u);
-
-    EXPECT_EQ(DllMain(kInstance, DLL_PROCESS_DETACH, nullptr), 1);
-    EXPECT_FALSE(PVCodecDLL.bInitialized);
-    EXPECT_EQ(Registered(kInstance), 0u);
-
-    // A detach without an attach releases nothing and still answers 1.
-    EXPECT_EQ(DllMain(kInstance, DLL_PROCESS_DETACH, nullptr), 1);
-}
-
-TEST(ModuleEntry, RefusedInitialisationFailsTheLoad)
-{
-    AfxSetInitExtensionModuleFailure(true);
-    EXPECT_EQ(DllMain(kInstance, DLL_PROCESS_ATTACH, nullptr), 0);
-    AfxSetInitExtensionModuleFailure(false);
-    EXPECT_FALSE(PVCodecDLL.bInitialized);
-    EXPECT_EQ(Registered(kInstance), 0u);
-}
-
-TEST(ExtensionModule, LibraryDeletedEarlyLeavesTheList)
-{
-    AFX_EXTENSION_MODULE record{FALSE, nullptr, nullptr};
-    HMODULE module = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7e580000));
-    ASSERT_TRUE(AfxInitExtensionModule(record, module));
-    auto* library = new CDynLinkLibrary(record);
-    new CDynLinkLibrary(record);
-    EXPECT_EQ(Registered(module), 2u);
-    delete library;
-    EXPECT_EQ(Registered(module), 1u);
+    HINSTANCE const instance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x7e570000));
+    const struct { DWORD reason; bool refuseInit; BOOL result; size_t registered; } steps[] = {
+        {DLL_PROCESS_ATTACH, true, 0, 0},  // a refused initialisation fails the load
+        {DLL_PROCESS_ATTACH, false, 1, 1}, {DLL_THREAD_ATTACH, false, 1, 1}, {DLL_THREAD_DETACH, false, 1, 1},
+        {7, false, 1, 1}, {DLL_PROCESS_DETACH, false, 1, 0}, {DLL_PROCESS_DETACH, false, 1, 0},
+    };
+    for (const auto& s : steps) {
+        AfxSetInitExtensionModuleFailure(s.refuseInit);
+        EXPECT_EQ(DllMain(instance, s.reason, nullptr), s.result) << s.reason;
+        AfxSetInitExtensionModuleFailure(false);
+        EXPECT_EQ(PVCodecDLL.bInitialized != FALSE, s.registered == 1) << s.reason;
+        EXPECT_EQ(Registered(instance), s.registered) << s.reason;
+    }
+    EXPECT_EQ(PVCodecDLL.hModule, instance);
+    AFX_EXTENSION_MODULE record{FALSE, nullptr, nullptr};  // a library deleted early leaves the list
+    ASSERT_TRUE(AfxInitExtensionModule(record, instance));
+    auto library = std::make_unique<CDynLinkLibrary>(record);
+    new CDynLinkLibrary(record);  // the list's own, released with the module
+    library.reset();
+    EXPECT_EQ(Registered(instance), 1u);
     AfxTermExtensionModule(record);
-    EXPECT_EQ(Registered(module), 0u);
+    EXPECT_EQ(Registered(instance), 0u);
 }
 
 #ifdef PVCODEC_SHARED_LIBRARY
-// Loading the shared library runs the entry with the library's own handle.
+// POSIX only: loading the shared library runs the entry with its own handle.
 TEST(ModuleEntry, RunsWhenTheSharedLibraryLoadsAndUnloads)
 {
-    size_t before = AfxRegisteredModules().size();
+    const size_t before = AfxRegisteredModules().size();
     void* library = dlopen(PVCODEC_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
-    auto modules = AfxRegisteredModules();
-    ASSERT_EQ(modules.size(), before + 1);
     Dl_info info{};
     ASSERT_NE(dladdr(dlsym(library, "_ZN8CPVCodec23ConvertFileAlgToProgAlgEh"), &info), 0);
-    EXPECT_EQ(modules.back(), info.dli_fbase);
+    EXPECT_EQ(Registered(static_cast<HMODULE>(info.dli_fbase)), 1u);
     ASSERT_EQ(dlclose(library), 0);
     EXPECT_EQ(AfxRegisteredModules().size(), before);
 }
 #endif
 
-}  // namespace
+TEST(SendMessage, DeliversSynchronouslyOnlyToARegisteredReceiver)
+{
+    std::vector<std::tuple<UINT, WPARAM, LPARAM, std::thread::id>> received;
+    HWND self = RegisterWindow([&](UINT message, WPARAM wParam, LPARAM lParam) {
+        received.emplace_back(message, wParam, lParam, std::this_thread::get_id());
+        return static_cast<LRESULT>(wParam * 2 + 1);
+    });
+    HWND gone = RegisterWindow([&](UINT, WPARAM, LPARAM) {
+        UnregisterWindow(gone);  // a receiver may unregister itself
+        return LRESULT{7};
+    });
+    EXPECT_EQ(SendMessageW(self, WM_USER + 7, 50, 3), 101);
+    EXPECT_EQ(SendMessageW(gone, WM_USER, 0, 0), 7);
+    UnregisterWindow(self);
+    for (HWND unknown : {self, gone, reinterpret_cast<HWND>(0xdead)}) {
+        SetLastError(0);
+        EXPECT_EQ(SendMessageW(unknown, WM_USER + 7, 1, 0), 0);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    }
+    EXPECT_EQ(received, (decltype(received){{1031u, 50u, 3, std::this_thread::get_id()}}));
+}
+
+TEST(LocalDrive, AnswersAndTraces)
+{
+    const auto magic = [](const char* path) {
+        struct statfs fs{};
+        return ::statfs(path, &fs) == 0 ? static_cast<long>(fs.f_type) : -1L;
+    };
+    const bool shmIsTmpfs = magic("/dev/shm") == 0x01021994;
+    const long root = magic("/");
+    const bool rootIsDisk = root != 0x01021994 && root != 0x858458F6 && root != 0x6969;  // not tmpfs, ramfs, NFS
+    const UINT current = GetDriveTypeW(u".");
+    const struct { std::u16string path; int expected; std::string trace; bool applies; } rows[] = {
+        {u"//server/share/doc.txt", 0, "share folder", true},
+        {u"\\\\server\\share\\doc.txt", 0, "share folder", true},
+        {u"", 0, "share folder", true},
+        {u"C:\\Users\\doc.txt", 1, "DriveType=1", true},  // no drive letters here: DRIVE_NO_ROOT_DIR counts as local
+        {u"d:doc.txt", 1, "DriveType=1", true},
+        {u"/dev/shm/pvcodec-none/doc.txt", 1, "DriveType=6", shmIsTmpfs},  // judged by its folder
+        {u"/pvcodec-none/doc.txt", 1, "DriveType=3", rootIsDisk},
+        {u"doc.txt", current == DRIVE_REMOTE || current == DRIVE_REMOVABLE ? 0 : 1,
+         "DriveType=" + std::to_string(current), true},  // the current folder's file system
+    };
+    for (const auto& r : rows) {
+        if (!r.applies)
+            continue;
+        TraceCapture traces;
+        EXPECT_EQ(CPVCodec::IsFileInLocalDrive(r.path.c_str()), r.expected) << r.trace;
+        EXPECT_EQ(traces.Lines(),
+                  std::vector<std::string>{"[PVCodec.dll]CPVCodec::IsFileInLocalDrive() WATCH! " + r.trace});
+    }
+    EXPECT_EQ(GetDriveTypeW(u"//server/share"), DRIVE_REMOTE);
+    EXPECT_EQ(GetDriveTypeW(u"C:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(GetDriveTypeW(nullptr), current);
+    EXPECT_TRUE(!shmIsTmpfs || GetDriveTypeW(u"/dev/shm") == DRIVE_RAMDISK);
+    for (const char16_t* root : {u"/", u"\\", u"/pvcodec-none/deeper/still"})
+        EXPECT_TRUE(!rootIsDisk || GetDriveTypeW(root) == DRIVE_FIXED);
+}
+
+// The user's hive body ("" = no hive); the machine's setting never counts.
+TEST(ExplorerIconsOnly, AnswersPerRegistryState)
+{
+    const std::string key = "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n";
+    const struct { std::string user; int expected; } rows[] = {
+        {"", 0},
+        {key.substr(0, key.find("\\Advanced")) + "]\n\"IconsOnly\"=dword:00000001\n", 0},  // the key's parent
+        {key + "\"Other\"=dword:00000001\n", 1},  // the key without the value
+        {key + "\"IconsOnly\"=dword:00000000\n", 0},
+        {key + "\"IconsOnly\"=dword:00010000\n", 1},
+        {key + "\"IconsOnly\"=hex:00\n", 0},
+        {key + "\"IconsOnly\"=hex(b):00,00,00,00,00,00,00,00\n", 1},  // longer than four bytes
+        {key + "\"iconsonly\"=dword:00000000\n", 0},                  // names ignore case
+    };
+    for (const auto& r : rows) {
+        RegistrySandbox registry;
+        if (!r.user.empty())
+            registry.WriteUtf16("HKEY_CURRENT_USER", r.user);
+        registry.WriteUtf8("HKEY_LOCAL_MACHINE",
+                           "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n"
+                           "\"IconsOnly\"=dword:00000001\n");
+        EXPECT_EQ(IsExplorerIconsOnly(), r.expected) << r.user;
+    }
+}

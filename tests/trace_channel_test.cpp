@@ -1,13 +1,13 @@
-// Where trace lines go without a sink: nowhere by default, standard error or
-// a file named by QZTRACE, one line each with a UTC timestamp and the id of
-// the writing thread before the text.
+// The trace channel: Windows placeholders, no cut whatever the arguments, and
+// where lines go without a sink (nowhere by default, standard error or the
+// file QZTRACE names), stamped with UTC time and the writing thread's id.
 #include "QZTracer.h"
+#include "support/FileHelpers.h"
 #include "support/TempDir.h"
+#include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <regex>
 #include <sys/syscall.h>
 #include <thread>
@@ -15,94 +15,62 @@
 
 namespace {
 
-class ScopedTraceTarget {
-public:
-    explicit ScopedTraceTarget(const char* value)
-    {
-        if (const char* old = std::getenv("QZTRACE"))
-            m_old = old, m_had = true;
-        if (value != nullptr)
-            setenv("QZTRACE", value, 1);
-        else
-            unsetenv("QZTRACE");
-    }
-    ~ScopedTraceTarget()
-    {
-        if (m_had)
-            setenv("QZTRACE", m_old.c_str(), 1);
-        else
-            unsetenv("QZTRACE");
-    }
+const std::regex kStamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[(\d+)\] (.*)\n)");
 
-private:
-    std::string m_old;
-    bool m_had = false;
-};
-
-std::vector<std::string> ReadLines(const std::string& path)
+// Runs `body` with QZTRACE set to `target` (null: unset), restoring it after.
+template <typename Body>
+void WithTraceTarget(const char* target, Body body)
 {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-const std::regex kStamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[(\d+)\] (.*))");
-
-TEST(TraceChannel, AppendsStampedLinesToTheNamedFile)
-{
-    TempDir dir;
-    std::string path = dir / "trace.log";
-    ScopedTraceTarget target(path.c_str());
-    QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! first %d", 1);
-    long mainThread = syscall(SYS_gettid);
-    long otherThread = 0;
-    std::thread([&] {
-        otherThread = syscall(SYS_gettid);
-        QZTraceW(u"second %s", u"line");
-    }).join();
-
-    auto lines = ReadLines(path);
-    ASSERT_EQ(lines.size(), 2u);
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[0], m, kStamped)) << lines[0];
-    EXPECT_EQ(std::stol(m[1]), mainThread);
-    EXPECT_EQ(m[2], "[PVCodec.dll]CPVCodec::X() WATCH! first 1");
-    ASSERT_TRUE(std::regex_match(lines[1], m, kStamped)) << lines[1];
-    EXPECT_EQ(std::stol(m[1]), otherThread);
-    EXPECT_EQ(m[2], "second line");
-}
-
-TEST(TraceChannel, StandardError)
-{
-    ScopedTraceTarget target("stderr");
-    testing::internal::CaptureStderr();
-    QZTraceW(u"to stderr %d", 5);
-    std::string out = testing::internal::GetCapturedStderr();
-    std::smatch m;
-    ASSERT_FALSE(out.empty());
-    ASSERT_EQ(out.back(), '\n');
-    out.pop_back();
-    ASSERT_TRUE(std::regex_match(out, m, kStamped)) << out;
-    EXPECT_EQ(m[2], "to stderr 5");
-}
-
-TEST(TraceChannel, NowhereByDefaultAndALineStaysOneLine)
-{
-    {
-        ScopedTraceTarget target(nullptr);
-        testing::internal::CaptureStderr();
-        QZTraceW(u"silent");
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    }
-    TempDir dir;
-    std::string path = dir / "trace.log";
-    ScopedTraceTarget target(path.c_str());
-    QZTraceW(u"path=%s", u"a\nb\rc");
-    auto lines = ReadLines(path);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("path=a b c"), std::string::npos) << lines[0];
+    const char* old = std::getenv("QZTRACE");
+    const std::string saved = old != nullptr ? old : "";
+    target != nullptr ? setenv("QZTRACE", target, 1) : unsetenv("QZTRACE");
+    body();
+    old != nullptr ? setenv("QZTRACE", saved.c_str(), 1) : unsetenv("QZTRACE");
 }
 
 }  // namespace
+
+TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
+{
+    TraceCapture trace;
+    QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! n=%d, s=%s, l=%ld, pct=%%, S=%S, c=%c", -42, u"w\u00e9de", 123456789L,
+             "narrow", u'Z');
+    QZTraceW(u"%5d|%-4d|%04x|%s", 7, 3, 255, static_cast<const char16_t*>(nullptr));
+    const std::u16string path(40000, u'a');
+    QZTraceW(u"path=%s end", path.c_str());
+    EXPECT_EQ(trace.Lines(), (std::vector<std::string>{
+                                 "[PVCodec.dll]CPVCodec::X() WATCH! n=-42, s=w\u00e9de, l=123456789, pct=%, "
+                                 "S=narrow, c=Z",
+                                 "    7|3   |00ff|(null)", "path=" + std::string(40000, 'a') + " end"}));
+}
+
+TEST(TraceChannel, FileStandardErrorOrNowhere)
+{
+    TempDir dir;
+    long mainThread = syscall(SYS_gettid), otherThread = 0;
+    WithTraceTarget((dir / "trace.log").c_str(), [&] {
+        QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! first %d", 1);
+        std::thread([&] {
+            otherThread = syscall(SYS_gettid);
+            QZTraceW(u"path=%s", u"a\nb\rc");  // a line stays one line
+        }).join();
+    });
+    const std::string text = ReadBytes(dir / "trace.log");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, kStamped)) << text;
+    EXPECT_EQ(m.position(), 0);
+    EXPECT_EQ(std::stol(m[1]), mainThread);
+    EXPECT_EQ(m[2], "[PVCodec.dll]CPVCodec::X() WATCH! first 1");
+    const std::string second = m.suffix();
+    ASSERT_TRUE(std::regex_match(second, m, kStamped)) << second;
+    EXPECT_EQ(std::stol(m[1]), otherThread);
+    EXPECT_EQ(m[2], "path=a b c");
+
+    for (const char* target : {"stderr", static_cast<const char*>(nullptr)}) {
+        testing::internal::CaptureStderr();
+        WithTraceTarget(target, [] { QZTraceW(u"to stderr %d", 5); });
+        const std::string out = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::regex_match(out, m, kStamped) && m[2] == "to stderr 5", target != nullptr) << out;
+        EXPECT_TRUE(target != nullptr || out.empty()) << out;
+    }
+}

@@ -3,44 +3,37 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
+// Socket pairs rather than pipes: a message to a child that has already
+// exited must not kill the parent with SIGPIPE.
 ChildProcess::ChildProcess(std::function<int(ChildProcess&)> body)
 {
-    // Socket pairs rather than pipes: a message to a child that has already
-    // exited must not kill the parent with SIGPIPE.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_toParent) != 0 ||
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_toChild) != 0)
         return;
     m_pid = ::fork();
     if (m_pid == 0) {
-        ::close(m_toParent[0]);
-        ::close(m_toChild[1]);
-        int status = 99;
+        int status = 98;
         try {
             status = body(*this);
         } catch (...) {
-            status = 98;
         }
         ::_exit(status);  // no destructors or test-framework teardown in the child
     }
-    ::close(m_toParent[1]);
-    ::close(m_toChild[0]);
-    m_toParent[1] = m_toChild[0] = -1;
+    for (int* fd : {&m_toParent[1], &m_toChild[0]})
+        ::close(std::exchange(*fd, -1));
 }
 
 ChildProcess::~ChildProcess()
 {
-    ReleaseChild();
     Join();
-    for (int fd : {m_toParent[0], m_toChild[1]})
-        if (fd >= 0)
-            ::close(fd);
+    ::close(m_toParent[0]);
 }
 
 void ChildProcess::SignalParent()
 {
-    char c = 1;
-    (void)!::send(m_toParent[1], &c, 1, MSG_NOSIGNAL);
+    (void)!::send(m_toParent[1], "", 1, MSG_NOSIGNAL);
 }
 
 void ChildProcess::WaitForParent()
@@ -57,20 +50,15 @@ bool ChildProcess::WaitForChild()
 
 void ChildProcess::ReleaseChild()
 {
-    if (m_toChild[1] >= 0) {
-        char c = 1;
-        (void)!::send(m_toChild[1], &c, 1, MSG_NOSIGNAL);
-        ::close(m_toChild[1]);
-        m_toChild[1] = -1;
-    }
+    (void)!::send(m_toChild[1], "", 1, MSG_NOSIGNAL);
+    ::close(std::exchange(m_toChild[1], -1));
 }
 
 int ChildProcess::Join()
 {
-    if (m_joined || m_pid <= 0)
-        return m_status;
+    ReleaseChild();
     int raw = 0;
-    if (::waitpid(m_pid, &raw, 0) == m_pid && WIFEXITED(raw))
+    if (!m_joined && m_pid > 0 && ::waitpid(m_pid, &raw, 0) == m_pid && WIFEXITED(raw))
         m_status = WEXITSTATUS(raw);
     m_joined = true;
     return m_status;

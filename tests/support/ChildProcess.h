@@ -1,6 +1,5 @@
-// Runs part of a test in a forked child process, for behaviour that must
-// hold between processes (share modes, unique names). The child talks to the
-// parent through two socket pairs: it can signal that it is ready and wait until
+// Runs part of a test in a forked child process, for behaviour that must hold
+// between processes. The child can signal that it is ready and wait until
 // the parent lets it go on.
 #pragma once
 
@@ -20,7 +19,7 @@ public:
     // In the parent: wait for the child's signal / let the child go on.
     bool WaitForChild();
     void ReleaseChild();
-    // In the parent: the child's exit status (-1 when it did not exit normally).
+    // In the parent: lets the child go on and answers its exit status (-1 when it did not exit normally).
     int Join();
 
 private:

@@ -1,11 +1,17 @@
-// Small helpers for tests that work on files: wide paths from UTF-8, whole
-// files written and read without the platform layer.
+// Helpers for tests that work on files: wide paths, whole files written and
+// read without the platform layer, and the scratch layout and listing that
+// the platform's contract tables start from and check.
 #pragma once
 
+#include "platform/FileApi.h"
+#include "platform/FileException.h"
 #include "platform/WideString.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 
@@ -36,4 +42,54 @@ inline mode_t ModeOf(const std::string& path)
     struct stat st{};
     ::stat(path.c_str(), &st);
     return st.st_mode & 07777;
+}
+
+// `name` in `folder`: a leading '\' joins with Windows' separator, and '|'
+// stands for an unpaired surrogate (a name no system takes).
+inline std::u16string PathIn(const std::string& folder, const std::string& name)
+{
+    std::u16string path = Wide(folder + (name.starts_with('\\') ? "" : "/") + name);
+    std::replace(path.begin(), path.end(), u'|', char16_t{0xDC00});
+    return path;
+}
+
+// The scratch layout: "f" holds "content", "ro" holds "keep" and is read-only, "dir" is a folder.
+inline void LayOut(const std::string& folder)
+{
+    WriteBytes(folder + "/f", "content");
+    WriteBytes(folder + "/ro", "keep");
+    plat::SetFileAttributesW(Wide(folder + "/ro").c_str(), plat::FILE_ATTRIBUTE_READONLY);
+    std::filesystem::create_directory(folder + "/dir");
+}
+
+// What `folder` holds as the layer sees it, sorted: "dir/ f=content ro=keep(ro)".
+inline std::string Listing(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    std::string out;
+    for (const std::string& name : names) {
+        const plat::DWORD attributes = plat::GetFileAttributesW(Wide(folder + "/" + name).c_str());
+        out += (out.empty() ? "" : " ") + name;
+        out += (attributes & plat::FILE_ATTRIBUTE_DIRECTORY) ? "/" : "=" + ReadBytes(folder + "/" + name);
+        out += (attributes & plat::FILE_ATTRIBUTE_READONLY) ? "(ro)" : "";
+    }
+    return out;
+}
+
+// The cause of the CFileException that `call` throws (none when it returns), with its OS error and name.
+template <typename Call>
+int ThrownCause(Call call, plat::LONG* osError = nullptr, std::u16string* name = nullptr)
+{
+    try {
+        call();
+        return plat::CFileException::none;
+    } catch (const plat::CFileException& e) {
+        if (osError != nullptr)
+            *osError = e.m_lOsError;
+        if (name != nullptr)
+            *name = e.m_strFileName;
+        return e.m_cause;
+    }
 }

@@ -8,19 +8,15 @@ RegistrySandbox::RegistrySandbox()
 {
     char pattern[] = "/tmp/pvcodec-registry-XXXXXX";
     m_dir = mkdtemp(pattern);
-    if (const char* previous = std::getenv("PVCODEC_REGISTRY_DIR")) {
-        m_hadPrevious = true;
-        m_previous = previous;
-    }
+    const char* previous = std::getenv("PVCODEC_REGISTRY_DIR");
+    m_hadPrevious = previous != nullptr;
+    m_previous = m_hadPrevious ? previous : "";
     setenv("PVCODEC_REGISTRY_DIR", m_dir.c_str(), 1);
 }
 
 RegistrySandbox::~RegistrySandbox()
 {
-    if (m_hadPrevious)
-        setenv("PVCODEC_REGISTRY_DIR", m_previous.c_str(), 1);
-    else
-        unsetenv("PVCODEC_REGISTRY_DIR");
+    m_hadPrevious ? setenv("PVCODEC_REGISTRY_DIR", m_previous.c_str(), 1) : unsetenv("PVCODEC_REGISTRY_DIR");
     std::error_code ignored;
     std::filesystem::remove_all(m_dir, ignored);
 }
@@ -37,16 +33,9 @@ void RegistrySandbox::WriteUtf8(const std::string& root, const std::string& body
 
 void RegistrySandbox::WriteUtf16(const std::string& root, const std::string& body)
 {
-    std::string text = "Windows Registry Editor Version 5.00\n\n" + body;
     std::string bytes = "\xFF\xFE";
-    for (char c : text) {
-        if (c == '\n') {
-            bytes.push_back('\r');
-            bytes.push_back('\0');
-        }
-        bytes.push_back(c);  // test bodies are ASCII
-        bytes.push_back('\0');
-    }
+    for (char c : "Windows Registry Editor Version 5.00\n\n" + body)  // test bodies are ASCII
+        bytes += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{c, '\0'};
     WriteRaw(root, bytes);
 }
 

@@ -12,15 +12,14 @@ public:
     explicit TempDir(const std::string& base = DefaultBase())
     {
         std::string pattern = base + "/pvcodec-test-XXXXXX";
-        const char* made = mkdtemp(pattern.data());
-        m_path = made != nullptr ? made : "";
+        m_path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     ~TempDir()
     {
+        namespace fs = std::filesystem;
         std::error_code ignored;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(m_path, ignored);
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(m_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -30,7 +29,6 @@ public:
         std::error_code ignored;
         return std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
     }
-
     const std::string& Path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 

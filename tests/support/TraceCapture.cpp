@@ -18,9 +18,8 @@ TraceCapture::~TraceCapture()
 void TraceCapture::Sink(const char16_t* line, void* context)
 {
     auto* self = static_cast<TraceCapture*>(context);
-    std::string text = plat::Utf16ToUtf8(line).value_or("<invalid UTF-16>");
     std::lock_guard lock(self->m_mutex);
-    self->m_lines.push_back(std::move(text));
+    self->m_lines.push_back(plat::Utf16ToUtf8(line).value_or("<invalid UTF-16>"));
 }
 
 std::vector<std::string> TraceCapture::Lines() const
@@ -31,15 +30,14 @@ std::vector<std::string> TraceCapture::Lines() const
 
 bool TraceCapture::Contains(const std::string& line) const
 {
-    std::lock_guard lock(m_mutex);
-    return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end();
+    const auto lines = Lines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 bool TraceCapture::ContainsText(const std::string& fragment) const
 {
-    std::lock_guard lock(m_mutex);
-    return std::any_of(m_lines.begin(), m_lines.end(),
-                       [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
+    const auto lines = Lines();
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(fragment) != l.npos; });
 }
 
 void TraceCapture::Clear()
