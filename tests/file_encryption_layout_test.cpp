@@ -8,6 +8,7 @@
 #include "support/ContainerFiles.h"
 #include "support/ReferenceContainer.h"
 #include "support/RegistrySandbox.h"
+#include "support/TempDir.h"
 #include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
@@ -98,7 +99,7 @@ struct VirtualClock {
 class FileWriters : public ::testing::TestWithParam<FormCase> {
 protected:
     RegistrySandbox m_registry;
-    MemoryDir m_dir;
+    TempDir m_dir;
     VirtualClock m_clock;
 };
 
@@ -167,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, FileWriters, ::testing::ValuesIn(kForms),
 TEST(FileWriters, CallerMagicTakesAtMostTenBytes)
 {
     RegistrySandbox registry;
-    MemoryDir dir;
+    TempDir dir;
     VirtualClock clock;
     const Bytes document = reference::Document(100, 8);
     const std::string src = dir / "plain";
@@ -196,7 +197,7 @@ TEST(FileWriters, CallerMagicTakesAtMostTenBytes)
 TEST(FileWriters, AriaAndAteBodies)
 {
     RegistrySandbox registry;
-    MemoryDir dir;
+    TempDir dir;
     VirtualClock clock;
     struct Case {
         char tag;
@@ -239,7 +240,7 @@ TEST(FileWriters, AriaAndAteBodies)
 TEST(FileWriters, AriaRefusesAnEmptyDocument)
 {
     RegistrySandbox registry;
-    MemoryDir dir;
+    TempDir dir;
     VirtualClock clock;
     Request r = RequestFor(kForms[3], 'A');
     const std::string src = dir / "empty";
