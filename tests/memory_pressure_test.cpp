@@ -7,11 +7,11 @@
 #include "platform/TaskMemory.h"
 #include "support/ChildProcess.h"
 #include "support/ContainerFiles.h"
+#include "support/ReferenceContainer.h"
 #include "support/RegistrySandbox.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
 
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -28,93 +28,54 @@ namespace {
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 constexpr int kOffset = 14 + 7;
 
-// A document of `size` bytes from a cheap generator, written in pieces.
-void WriteDocument(const std::string& path, uint64_t size)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::vector<uint64_t> piece(kMiB / 8);
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    for (uint64_t done = 0; done < size; done += kMiB) {
-        for (uint64_t& word : piece) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            word = state;
-        }
-        out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(std::min(size - done, kMiB)));
-    }
-}
-
-// Whether the file at `path` holds `size` bytes equal to `bytes`, compared piece by piece.
-bool Holds(const std::string& path, const char* bytes, uint64_t size)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> piece(kMiB);
-    uint64_t done = 0;
-    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
-        const auto n = static_cast<uint64_t>(in.gcount());
-        if (done + n > size || std::memcmp(piece.data(), bytes + done, n) != 0)
-            return false;
-        done += n;
-    }
-    return done == size;
-}
-
-bool SameFiles(const std::string& a, const std::string& b)
-{
-    std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
-    std::vector<char> p(kMiB), q(kMiB);
-    while (x && y) {
-        x.read(p.data(), static_cast<std::streamsize>(kMiB));
-        y.read(q.data(), static_cast<std::streamsize>(kMiB));
-        if (x.gcount() != y.gcount() || std::memcmp(p.data(), q.data(), static_cast<size_t>(x.gcount())) != 0)
-            return false;
-    }
-    return !x && !y;
-}
-
 int Encrypt(const std::string& document, const std::string& container)
 {
     char header[] = "pvcodec";
     return CPVCodec::EncryptFileW(Wide(document).c_str(), Wide(container).c_str(), Key(), header, 7);
 }
 
-// A 256 MiB document with 128 MiB available: every driver's image is refused, and it streams the same bytes.
+// An 8 MiB document with 36 MiB available (less than the image and the headroom kept beside it):
+// every driver's image is refused, and it streams the same bytes.
 TEST(MemoryPressure, ImagesTheMachineCannotBackAreRefusedAndTheDriverStreams)
 {
-    constexpr uint64_t kSize = 256 * kMiB;
+    constexpr int kSize = 8 << 20;
     RegistrySandbox registry;
     TempDir dir;
     const std::string document = dir / "doc", container = dir / "doc.pvc", result = dir / "result";
-    WriteDocument(document, kSize);
+    const containerfiles::Bytes plain = reference::Document(kSize, 9);
+    containerfiles::WriteFile(document, plain);
     ASSERT_EQ(Encrypt(document, container), 1);
     const std::u16string source = Wide(container);
     std::vector<char> buffer(32 + kSize);
     int size = -1;
     const std::tuple<const char*, const char*, std::function<bool()>> drivers[] = {
         {"DoEncryptFile", "EncryptFile2() WATCH! Entering the Function V2",
-         [&] { return Encrypt(document, result) == 1 && SameFiles(result, container); }},
+         [&] { return Encrypt(document, result) == 1 && ReadBytes(result) == ReadBytes(container); }},
         {"DecryptFile", "DecryptFile2() GOOD! End of the function",
          [&] {
              return CPVCodec::DecryptFileW(source.c_str(), Wide(result).c_str(), Key(), nullptr, kOffset) == 1 &&
-                    SameFiles(document, result);
+                    ReadBytes(result) == ReadBytes(document);
          }},
         {"DecryptFileToMemory", "DecryptFileToMemory2() WATCH! End of DecryptFileToMemory2()",
          [&] {
              return CPVCodec::DecryptFileToMemory(source.c_str(), buffer.data(), &size, Key(), kOffset) == 1 &&
-                    size == static_cast<int>(kSize) && Holds(document, buffer.data() + 32, kSize);
+                    size == kSize && std::equal(plain.begin(), plain.end(), buffer.begin() + 32);
          }},
     };
     for (const auto& [name, fallback, run] : drivers) {
         SCOPED_TRACE(name);
         plat::fault::Scope seam;
-        plat::fault::SetAvailableMemory(128 * kMiB);
+        plat::fault::SetAvailableMemory(36 * kMiB);
         TraceCapture trace;
         EXPECT_TRUE(run());
         EXPECT_TRUE(trace.Contains("[PVCodec.dll]CPVCodec::" + std::string(name) +
-                                   "() ERROR! Out of memory for 268435456 Bytes"));
+                                   "() ERROR! Out of memory for 8388608 Bytes"));
         EXPECT_TRUE(trace.ContainsText(fallback));
-        // Blocks below 4 MiB are not weighed at all.
+        // With room for both images and the headroom the call keeps its images; blocks below 4 MiB are not weighed at all.
+        plat::fault::SetAvailableMemory(64 * kMiB);
+        trace.Clear();
+        EXPECT_TRUE(run());
+        EXPECT_FALSE(trace.ContainsText("Out of memory"));
         plat::fault::SetAvailableMemory(0);
         void* small = plat::CoTaskMemAlloc(kMiB);
         EXPECT_NE(small, nullptr);
@@ -182,7 +143,7 @@ TEST(MemoryPressureForReal, UnderACgroupLimitTheFullWriterStreams)
     RegistrySandbox registry;
     TempDir dir(base);
     const std::string document = dir / "doc", container = dir / "doc.pvc", expected = dir / "expected.pvc";
-    WriteDocument(document, 96 * kMiB);
+    containerfiles::WriteFile(document, reference::Document(96 * kMiB, 9));
     ChildProcess child([&](ChildProcess& self) {
         self.WaitForParent();
         if (!WriteText(group + "/cgroup.procs", "0"))
@@ -198,7 +159,7 @@ TEST(MemoryPressureForReal, UnderACgroupLimitTheFullWriterStreams)
     ::rmdir(group.c_str());
     ASSERT_EQ(status, 0);
     ASSERT_EQ(Encrypt(document, expected), 1);
-    EXPECT_TRUE(SameFiles(container, expected));
+    EXPECT_TRUE(ReadBytes(container) == ReadBytes(expected));
 }
 
 }  // namespace
