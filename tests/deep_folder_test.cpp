@@ -10,7 +10,6 @@
 
 #include <climits>
 #include <fcntl.h>
-#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,50 +19,31 @@ namespace {
 
 const Bytes kHeader = {'d', 'e', 'e', 'p'};
 constexpr int kOffset = 14 + 4;
-using Call = std::function<int(const std::u16string& source, const std::u16string& destination)>;
-using Fn = int (*)(const PVWCHAR*, const PVWCHAR*, char*, char*, int, PVHWND);
-using ReadFn = int (*)(const PVWCHAR*, char*, int*, char*, int);
+const char* const kNames[] = {"EncryptFileW", "RDEncryptFile",       "EncryptFile2",        "DecryptFileW",
+                               "RDDecryptFile", "DecryptFile2", "DecryptFileToMemory", "DecryptFileToMemory2"};
+constexpr int kWriters = 3, kDrivers = 8;
 
-Call Writer(Fn writer)
+// Driver `i` (the writers first) from `s` to `d`. A reader into memory writes its buffer over the
+// container, as a host would.
+int Drive(int i, const std::u16string& s, const std::u16string& d)
 {
-    return [writer](const std::u16string& s, const std::u16string& d) {
-        Bytes header = kHeader;
-        return writer(s.c_str(), d.c_str(), Key(), header.data(), 4, nullptr);
-    };
+    Bytes header = kHeader, buffer(32 + 4000);
+    const char16_t *a = s.c_str(), *b = d.c_str();
+    int size = -1, result = 0;
+    switch (i) {
+    case 0: return CPVCodec::EncryptFileW(a, b, Key(), header.data(), 4);
+    case 1: return CPVCodec::RDEncryptFile(a, b, Key(), header.data(), 4);
+    case 2: return CPVCodec::EncryptFile2(a, b, Key(), header.data(), 4, nullptr);
+    case 3: return CPVCodec::DecryptFileW(a, b, Key(), nullptr, kOffset);
+    case 4: return CPVCodec::RDDecryptFile(a, b, Key(), nullptr, kOffset);
+    case 5: return CPVCodec::DecryptFile2(a, b, Key(), nullptr, kOffset);
+    case 6: result = CPVCodec::DecryptFileToMemory(a, buffer.data(), &size, Key(), kOffset); break;
+    default: result = CPVCodec::DecryptFileToMemory2(a, buffer.data(), &size, Key(), kOffset); break;
+    }
+    if (result == 1 && s == d)
+        WriteFile(*plat::Utf16ToUtf8(d), Bytes(buffer.begin() + 32, buffer.begin() + 32 + size));
+    return result;
 }
-Call Reader(int (*reader)(const PVWCHAR*, const PVWCHAR*, char*, PVHWND, int))
-{
-    return [reader](const std::u16string& s, const std::u16string& d) {
-        return reader(s.c_str(), d.c_str(), Key(), nullptr, kOffset);
-    };
-}
-// A reader into memory writes its buffer over the container, as a host would.
-Call ToMemory(ReadFn reader)
-{
-    return [reader](const std::u16string& s, const std::u16string& d) {
-        Bytes buffer(32 + 4000);
-        int size = -1;
-        const int result = reader(s.c_str(), buffer.data(), &size, Key(), kOffset);
-        if (result == 1 && s == d)
-            WriteFile(*plat::Utf16ToUtf8(d), Bytes(buffer.begin() + 32, buffer.begin() + 32 + size));
-        return result;
-    };
-}
-
-const std::vector<std::pair<const char*, Call>> kWriters = {
-    {"EncryptFileW", Writer([](auto s, auto d, auto k, auto h, auto n, auto w) {
-         return CPVCodec::EncryptFileW(s, d, k, h, n, w);
-     })},
-    {"RDEncryptFile", Writer([](auto s, auto d, auto k, auto h, auto n, auto w) {
-         return CPVCodec::RDEncryptFile(s, d, k, h, n, w);
-     })},
-    {"EncryptFile2", Writer(CPVCodec::EncryptFile2)}};
-const std::vector<std::pair<const char*, Call>> kReaders = {
-    {"DecryptFileW", Reader(CPVCodec::DecryptFileW)},
-    {"RDDecryptFile", Reader(CPVCodec::RDDecryptFile)},
-    {"DecryptFile2", Reader(CPVCodec::DecryptFile2)},
-    {"DecryptFileToMemory", ToMemory(CPVCodec::DecryptFileToMemory)},
-    {"DecryptFileToMemory2", ToMemory(CPVCodec::DecryptFileToMemory2)}};
 
 // A chain of folders below `base`, made through descriptors so that it may go past the path limit,
 // and removed the same way; Temporaries() counts the "~PV" names along it.
@@ -140,26 +120,26 @@ TEST_F(DeepFolder, EveryWriterAndEveryReaderInPlaceAndBeside)
     FolderChain chain(m_dir.Path(), std::string(60, 'f'), 300);
     const std::string document = chain.Path() + "/" + std::string(40, 'n') + ".doc", beside = document + ".out";
     const std::u16string path = Wide(document);
-    for (const auto& [writerName, writer] : kWriters) {
-        for (const auto& [readerName, reader] : kReaders) {
-            SCOPED_TRACE(std::string(writerName) + " then " + readerName);
+    for (int writer = 0; writer < kWriters; ++writer) {
+        for (int reader = kWriters; reader < kDrivers; ++reader) {
+            SCOPED_TRACE(std::string(kNames[writer]) + " then " + kNames[reader]);
             WriteFile(document, m_plain);
             SetTimes(document, 1'200'000'000);
-            ASSERT_EQ(writer(path, path), 1);
+            ASSERT_EQ(Drive(writer, path, path), 1);
             EXPECT_TRUE(FileBytes(document) == m_container);
             EXPECT_EQ(WrittenAt(document), 1'200'000'000);
-            ASSERT_EQ(reader(path, path), 1);
+            ASSERT_EQ(Drive(reader, path, path), 1);
             EXPECT_TRUE(FileBytes(document) == m_plain);
             EXPECT_EQ(chain.Temporaries(), 0u);
         }
         // Beside: a new long path gets its short form after the rename, so the times still reach it.
         SetTimes(document, 1'100'000'000);
-        ASSERT_EQ(writer(path, Wide(beside)), 1);
+        ASSERT_EQ(Drive(writer, path, Wide(beside)), 1);
         EXPECT_TRUE(FileBytes(beside) == m_container);
         EXPECT_EQ(WrittenAt(beside), 1'100'000'000);
-        for (size_t r = 0; r < 3; ++r) {  // the file readers, to a new file
+        for (int reader = kWriters; reader < kWriters + 3; ++reader) {  // the file readers, to a new file
             ::unlink(document.c_str());
-            ASSERT_EQ(kReaders[r].second(Wide(beside), path), 1) << kReaders[r].first;
+            ASSERT_EQ(Drive(reader, Wide(beside), path), 1) << kNames[reader];
             EXPECT_TRUE(FileBytes(document) == m_plain);
             EXPECT_EQ(WrittenAt(document), 1'100'000'000);
         }
@@ -172,23 +152,21 @@ TEST_F(DeepFolder, PastThePathLimitEveryDriverFailsAndNothingIsLost)
     FolderChain chain(m_dir.Path(), std::string(200, 'p'), PATH_MAX + 100);
     ASSERT_GT(chain.Path().size(), static_cast<size_t>(PATH_MAX));
     const std::u16string path = Wide(chain.Path() + "/doc"), beside = Wide(m_dir / "doc.out");
-    for (const auto* family : {&kWriters, &kReaders}) {
-        const Bytes& input = family == &kWriters ? m_plain : m_container;
-        for (const auto& [name, driver] : *family) {
-            for (const std::u16string* destination : {&path, &beside}) {
-                SCOPED_TRACE(std::string(name) + (destination == &path ? " in place" : " to a new file"));
-                int fd = ::openat(chain.Deepest(), "doc", O_CREAT | O_TRUNC | O_WRONLY, 0600);
-                ASSERT_EQ(::write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-                ::close(fd);
-                EXPECT_EQ(driver(path, *destination), 0);
-                Bytes stored(input.size() + 10);
-                fd = ::openat(chain.Deepest(), "doc", O_RDONLY);
-                stored.resize(static_cast<size_t>(std::max<ssize_t>(::read(fd, stored.data(), stored.size()), 0)));
-                ::close(fd);
-                EXPECT_TRUE(stored == input);
-                EXPECT_EQ(chain.Temporaries(), 0u);
-                EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{std::string(200, 'p')});
-            }
+    for (int driver = 0; driver < kDrivers; ++driver) {
+        const Bytes& input = driver < kWriters ? m_plain : m_container;
+        for (const std::u16string* destination : {&path, &beside}) {
+            SCOPED_TRACE(std::string(kNames[driver]) + (destination == &path ? " in place" : " to a new file"));
+            int fd = ::openat(chain.Deepest(), "doc", O_CREAT | O_TRUNC | O_WRONLY, 0600);
+            ASSERT_EQ(::write(fd, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+            ::close(fd);
+            EXPECT_EQ(Drive(driver, path, *destination), 0);
+            Bytes stored(input.size() + 10);
+            fd = ::openat(chain.Deepest(), "doc", O_RDONLY);
+            stored.resize(static_cast<size_t>(std::max<ssize_t>(::read(fd, stored.data(), stored.size()), 0)));
+            ::close(fd);
+            EXPECT_TRUE(stored == input);
+            EXPECT_EQ(chain.Temporaries(), 0u);
+            EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>{std::string(200, 'p')});
         }
     }
 }
