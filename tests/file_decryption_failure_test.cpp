@@ -90,14 +90,14 @@ Step Fail(Op op, unsigned nth, plat::DWORD error = plat::ERROR_ACCESS_DENIED, un
 {
     return [=](DecryptionFailure&) { plat::fault::FailCalls(op, nth, count, {error, cause}); };
 }
-Step Then(Step a, Step b)
+Step operator+(Step a, Step b)
 {
     return [=](DecryptionFailure& f) {
         a(f);
         b(f);
     };
 }
-Step Form_(Form form, size_t size)
+Step In(Form form, size_t size)
 {
     return [=](DecryptionFailure& f) { f.UseForm(form, size); };
 }
@@ -180,18 +180,18 @@ const Case kCases[] = {
     {"MissingSource", B, N, [](DecryptionFailure& f) { ::unlink(f.Expand("<S>").c_str()), f.m_source.clear(); }, 0,
      {"PBAD! src file open fail path=<S>", "CODE=2, MSG="}, After::Absent, kNone},
     // A wrong key: the older destination stays, the temporary file with it, and no 100 after the segments.
-    {"WrongKey", B, O, Then(Form_(Form::Default, 1500), Then(kWrongKey, kExact)), 0,
+    {"WrongKey", B, O, In(Form::Default, 1500) + kWrongKey + kExact, 0,
      {"PERROR! padDecrypt fail nRead=480, nSizeResult=-"}, After::Untouched, kAny, std::nullopt, 0, Progress({68})},
     // A full disk; the full driver writes only after the body, so the segments' percents came first.
     {"DiskFullInTheSegments", S, O, Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
      {"PERROR! Temp Dest File Write Fail"}, After::Untouched, kAny, std::nullopt, 0, Progress({100})},
-    {"DiskFullInThePadding", S, O, Then(Form_(Form::Default, 500), Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL)), 0,
+    {"DiskFullInThePadding", S, O, In(Form::Default, 500) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
      {"PERROR! Padding Temp Dest File Write Fail"}, After::Untouched, kAny, std::nullopt, 0, Progress({100})},
-    {"DiskFullAria", S, O, Then(Form_(Form::ExtendedA, 3000), Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL)), 0,
+    {"DiskFullAria", S, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
      {"PERROR! Temp Dest File Write Fail"}, After::Untouched, kAny, std::nullopt, 0, Progress({100})},
     {"DiskFull", F, O, Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0, {"PERROR! Dest File Write Fail, m_cause=13"},
      After::Untouched, kNone, std::nullopt, 0, Progress({34, 68, 100})},
-    {"DiskFullAria", F, O, Then(Form_(Form::ExtendedA, 3000), Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL)), 0,
+    {"DiskFullAria", F, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
      {"PERROR! Dest File Write Fail, m_cause=13"}, After::Untouched, kNone, std::nullopt, 0, Progress({100})},
     // The same for real, past the process's file size limit.
     {"LimitInTheSegments", S, O, {}, 0, {"PERROR! Temp Dest File Write Fail"}, After::Untouched, 1500, std::nullopt, 1500,
@@ -205,9 +205,9 @@ const Case kCases[] = {
       kMove + "2, Sleep and MoveFile", "[PVCodec.dll] GOOD! MoveFile Success", kGood},
      After::Document, kNone, V{1000, 1000, 1000}},
     {"RenameFailsThroughout", B, O,
-     Then(Fail(Op::FileRename, 1, plat::ERROR_SHARING_VIOLATION), Fail(Op::MoveFileW, 1, plat::ERROR_SHARING_VIOLATION, 5)),
+     Fail(Op::FileRename, 1, plat::ERROR_SHARING_VIOLATION) + Fail(Op::MoveFileW, 1, plat::ERROR_SHARING_VIOLATION, 5),
      0, {"PERROR! Fail MoveFile()"}, After::Absent, kDocument, V(5, 1000)},
-    {"DestinationRemovalFails", B, O, Then(kReadOnlyDestination, Fail(Op::FileRemove, 1)), 0,
+    {"DestinationRemovalFails", B, O, kReadOnlyDestination + Fail(Op::FileRemove, 1), 0,
      {"PERROR! Dest Path remove fail szShortDestPath=<D>"}, After::Untouched, kDocument, std::nullopt, 0,
      kStillReadOnly},
     {"TimesOutOfRange", B, N, kWrittenIn2039, 1, {"PBAD! File Time is out of range, szShortSrcPath=<S>", kGood},
@@ -221,22 +221,22 @@ const Case kCases[] = {
     {"OtherReadFailure", F, N, Fail(Op::FileRead, 2, plat::ERROR_READ_FAULT), 0, {"PERROR! read fail"}, After::Absent,
      0},
     // Successful calls, exactly, and their progress (which follows the body's length).
-    {"Trailer", F, N, Then(Form_(Form::Default, 2040), kExact), 1,
+    {"Trailer", F, N, In(Form::Default, 2040) + kExact, 1,
      {"PWATCH! Pad 1, nSizeResult(15) VQPVZP+size(8) total(2040)", "PWATCH! nDestPos(2040) nBlock(0), nPad(2040) ",
       kGood},
      After::Document, kNone},
-    {"Trailer", S, N, Then(Form_(Form::Default, 2040), kExact), 1, {"PWATCH! Pad 1, VQPVZP+size(8)", kGood},
+    {"Trailer", S, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, VQPVZP+size(8)", kGood},
      After::Document, kNone},
-    {"AriaBody", F, N, Then(Form_(Form::ExtendedA, 3000), kExact), 1,
+    {"AriaBody", F, N, In(Form::ExtendedA, 3000) + kExact, 1,
      {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]", "PWATCH! nDestPos(3000) nBlock(0), nPad(3000) ",
       kGood},
      After::Document, kNone, std::nullopt, 0, Progress({100})},
-    {"AriaBody", S, N, Then(Form_(Form::ExtendedA, 3000), kExact), 1,
+    {"AriaBody", S, N, In(Form::ExtendedA, 3000) + kExact, 1,
      {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]", kGood}, After::Document, kNone,
      std::nullopt, 0, Progress({100})},
-    {"Body10256", B, N, Form_(Form::Default, 10245), 1, {kGood}, After::Document, kNone, std::nullopt, 0,
+    {"Body10256", B, N, In(Form::Default, 10245), 1, {kGood}, After::Document, kNone, std::nullopt, 0,
      Progress({9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100})},
-    {"Body10240", B, N, Form_(Form::Bare, 10240), 1, {kGood}, After::Document, kNone, std::nullopt, 0,
+    {"Body10240", B, N, In(Form::Bare, 10240), 1, {kGood}, After::Document, kNone, std::nullopt, 0,
      Progress({10, 20, 30, 40, 50, 60, 70, 80, 90, 100})},
 };
 
