@@ -23,8 +23,11 @@ using namespace plat;
 namespace {
 
 enum class Target { New, Over, InPlace };
+constexpr Target N = Target::New, O = Target::Over, I = Target::InPlace;
+using Op = fault::Op;
 // The destination afterwards: as before the call, gone, the container, or at least the document recoverable.
 enum class After { Untouched, Absent, Container, Recoverable };
+using enum After;
 constexpr int64_t kNone = -1, kWhole = -2, kAny = -3;  // the "~PV" file left: none, the container, any size
 constexpr int64_t kOffset = 14 + 9;
 using Lines = std::vector<std::string>;
@@ -42,9 +45,9 @@ struct Case {
     Lines lines;  // in this order, each the start of a line; W: the writer's prefix, <D>: the destination
     After after;
     int64_t temporary;
+    Step verify = {};
     std::optional<V> sleeps = std::nullopt;
     rlim_t limit = 0;  // the process's file size limit during the call
-    Step verify = {};
 };
 
 Bytes FileBytesOf(const std::string& text)
@@ -142,8 +145,8 @@ Step FailRenameAndMoves(unsigned moves)
         fault::SetHook([moves](std::string_view point) {
             if (point != hook::kDestinationRemoved)
                 return;
-            fault::FailNthCall(fault::Op::FileRename, 1, fault::Failure{ERROR_SHARING_VIOLATION});
-            fault::FailCalls(fault::Op::MoveFileW, 1, moves, fault::Failure{ERROR_SHARING_VIOLATION});
+            fault::FailNthCall(Op::FileRename, 1, fault::Failure{ERROR_SHARING_VIOLATION});
+            fault::FailCalls(Op::MoveFileW, 1, moves, fault::Failure{ERROR_SHARING_VIOLATION});
         });
     };
 }
@@ -195,43 +198,36 @@ const Writer F = Writer::Full, S = Writer::Streaming;
 std::vector<Case> Cases()
 {
     std::vector<Case> both = {
-        {"NoTemporaryName", F, Target::New, Fail(fault::Op::GetTempFileNameW, 1), 0,
-         {"WBAD! Fail GetTempFileName path=<F>"}, After::Untouched, kNone},
-        {"ReadOnlyDestination", F, Target::Over, kReadOnlyDestination, 1, {kStart, kEnd}, After::Container, kNone,
-         std::nullopt, 0, kWritableNow},
-        {"WipedUnderItsName", F, Target::Over, {}, 1, {kStart, kEnd}, After::Container, kNone},
-        {"WipedUnderWipeoutName", F, Target::Over, kIconsOnly, 1, {kStart + "=<D>.wipeout", kEnd + "=<D>.wipeout"},
-         After::Container, kNone},
-        {"WipeoutNameRefused", F, Target::Over, kIconsOnly + Fail(fault::Op::MoveFileW, 1), 1, {kStart, kEnd},
-         After::Container, kNone},
-        {"WipeFailsThenDeleted", F, Target::Over, Fail(fault::Op::WipeOutFile, 1), 1, {kStart, kFail, kNormal},
-         After::Container, kNone},
-        {"WipeFailsUnderWipeoutName", F, Target::Over, kIconsOnly + Fail(fault::Op::WipeOutFile, 1), 0,
-         {kStart + "=<D>.wipeout", kFail, kNormal, kNormalFailed}, After::Absent, kWhole, std::nullopt, 0,
-         kOlderUnderWipeoutName},
-        {"NormalDeletionFails", F, Target::Over,
-         Fail(fault::Op::WipeOutFile, 1) + Fail(fault::Op::FileRemove, 1), 0,
-         {kStart, kFail, kNormal, kNormalFailed}, After::Untouched, kWhole},
+        {"NoTemporaryName", F, N, Fail(Op::GetTempFileNameW, 1), 0, {"WBAD! Fail GetTempFileName path=<F>"}, Untouched,
+         kNone},
+        {"ReadOnlyDestination", F, O, kReadOnlyDestination, 1, {kStart, kEnd}, Container, kNone, kWritableNow},
+        {"WipedUnderItsName", F, O, {}, 1, {kStart, kEnd}, Container, kNone},
+        {"WipedUnderWipeoutName", F, O, kIconsOnly, 1, {kStart + "=<D>.wipeout", kEnd + "=<D>.wipeout"}, Container,
+         kNone},
+        {"WipeoutNameRefused", F, O, kIconsOnly + Fail(Op::MoveFileW, 1), 1, {kStart, kEnd}, Container, kNone},
+        {"WipeFailsThenDeleted", F, O, Fail(Op::WipeOutFile, 1), 1, {kStart, kFail, kNormal}, Container, kNone},
+        {"WipeFailsUnderWipeoutName", F, O, kIconsOnly + Fail(Op::WipeOutFile, 1), 0, {kStart + "=<D>.wipeout", kFail,
+         kNormal, kNormalFailed}, Absent, kWhole, kOlderUnderWipeoutName},
+        {"NormalDeletionFails", F, O, Fail(Op::WipeOutFile, 1) + Fail(Op::FileRemove, 1), 0, {kStart, kFail, kNormal,
+         kNormalFailed}, Untouched, kWhole},
     };
     std::vector<Case> cases = {
-        {"ExtendedHeaderWithoutPrefix", F, Target::New, [](EncryptionFailure& f) { f.m_mode = 2; }, 0,
-         {"WERROR! No header prefix for the extended header"}, After::Untouched, kNone, V{}},
-        {"DestinationHeldByAnotherProcess", F, Target::Over,
+        {"ExtendedHeaderWithoutPrefix", F, N, [](EncryptionFailure& f) { f.m_mode = 2; }, 0,
+         {"WERROR! No header prefix for the extended header"}, Untouched, kNone, {}, V{}},
+        {"DestinationHeldByAnotherProcess", F, O,
          [](EncryptionFailure& f) {
              kReadOnlyDestination(f);
              f.Hold(f.m_dst, CFile::shareDenyWrite);
          },
-         0, {"WERROR! File WriteMode Open Fail, path=<D>"}, After::Untouched, kNone, V{20}, 0,
-         [](EncryptionFailure& f) { EXPECT_EQ(ModeOf(f.m_dst), 0444u); }},
-        {"DestinationOpenRefused", F, Target::Over, Fail(fault::Op::CreateFileW, 1), 0,
-         {"WERROR! File WriteMode Open Fail, path=<D>"}, After::Untouched, kNone},
-        {"SourceLocked", F, Target::New, [](EncryptionFailure& f) { f.Hold(f.m_src, CFile::shareDenyRead); }, 0,
+         0, {"WERROR! File WriteMode Open Fail, path=<D>"}, Untouched, kNone, [](EncryptionFailure& f) { EXPECT_EQ(ModeOf(f.m_dst), 0444u); }, V{20}},
+        {"DestinationOpenRefused", F, O, Fail(Op::CreateFileW, 1), 0, {"WERROR! File WriteMode Open Fail, path=<D>"},
+         Untouched, kNone},
+        {"SourceLocked", F, N, [](EncryptionFailure& f) { f.Hold(f.m_src, CFile::shareDenyRead); }, 0,
          {"WBAD! Source open fail!!", "WBAD! Source open fail!!", "WERROR! Source open fail!!",
-          "[PVCodec.dll]CODE=11, MSG="},
-         After::Untouched, kNone, V{1000, 1000, 1000}},
-        {"SourceLockedStreaming", S, Target::New, [](EncryptionFailure& f) { f.Hold(f.m_src, CFile::shareDenyRead); },
-         0, {"WERROR! Source open fail"}, After::Untouched, kNone, V{}},
-        {"SourceReleasedDuringTheWait", F, Target::New,
+         "[PVCodec.dll]CODE=11, MSG="}, Untouched, kNone, {}, V{1000, 1000, 1000}},
+        {"SourceLockedStreaming", S, N, [](EncryptionFailure& f) { f.Hold(f.m_src, CFile::shareDenyRead); }, 0,
+         {"WERROR! Source open fail"}, Untouched, kNone, {}, V{}},
+        {"SourceReleasedDuringTheWait", F, N,
          [](EncryptionFailure& f) {
              f.Hold(f.m_src, CFile::shareDenyRead);
              fault::SetHook([&f](std::string_view point) {
@@ -239,98 +235,85 @@ std::vector<Case> Cases()
                      f.Release();
              });
          },
-         1, {"WGOOD! End of the function"}, After::Container, kNone, V{1000}},
+         1, {"WGOOD! End of the function"}, Container, kNone, {}, V{1000}},
         // The streaming writer leaves its empty temporary file.
-        {"AlreadyEncrypted002", F, Target::New, Magic("VQPVA002"), 0, {"WERROR! Already encrypted"},
-         After::Untouched, kNone},
-        {"AlreadyEncrypted003InPlace", S, Target::InPlace, Magic("VQPVA003"), 0, {"WERROR! Already encrypted"},
-         After::Untouched, 0},
-        {"AlreadyEncrypted004InPlace", F, Target::InPlace, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"},
-         After::Untouched, kNone},
-        {"AlreadyEncrypted004", S, Target::New, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"},
-         After::Untouched, 0},
-        {"BareBodyIsNotExamined", F, Target::New, Magic("VQPVA002", false), 1, {}, After::Container, kNone},
+        {"AlreadyEncrypted002", F, N, Magic("VQPVA002"), 0, {"WERROR! Already encrypted"}, Untouched, kNone},
+        {"AlreadyEncrypted003InPlace", S, I, Magic("VQPVA003"), 0, {"WERROR! Already encrypted"}, Untouched, 0},
+        {"AlreadyEncrypted004InPlace", F, I, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"}, Untouched, kNone},
+        {"AlreadyEncrypted004", S, N, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"}, Untouched, 0},
+        {"BareBodyIsNotExamined", F, N, Magic("VQPVA002", false), 1, {}, Container, kNone},
         // Memory for the images or the large read refused: the streaming writer writes the default form.
-        {"NoDocumentImage", F, Target::New, Fail(fault::Op::CoTaskMemAlloc, 1, ERROR_NO_SYSTEM_RESOURCES), 1,
-         {"WERROR! Out of memory for 3000 Bytes", kEntry2}, After::Container, kNone, std::nullopt, 0, Notified(1)},
-        {"NoBodyImage", F, Target::New, kExtended + Fail(fault::Op::CoTaskMemAlloc, 2, ERROR_NO_SYSTEM_RESOURCES), 1,
-         {"WERROR! Out of memory for 3000 Bytes", kEntry2}, After::Container, kNone, std::nullopt, 0, Notified(1)},
-        {"LargeReadRefused", F, Target::New, kExtended + Fail(fault::Op::FileRead, 2, ERROR_NO_SYSTEM_RESOURCES), 1,
-         {kEntry2}, After::Container, kNone, std::nullopt, 0, Notified(0)},
-        {"OtherReadFailure", F, Target::New, Fail(fault::Op::FileRead, 2, ERROR_READ_FAULT), 0,
-         {"WWATCH! sourceFileSize=3000, sourceFile=<S>", "WERROR! read fail"}, After::Untouched, kNone, std::nullopt,
-         0, Notified(1)},
+        {"NoDocumentImage", F, N, Fail(Op::CoTaskMemAlloc, 1, ERROR_NO_SYSTEM_RESOURCES), 1,
+         {"WERROR! Out of memory for 3000 Bytes", kEntry2}, Container, kNone, Notified(1)},
+        {"NoBodyImage", F, N, kExtended + Fail(Op::CoTaskMemAlloc, 2, ERROR_NO_SYSTEM_RESOURCES), 1,
+         {"WERROR! Out of memory for 3000 Bytes", kEntry2}, Container, kNone, Notified(1)},
+        {"LargeReadRefused", F, N, kExtended + Fail(Op::FileRead, 2, ERROR_NO_SYSTEM_RESOURCES), 1, {kEntry2},
+         Container, kNone, Notified(0)},
+        {"OtherReadFailure", F, N, Fail(Op::FileRead, 2, ERROR_READ_FAULT), 0,
+         {"WWATCH! sourceFileSize=3000, sourceFile=<S>", "WERROR! read fail"}, Untouched, kNone, Notified(1)},
         // A full disk: the full writer discards its temporary file, the streaming one leaves what it wrote.
-        {"DiskFullInTheBody", F, Target::New, Document(10240) + Fail(fault::Op::FileWrite, 4, ERROR_DISK_FULL), 0,
-         {"WERROR! Dest File Write Fail, m_cause=13"}, After::Untouched, kNone, std::nullopt, 0, Progress(kTens)},
-        {"DiskFullFirstSegment", S, Target::New, Document(10240) + Fail(fault::Op::FileWrite, 4, ERROR_DISK_FULL), 0,
-         {"WERROR! Temp Dest File Write Fail"}, After::Untouched, kOffset, std::nullopt, 0, Progress({100})},
-        {"DiskFullSixthSegment", S, Target::New, Document(10240) + Fail(fault::Op::FileWrite, 9, ERROR_DISK_FULL), 0,
-         {"WERROR! Temp Dest File Write Fail"}, After::Untouched, kOffset + 5 * 1024, std::nullopt, 0,
-         Progress({10, 20, 30, 40, 50, 100})},
-        {"DiskFullPaddedEnd", S, Target::New, Document(10250) + Fail(fault::Op::FileWrite, 14, ERROR_DISK_FULL), 0,
-         {"WERROR! Padding Temp Dest File Write Fail"}, After::Untouched, kOffset + 10240, std::nullopt, 0,
-         Progress({9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100})},
+        {"DiskFullInTheBody", F, N, Document(10240) + Fail(Op::FileWrite, 4, ERROR_DISK_FULL), 0,
+         {"WERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, Progress(kTens)},
+        {"DiskFullFirstSegment", S, N, Document(10240) + Fail(Op::FileWrite, 4, ERROR_DISK_FULL), 0,
+         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset, Progress({100})},
+        {"DiskFullSixthSegment", S, N, Document(10240) + Fail(Op::FileWrite, 9, ERROR_DISK_FULL), 0,
+         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset + 5 * 1024, Progress({10, 20, 30, 40, 50, 100})},
+        {"DiskFullPaddedEnd", S, N, Document(10250) + Fail(Op::FileWrite, 14, ERROR_DISK_FULL), 0,
+         {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 10240, Progress({9, 19, 29, 39, 49, 59, 69,
+         79, 89, 99, 100})},
         // The same for real, past the process's file size limit; a failed header write stays unexpected.
-        {"LimitInTheBody", F, Target::New, {}, 0, {"WERROR! Dest File Write Fail, m_cause="}, After::Untouched, kNone,
-         std::nullopt, 1500, Done(true)},
-        {"LimitInTheHeader", F, Target::New, Document(200000), 0, {"WERROR! Unexpected file exception, m_cause="},
-         After::Untouched, kNone, std::nullopt, 12, Done(false)},
-        {"LimitInTheSegments", S, Target::New, {}, 0, {"WERROR! Temp Dest File Write Fail"}, After::Untouched, 1500,
-         std::nullopt, 1500, Done(true)},
-        {"LimitInTheTail", S, Target::New, {}, 0, {"WERROR! Padding Temp Dest File Write Fail"}, After::Untouched,
-         kOffset + 2048, std::nullopt, kOffset + 2048, Done(true)},
-        {"LimitInTheHeaderStreaming", S, Target::New, Document(200000),
-         0, {"WERROR! Unexpected file exception, m_cause="}, After::Untouched, kNone, std::nullopt, 12, Done(false)},
+        {"LimitInTheBody", F, N, {}, 0, {"WERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, Done(true),
+         std::nullopt, 1500},
+        {"LimitInTheHeader", F, N, Document(200000), 0, {"WERROR! Unexpected file exception, m_cause="}, Untouched,
+         kNone, Done(false), std::nullopt, 12},
+        {"LimitInTheSegments", S, N, {}, 0, {"WERROR! Temp Dest File Write Fail"}, Untouched, 1500, Done(true),
+         std::nullopt, 1500},
+        {"LimitInTheTail", S, N, {}, 0, {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 2048,
+         Done(true), std::nullopt, kOffset + 2048},
+        {"LimitInTheHeaderStreaming", S, N, Document(200000), 0, {"WERROR! Unexpected file exception, m_cause="},
+         Untouched, kNone, Done(false), std::nullopt, 12},
         // Without a header the size check still subtracts 14: a body of 16 bytes for 3 fails it.
-        {"SizeCheckWithoutHeader", F, Target::New, Document(3) + kBare, 0,
-         {"WERROR! Encrypted file size is incorrect, nEncryptedDocSize=2, nDocSize=3, nEncHeaderSize=0"},
-         After::Untouched, kNone},
-        {"SizeCheckWithoutHeaderStreaming", S, Target::New, Document(3) + kBare, 0,
-         {"WERROR! Encrypted file size is incorrect, nEncryptedDocSize=2, nDocSize=3, nEncHeaderSize=0"},
-         After::Untouched, 16},
-        // No key: the padded end fails, so the count of consumed bytes falls short.
-        {"NoKey", F, Target::New, Document(1025) + kNoKey, 0,
-         {"WERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, After::Untouched,
+        {"SizeCheckWithoutHeader", F, N, Document(3) + kBare, 0,
+         {"WERROR! Encrypted file size is incorrect, nEncryptedDocSize=2, nDocSize=3, nEncHeaderSize=0"}, Untouched,
          kNone},
-        {"NoKeyStreaming", S, Target::New, Document(1025) + kNoKey, 0,
-         {"WERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, After::Untouched,
-         kAny},
+        {"SizeCheckWithoutHeaderStreaming", S, N, Document(3) + kBare, 0,
+         {"WERROR! Encrypted file size is incorrect, nEncryptedDocSize=2, nDocSize=3, nEncHeaderSize=0"}, Untouched,
+         16},
+        // No key: the padded end fails, so the count of consumed bytes falls short.
+        {"NoKey", F, N, Document(1025) + kNoKey, 0,
+         {"WERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, Untouched, kNone},
+        {"NoKeyStreaming", S, N, Document(1025) + kNoKey, 0,
+         {"WERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, Untouched, kAny},
         // Every move fails after the older file is gone: the container stays under its temporary name.
-        {"RenameFailsThroughout", F, Target::Over, FailRenameAndMoves(5), 0,
-         {kStart, kEnd, kMove + "4, Sleep and MoveFile", "WERROR! Fail MoveFile()"}, After::Absent, kWhole,
-         V{20, 1000, 1000, 1000, 1000, 1000}},
-        {"RenameFailsThroughoutInPlace", F, Target::InPlace, FailRenameAndMoves(5), 0,
-         {kStart, kEnd, kMove + "4, Sleep and MoveFile", "WERROR! Fail MoveFile()"}, After::Absent, kWhole,
-         V{20, 1000, 1000, 1000, 1000, 1000}},
-        {"RenameSucceedsOnTheThirdMove", F, Target::Over, FailRenameAndMoves(2), 1,
-         {kStart, kEnd, "WWATCH! Start Rename", "WERROR! Fail CFile::Rename(), m_cause=11", kMove + "0, Sleep",
-          kMove + "1, Sleep", kMove + "2, Sleep", "[PVCodec.dll] GOOD! MoveFile Success", "WWATCH! End Rename ",
-          "WWATCH! Start SetStatus ", "WWATCH! End SetStatus ", "WGOOD! End of the function"},
-         After::Container, kNone, V{20, 1000, 1000, 1000}},
-        {"TimesOutOfRange", F, Target::New, kTimesOf1969, 1,
-         {"WBAD! File Time is out of range, szShortSrcPath=<S>", "WWATCH! End Rename ", "WWATCH! End SetStatus ",
-          "WGOOD! End of the function"},
-         After::Container, kNone, std::nullopt, 0, kWritableNow},
-        {"TimesOutOfRangeStreaming", S, Target::New, kTimesOf1969, 1,
-         {"WBAD! File Time is out of range, szShortSrcPath=<S>"}, After::Container, kNone, std::nullopt, 0,
+        {"RenameFailsThroughout", F, O, FailRenameAndMoves(5), 0, {kStart, kEnd, kMove + "4, Sleep and MoveFile",
+         "WERROR! Fail MoveFile()"}, Absent, kWhole, {}, V{20, 1000, 1000, 1000, 1000, 1000}},
+        {"RenameFailsThroughoutInPlace", F, I, FailRenameAndMoves(5), 0, {kStart, kEnd, kMove + "4, Sleep and MoveFile",
+         "WERROR! Fail MoveFile()"}, Absent, kWhole, {}, V{20, 1000, 1000, 1000, 1000, 1000}},
+        {"RenameSucceedsOnTheThirdMove", F, O, FailRenameAndMoves(2), 1, {kStart, kEnd, "WWATCH! Start Rename",
+         "WERROR! Fail CFile::Rename(), m_cause=11", kMove + "0, Sleep", kMove + "1, Sleep", kMove + "2, Sleep",
+         "[PVCodec.dll] GOOD! MoveFile Success", "WWATCH! End Rename ", "WWATCH! Start SetStatus ",
+         "WWATCH! End SetStatus ", "WGOOD! End of the function"}, Container, kNone, {}, V{20, 1000, 1000, 1000}},
+        {"TimesOutOfRange", F, N, kTimesOf1969, 1, {"WBAD! File Time is out of range, szShortSrcPath=<S>",
+         "WWATCH! End Rename ", "WWATCH! End SetStatus ", "WGOOD! End of the function"}, Container, kNone,
          kWritableNow},
+        {"TimesOutOfRangeStreaming", S, N, kTimesOf1969, 1, {"WBAD! File Time is out of range, szShortSrcPath=<S>"},
+         Container, kNone, kWritableNow},
     };
     // File steps the writers do not guard end the call at the exported function, the document kept.
     const std::tuple<const char*, Writer, fault::Op, unsigned, int, std::string> unguarded[] = {
-        {"FullMagicRead", F, fault::Op::FileRead, 1, 0, kUnexpected},
-        {"FullMagicWrite", F, fault::Op::FileWrite, 1, 0, kUnexpected},
-        {"FullHeaderSizeWrite", F, fault::Op::FileWrite, 2, 0, kUnexpected},
-        {"FullHeaderWrite", F, fault::Op::FileWrite, 3, 0, kUnexpected},
-        {"FullStatus", F, fault::Op::FileSetStatus, 1, 1, "WERROR! Fail CFile::SetStatus(), m_cause=5"},
-        {"StreamingMagicRead", S, fault::Op::FileRead, 1, 0, kUnexpected},
-        {"StreamingSegmentRead", S, fault::Op::FileRead, 3, 0, kUnexpected},
-        {"StreamingHeaderWrite", S, fault::Op::FileWrite, 3, 0, kUnexpected},
-        {"StreamingStatus", S, fault::Op::FileSetStatus, 1, 0, kUnexpected},
-        {"StreamingRename", S, fault::Op::FileRename, 1, 0, kUnexpected},
+        {"FullMagicRead", F, Op::FileRead, 1, 0, kUnexpected},
+        {"FullMagicWrite", F, Op::FileWrite, 1, 0, kUnexpected},
+        {"FullHeaderSizeWrite", F, Op::FileWrite, 2, 0, kUnexpected},
+        {"FullHeaderWrite", F, Op::FileWrite, 3, 0, kUnexpected},
+        {"FullStatus", F, Op::FileSetStatus, 1, 1, "WERROR! Fail CFile::SetStatus(), m_cause=5"},
+        {"StreamingMagicRead", S, Op::FileRead, 1, 0, kUnexpected},
+        {"StreamingSegmentRead", S, Op::FileRead, 3, 0, kUnexpected},
+        {"StreamingHeaderWrite", S, Op::FileWrite, 3, 0, kUnexpected},
+        {"StreamingStatus", S, Op::FileSetStatus, 1, 0, kUnexpected},
+        {"StreamingRename", S, Op::FileRename, 1, 0, kUnexpected},
     };
     for (const auto& [name, writer, op, nth, result, line] : unguarded)
-        cases.push_back({name, writer, Target::InPlace, Fail(op, nth), result, {line}, After::Recoverable, kAny});
+        cases.push_back({name, writer, I, Fail(op, nth), result, {line}, Recoverable, kAny});
     for (Case c : both) {
         cases.push_back(c);
         c.writer = S;
