@@ -26,6 +26,7 @@ constexpr int kOffset = 14 + 10;  // the default form with the readers' 10-byte 
 enum class Drivers { Both, Full, Streaming };
 enum class Target { New, Over };
 enum class After { Untouched, Absent, Document };  // the destination afterwards
+using enum After;
 constexpr int64_t kNone = -1, kDocument = -2, kAny = -3;  // the "~PV" file left
 using Lines = std::vector<std::string>;
 using V = std::vector<plat::DWORD>;
@@ -42,9 +43,9 @@ struct Case {
     Lines lines;  // in order, each the start of a line, the last one the last line; P: the driver's prefix
     After after;
     int64_t temporary;
+    Step verify = {};
     std::optional<V> sleeps = std::nullopt;
     rlim_t limit = 0;  // the process's file size limit during the call
-    Step verify = {};
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -161,83 +162,71 @@ const Target N = Target::New, O = Target::Over;
 
 const Case kCases[] = {
     {"ShortTail1", F, N, Tail(1), 0,
-     {"PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, After::Absent, kDocument},
+     {"PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, Absent, kDocument},
     {"ShortTail15", F, N, Tail(15), 0,
-     {"PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1039"}, After::Absent, kDocument},
-    {"ShortTail1Dropped", S, N, Tail(1), 1, {kGood}, After::Document, kNone},
-    {"ShortTail15Dropped", S, N, Tail(15), 1, {kGood}, After::Document, kNone},
-    {"TrailerByContent", F, N, kTrailerByContent, 1, {"PWATCH! Pad 1, nSizeResult(10) VQPVZP+size(3) total(1021)", kGood},
-     After::Document, kNone},
-    {"TrailerByContent", S, N, kTrailerByContent, 1, {"PWATCH! Pad 1, VQPVZP+size(3)", kGood}, After::Document, kNone},
+     {"PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1039"}, Absent, kDocument},
+    {"ShortTail1Dropped", S, N, Tail(1), 1, {kGood}, Document, kNone},
+    {"ShortTail15Dropped", S, N, Tail(15), 1, {kGood}, Document, kNone},
+    {"TrailerByContent", F, N, kTrailerByContent, 1, {"PWATCH! Pad 1, nSizeResult(10) VQPVZP+size(3) total(1021)",
+     kGood}, Document, kNone},
+    {"TrailerByContent", S, N, kTrailerByContent, 1, {"PWATCH! Pad 1, VQPVZP+size(3)", kGood}, Document, kNone},
     {"SourceShorterThanTheOffset", B, N, [](DecryptionFailure& f) { f.m_offset = 3033; }, 0,
-     {"PERROR! encrypted doc size is too small nDocSize=-1, nOffsetToMain=3033"}, After::Absent, kNone},
+     {"PERROR! encrypted doc size is too small nDocSize=-1, nOffsetToMain=3033"}, Absent, kNone},
     {"NegativeOffset", B, N, [](DecryptionFailure& f) { f.m_offset = -1; }, 0,
-     {"PERROR! nOffsetToMain is negative, nOffsetToMain=-1"}, After::Absent, kNone},
-    {"NoTemporaryName", B, N, Fail(Op::GetTempFileNameW, 1), 0, {"PBAD! Fail GetTempFileName path="}, After::Absent,
-     kNone},
-    {"TemporaryFileRefused", B, N, Fail(Op::FileOpen, 2), 0, {"PBAD! tmpDest file open fail path="}, After::Absent,
-     kNone},
+     {"PERROR! nOffsetToMain is negative, nOffsetToMain=-1"}, Absent, kNone},
+    {"NoTemporaryName", B, N, Fail(Op::GetTempFileNameW, 1), 0, {"PBAD! Fail GetTempFileName path="}, Absent, kNone},
+    {"TemporaryFileRefused", B, N, Fail(Op::FileOpen, 2), 0, {"PBAD! tmpDest file open fail path="}, Absent, kNone},
     {"MissingSource", B, N, [](DecryptionFailure& f) { ::unlink(f.Expand("<S>").c_str()), f.m_source.clear(); }, 0,
-     {"PBAD! src file open fail path=<S>", "CODE=2, MSG="}, After::Absent, kNone},
+     {"PBAD! src file open fail path=<S>", "CODE=2, MSG="}, Absent, kNone},
     // A wrong key: the older destination stays, the temporary file with it, and no 100 after the segments.
     {"WrongKey", B, O, In(Form::Default, 1500) + kWrongKey + kExact, 0,
-     {"PERROR! padDecrypt fail nRead=480, nSizeResult=-"}, After::Untouched, kAny, std::nullopt, 0, Progress({68})},
+     {"PERROR! padDecrypt fail nRead=480, nSizeResult=-"}, Untouched, kAny, Progress({68})},
     // A full disk; the full driver writes only after the body, so the segments' percents came first.
     {"DiskFullInTheSegments", S, O, Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
-     {"PERROR! Temp Dest File Write Fail"}, After::Untouched, kAny, std::nullopt, 0, Progress({100})},
+     {"PERROR! Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
     {"DiskFullInThePadding", S, O, In(Form::Default, 500) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
-     {"PERROR! Padding Temp Dest File Write Fail"}, After::Untouched, kAny, std::nullopt, 0, Progress({100})},
+     {"PERROR! Padding Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
     {"DiskFullAria", S, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
-     {"PERROR! Temp Dest File Write Fail"}, After::Untouched, kAny, std::nullopt, 0, Progress({100})},
+     {"PERROR! Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
     {"DiskFull", F, O, Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0, {"PERROR! Dest File Write Fail, m_cause=13"},
-     After::Untouched, kNone, std::nullopt, 0, Progress({34, 68, 100})},
+     Untouched, kNone, Progress({34, 68, 100})},
     {"DiskFullAria", F, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
-     {"PERROR! Dest File Write Fail, m_cause=13"}, After::Untouched, kNone, std::nullopt, 0, Progress({100})},
+     {"PERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, Progress({100})},
     // The same for real, past the process's file size limit.
-    {"LimitInTheSegments", S, O, {}, 0, {"PERROR! Temp Dest File Write Fail"}, After::Untouched, 1500, std::nullopt, 1500,
-     kDone},
-    {"LimitInTheTail", S, O, {}, 0, {"PERROR! Padding Temp Dest File Write Fail"}, After::Untouched, 2048, std::nullopt,
-     2048, kDone},
-    {"Limit", F, O, {}, 0, {"PERROR! Dest File Write Fail, m_cause="}, After::Untouched, kNone, std::nullopt, 1500,
-     kDone},
-    {"RenameWaitsOutAMomentaryLock", B, O, kMomentaryLock, 1,
-     {"PERROR! Fail CFile::Rename(), m_cause=", kMove + "0, Sleep and MoveFile", kMove + "1, Sleep and MoveFile",
-      kMove + "2, Sleep and MoveFile", "[PVCodec.dll] GOOD! MoveFile Success", kGood},
-     After::Document, kNone, V{1000, 1000, 1000}},
-    {"RenameFailsThroughout", B, O,
-     Fail(Op::FileRename, 1, plat::ERROR_SHARING_VIOLATION) + Fail(Op::MoveFileW, 1, plat::ERROR_SHARING_VIOLATION, 5),
-     0, {"PERROR! Fail MoveFile()"}, After::Absent, kDocument, V(5, 1000)},
+    {"LimitInTheSegments", S, O, {}, 0, {"PERROR! Temp Dest File Write Fail"}, Untouched, 1500, kDone, std::nullopt,
+     1500},
+    {"LimitInTheTail", S, O, {}, 0, {"PERROR! Padding Temp Dest File Write Fail"}, Untouched, 2048, kDone, std::nullopt,
+     2048},
+    {"Limit", F, O, {}, 0, {"PERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, kDone, std::nullopt, 1500},
+    {"RenameWaitsOutAMomentaryLock", B, O, kMomentaryLock, 1, {"PERROR! Fail CFile::Rename(), m_cause=",
+     kMove + "0, Sleep and MoveFile", kMove + "1, Sleep and MoveFile", kMove + "2, Sleep and MoveFile",
+     "[PVCodec.dll] GOOD! MoveFile Success", kGood}, Document, kNone, {}, V{1000, 1000, 1000}},
+    {"RenameFailsThroughout", B, O, Fail(Op::FileRename, 1, plat::ERROR_SHARING_VIOLATION) + Fail(Op::MoveFileW, 1,
+     plat::ERROR_SHARING_VIOLATION, 5), 0, {"PERROR! Fail MoveFile()"}, Absent, kDocument, {}, V(5, 1000)},
     {"DestinationRemovalFails", B, O, kReadOnlyDestination + Fail(Op::FileRemove, 1), 0,
-     {"PERROR! Dest Path remove fail szShortDestPath=<D>"}, After::Untouched, kDocument, std::nullopt, 0,
-     kStillReadOnly},
+     {"PERROR! Dest Path remove fail szShortDestPath=<D>"}, Untouched, kDocument, kStillReadOnly},
     {"TimesOutOfRange", B, N, kWrittenIn2039, 1, {"PBAD! File Time is out of range, szShortSrcPath=<S>", kGood},
-     After::Document, kNone, std::nullopt, 0, kTimeNotCarried},
+     Document, kNone, kTimeNotCarried},
     // A read that throws where no step catches it: the host gets 0, and the partial temporary file goes.
-    {"UnexpectedFileException", S, O, Fail(Op::FileRead, 3, plat::ERROR_READ_FAULT, 1, plat::CFileException::hardIO),
-     0, {"PERROR! Unexpected file exception, m_cause=10"}, After::Untouched, kNone},
+    {"UnexpectedFileException", S, O, Fail(Op::FileRead, 3, plat::ERROR_READ_FAULT, 1, plat::CFileException::hardIO), 0,
+     {"PERROR! Unexpected file exception, m_cause=10"}, Untouched, kNone},
     // The large read refused for lack of resources: DecryptFile2 takes over; any other read failure is a short read.
     {"LargeReadRefused", F, N, Fail(Op::FileRead, 2, plat::ERROR_NO_SYSTEM_RESOURCES), 1,
-     {"[PVCodec.dll]CPVCodec::DecryptFile2() GOOD! End of the function"}, After::Document, kNone},
-    {"OtherReadFailure", F, N, Fail(Op::FileRead, 2, plat::ERROR_READ_FAULT), 0, {"PERROR! read fail"}, After::Absent,
-     0},
+     {"[PVCodec.dll]CPVCodec::DecryptFile2() GOOD! End of the function"}, Document, kNone},
+    {"OtherReadFailure", F, N, Fail(Op::FileRead, 2, plat::ERROR_READ_FAULT), 0, {"PERROR! read fail"}, Absent, 0},
     // Successful calls, exactly, and their progress (which follows the body's length).
-    {"Trailer", F, N, In(Form::Default, 2040) + kExact, 1,
-     {"PWATCH! Pad 1, nSizeResult(15) VQPVZP+size(8) total(2040)", "PWATCH! nDestPos(2040) nBlock(0), nPad(2040) ",
-      kGood},
-     After::Document, kNone},
-    {"Trailer", S, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, VQPVZP+size(8)", kGood},
-     After::Document, kNone},
+    {"Trailer", F, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, nSizeResult(15) VQPVZP+size(8) total(2040)",
+     "PWATCH! nDestPos(2040) nBlock(0), nPad(2040) ", kGood}, Document, kNone},
+    {"Trailer", S, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, VQPVZP+size(8)", kGood}, Document, kNone},
     {"AriaBody", F, N, In(Form::ExtendedA, 3000) + kExact, 1,
-     {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]", "PWATCH! nDestPos(3000) nBlock(0), nPad(3000) ",
-      kGood},
-     After::Document, kNone, std::nullopt, 0, Progress({100})},
+     {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]",
+     "PWATCH! nDestPos(3000) nBlock(0), nPad(3000) ", kGood}, Document, kNone, Progress({100})},
     {"AriaBody", S, N, In(Form::ExtendedA, 3000) + kExact, 1,
-     {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]", kGood}, After::Document, kNone,
-     std::nullopt, 0, Progress({100})},
-    {"Body10256", B, N, In(Form::Default, 10245), 1, {kGood}, After::Document, kNone, std::nullopt, 0,
-     Progress({9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100})},
-    {"Body10240", B, N, In(Form::Bare, 10240), 1, {kGood}, After::Document, kNone, std::nullopt, 0,
-     Progress({10, 20, 30, 40, 50, 60, 70, 80, 90, 100})},
+     {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]", kGood}, Document, kNone, Progress({100})},
+    {"Body10256", B, N, In(Form::Default, 10245), 1, {kGood}, Document, kNone, Progress({9, 19, 29, 39, 49, 59, 69, 79,
+     89, 99, 100})},
+    {"Body10240", B, N, In(Form::Bare, 10240), 1, {kGood}, Document, kNone, Progress({10, 20, 30, 40, 50, 60, 70, 80,
+     90, 100})},
 };
 
 std::vector<std::pair<Case, Driver>> Cases()
