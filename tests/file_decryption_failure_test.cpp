@@ -274,15 +274,16 @@ TEST_P(DecryptionFailure, ResultTraceAndFiles)
     EXPECT_EQ(at, m_lines.end()) << "the last line: " << m_lines.back();
     if (m_exact) {
         ASSERT_EQ(m_lines.size(), c.lines.size() + 1);
-        EXPECT_EQ(m_lines[0].rfind(Prefix(driver) + "WATCH! Entering the Function V2, tmpDestPath=" + Path("~PV"), 0), 0u);
+        EXPECT_EQ(m_lines[0].rfind(Prefix(driver) + "WATCH! Entering the Function V2, tmpDestPath=" + Path("~PV"), 0),
+                  0u);
     }
     EXPECT_EQ(plat::fault::Sleeps(), c.sleeps.value_or(plat::fault::Sleeps()));
 
     EXPECT_TRUE((Exists(Path("doc.pvc")) ? Contents(Path("doc.pvc")) : Bytes{}) == m_source) << "the source stays";
     const Bytes older = {'o', 'l', 'd', 'e', 'r'};
-    const Bytes after = c.after == After::Document ? m_document
-                        : c.after == After::Untouched && c.target == Target::Over ? older : Bytes{};
-    EXPECT_EQ(Exists(destination), c.after == After::Document || (c.after == After::Untouched && c.target == Target::Over));
+    const bool olderStays = c.after == After::Untouched && c.target == Target::Over;
+    const Bytes after = c.after == After::Document ? m_document : olderStays ? older : Bytes{};
+    EXPECT_EQ(Exists(destination), c.after == After::Document || olderStays);
     EXPECT_TRUE(Contents(destination) == after);
     const std::vector<std::string> temps = Temporaries();
     if (c.temporary != kAny) {

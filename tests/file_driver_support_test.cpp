@@ -106,7 +106,8 @@ TEST(FileDriverSupport, TemporaryNameAndItsDiscarding)
 TEST(FileDriverSupport, ProgressPercentages)
 {
     const std::tuple<int64_t, int, std::vector<WPARAM>> cases[] = {
-        {10240, 10, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100}}, {10256, 10, {9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}},
+        {10240, 10, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100}},
+        {10256, 10, {9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}},
         {2048, 2, {50, 100}}, {1024, 1, {100}}, {1000, 0, {100}}, {0, 0, {100}},
         {204800, 1, {100}}, {204800, 2, {1, 100}}};  // below one percent: a message only when the integer grows
     for (const auto& [size, segments, expected] : cases) {

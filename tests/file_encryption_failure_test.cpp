@@ -219,7 +219,8 @@ std::vector<Case> Cases()
              kReadOnlyDestination(f);
              f.Hold(f.m_dst, CFile::shareDenyWrite);
          },
-         0, {"WERROR! File WriteMode Open Fail, path=<D>"}, Untouched, kNone, [](EncryptionFailure& f) { EXPECT_EQ(ModeOf(f.m_dst), 0444u); }, V{20}},
+         0, {"WERROR! File WriteMode Open Fail, path=<D>"}, Untouched, kNone,
+         [](EncryptionFailure& f) { EXPECT_EQ(ModeOf(f.m_dst), 0444u); }, V{20}},
         {"DestinationOpenRefused", F, O, Fail(Op::CreateFileW, 1), 0, {"WERROR! File WriteMode Open Fail, path=<D>"},
          Untouched, kNone},
         {"SourceLocked", F, N, [](EncryptionFailure& f) { f.Hold(f.m_src, CFile::shareDenyRead); }, 0,

@@ -42,11 +42,14 @@ public:
         const Bytes document = reference::Document(size, static_cast<uint32_t>(size));
         const Bytes container = reference::Concat(reference::DefaultHeader("VQPVA002", kHeader),
                                                   reference::SegmentedBody(kKey, document));
-        m_original.assign(Encrypts() ? document.begin() : container.begin(), Encrypts() ? document.end() : container.end());
-        m_result.assign(Encrypts() ? container.begin() : document.begin(), Encrypts() ? container.end() : document.end());
-        m_registry.WriteUtf8("HKEY_CURRENT_USER", std::string("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
-                                                              "CurrentVersion\\Explorer\\Advanced]\n\"IconsOnly\"=dword:0000000") +
-                                                      (scenario.iconsOnly ? "1" : "0") + "\n");
+        const Bytes& original = Encrypts() ? document : container;
+        const Bytes& result = Encrypts() ? container : document;
+        m_original.assign(original.begin(), original.end());
+        m_result.assign(result.begin(), result.end());
+        m_registry.WriteUtf8("HKEY_CURRENT_USER",
+                             std::string("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                                         "Advanced]\n\"IconsOnly\"=dword:0000000") +
+                                 (scenario.iconsOnly ? "1" : "0") + "\n");
         Reset();
     }
     bool Encrypts() const { return m_driver == Driver::DoEncryptFile || m_driver == Driver::EncryptFile2; }

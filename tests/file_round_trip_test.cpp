@@ -58,10 +58,9 @@ TEST_P(FileRoundTrip, WritersMakeTheSameBytesAndReadersGiveTheDocumentBack)
         const int offset = bare ? 0 : (c.mode == 2 ? 92 : 14) + n;
         const Bytes document = readercontainers::DocumentOf(size);
         const Bytes body = reference::SegmentedBody(readercontainers::kKey, document);
-        Bytes expected = bare                     ? body
-                         : c.mode == 2            ? reference::Concat(reference::ExtendedHeader(magic, header), body)
-                         : c.form == Form::Default ? reference::Concat(reference::DefaultHeader("VQPVA002", header), body)
-                                                   : reference::Concat(reference::DefaultHeader("VQPVA003", header), body);
+        const Bytes head = c.mode == 2 ? reference::ExtendedHeader(magic, header)
+                           : reference::DefaultHeader(c.form == Form::Default ? "VQPVA002" : "VQPVA003", header);
+        Bytes expected = bare ? body : reference::Concat(head, body);
         if (outside) {
             if (!readercontainers::Available(c.form)) {  // the call fails cleanly and leaves nothing behind
                 EXPECT_EQ(CPVCodec::DoEncryptFile(Wide(Put(document, "plain")).c_str(), Wide(Path("new")).c_str(),

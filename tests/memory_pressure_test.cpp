@@ -71,7 +71,7 @@ TEST(MemoryPressure, ImagesTheMachineCannotBackAreRefusedAndTheDriverStreams)
         EXPECT_TRUE(trace.Contains("[PVCodec.dll]CPVCodec::" + std::string(name) +
                                    "() ERROR! Out of memory for 8388608 Bytes"));
         EXPECT_TRUE(trace.ContainsText(fallback));
-        // With room for both images and the headroom the call keeps its images; blocks below 4 MiB are not weighed at all.
+        // With room for both images and the headroom the call keeps them; blocks below 4 MiB are not weighed.
         plat::fault::SetAvailableMemory(64 * kMiB);
         trace.Clear();
         EXPECT_TRUE(run());

@@ -32,9 +32,8 @@ TEST_P(WrongKey, EveryReaderFailsAndLeavesTheContainerAsItWas)
         for (const Driver& driver : {kFull, kStreaming, kForwarding}) {
             // Left: an ARIA body's block part (the size check fails after it), the segments DecryptFile2
             // wrote, nothing from DecryptFileW (it fails before its image is written).
-            const int64_t left = form == Form::ExtendedA ? body - 16
-                                 : driver.full           ? 0
-                                                         : body / container::ENC_BUFFER_SIZE * container::ENC_BUFFER_SIZE;
+            const int64_t segments = body / container::ENC_BUFFER_SIZE * container::ENC_BUFFER_SIZE;
+            const int64_t left = form == Form::ExtendedA ? body - 16 : driver.full ? 0 : segments;
             for (const std::string target : {"new", "over", "in_place"}) {
                 SCOPED_TRACE(testing::Message() << size << " " << driver.name << " " << target);
                 const std::string source = Put(container.bytes);
