@@ -355,6 +355,9 @@ TEST_P(EncryptionFailure, ResultTraceAndFiles)
         if (want.find("Wipeout") != std::string::npos || want.find("DELETE") != std::string::npos)
             expectedWiping.push_back(want);
     }
+    if (c.result == 0 && !c.lines.empty()) {  // a failure ends with the last line named
+        EXPECT_EQ(at, trace.end()) << "the last line: " << trace.back();
+    }
     for (const std::string& line : trace)
         if (line.find("Wipeout") != std::string::npos || line.find("DELETE") != std::string::npos)
             wiping.push_back(line);
