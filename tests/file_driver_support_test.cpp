@@ -1,6 +1,6 @@
 // What the file drivers share: paths refused before the disk is touched, short forms of long paths,
-// the "~PV" temporary name and its discarding, the source opened with retries, the progress
-// percentages, and large images written in 16 MiB pieces.
+// the "~PV" temporary name and its discarding, the progress percentages, and large images written in
+// 16 MiB pieces. (The source opened with retries: the driver tables' locked-source rows.)
 #include "container/FileDriverSupport.h"
 #include "platform/FaultInjection.h"
 #include "platform/Messaging.h"
@@ -127,36 +127,6 @@ TEST(FileDriverSupport, ProgressPercentages)
     ProgressReporter quiet(nullptr, 10240);  // no window: nothing to send, nothing to fail
     quiet.SegmentDone();
     quiet.Finish();
-}
-
-TEST(FileDriverSupport, SourceOpenRetriesWaitASecondEach)
-{
-    TempDir dir;
-    WriteBytes(dir / "src", "plain");
-    for (const auto& [failing, opened] : {std::pair{0u, true}, {2u, true}, {3u, false}}) {
-        fault::Scope seam;
-        fault::UseVirtualClock(true);
-        fault::FailCalls(fault::Op::FileOpen, 1, failing, fault::Failure{ERROR_SHARING_VIOLATION});
-        TraceCapture trace;
-        CFile file;
-        CFileException error;
-        EXPECT_EQ(OpenSource(file, Wide(dir / "src").c_str(), CFile::modeRead, 3, u"retry", error) != FALSE, opened);
-        EXPECT_EQ(fault::Sleeps(), std::vector<DWORD>(failing, 1000));
-        EXPECT_EQ(trace.Lines(), std::vector<std::string>(failing, "retry"));
-        EXPECT_EQ(error.m_cause, opened ? error.m_cause : CFileException::sharingViolation);
-    }
-    // One attempt without a trace line: no wait either.
-    fault::Scope seam;
-    fault::UseVirtualClock(true);
-    CFile file;
-    CFileException error;
-    EXPECT_FALSE(OpenSource(file, Wide(dir / "missing").c_str(), CFile::modeRead, 1, nullptr, error));
-    EXPECT_TRUE(fault::Sleeps().empty());
-    TraceCapture trace;
-    TraceFileError(u"CODE=%d, MSG=%s", error);
-    ASSERT_EQ(trace.Lines().size(), 1u);
-    EXPECT_EQ(trace.Lines()[0].rfind("CODE=2, MSG=", 0), 0u);
-    EXPECT_NE(trace.Lines()[0].find("missing"), std::string::npos);
 }
 
 TEST(FileDriverSupport, LargeImagesGoOutIn16MiBPieces)

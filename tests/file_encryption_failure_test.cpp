@@ -422,6 +422,12 @@ TEST_F(FileEncryption, SourcesOf2GiBAreRefused)
     EXPECT_EQ(Entries(m_dir.Path()), (Lines{"out.pvd", "plain.doc"}));
 }
 
+// The temporary file named in a call's first line.
+std::string TemporaryOfTheCall(const Lines& lines)
+{
+    return lines.empty() ? "" : lines[0].substr(lines[0].find("tmpDestPath=") + 12);
+}
+
 // The exact trace of whole calls: to a new path through RDEncryptFile (EncryptFileW), and in place.
 TEST_F(FileEncryption, ExactTraceOfWholeCalls)
 {
@@ -429,7 +435,7 @@ TEST_F(FileEncryption, ExactTraceOfWholeCalls)
     const Bytes small = reference::Document(1030, 2), document = reference::Document(2040, 1);
     WriteFile(m_src, small);
     ASSERT_EQ(CPVCodec::RDEncryptFile(Wide(m_src).c_str(), Wide(m_dst).c_str(), Key(), m_header.data(), 5), 1);
-    std::string temp = TemporaryOfTheCall();
+    std::string temp = TemporaryOfTheCall(m_trace.Lines());
     EXPECT_EQ(temp.rfind(m_dir / "~PV", 0), 0u);
     const Lines renamed = {kDo + "WATCH! Start Rename", kDo + "WATCH! Start Rename [" + temp + "][" + m_dst + "]",
                            kDo + "WATCH! End Rename ",  kDo + "WATCH! Start SetStatus ",
@@ -448,7 +454,7 @@ TEST_F(FileEncryption, ExactTraceOfWholeCalls)
         m_trace.Clear();
         Reseat();
         ASSERT_EQ(Encrypt(writer, m_src, m_src), 1);
-        temp = TemporaryOfTheCall();
+        temp = TemporaryOfTheCall(m_trace.Lines());
         expected = {p + "WATCH! Entering the Function V2, tmpDestPath=" + temp,
                     p + "WATCH! sourceFileSize=2040, sourceFile=" + m_src, p + "WATCH! PadEncrypt, nRead=1016",
                     p + "WATCH! Pad 0, nPadBlockSize=8, nRead=1024"};

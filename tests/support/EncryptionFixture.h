@@ -63,16 +63,6 @@ public:
         return m_withHeader ? reference::Concat(reference::DefaultHeader("VQPVA002", m_header), body) : body;
     }
 
-    // The temporary name the call announced in its entry line ("" when none).
-    std::string TemporaryOfTheCall() const
-    {
-        const std::string marker = "WATCH! Entering the Function V2, tmpDestPath=";
-        for (const std::string& line : m_trace.Lines())
-            if (size_t at = line.find(marker); at != std::string::npos)
-                return line.substr(at + marker.size());
-        return {};
-    }
-
     Bytes m_header = {'o', 'p', 'a', 'q', 'u', 'e', 7, 0, 9};
     bool m_withHeader = true;
     unsigned m_mode = 0;
