@@ -102,6 +102,11 @@ Step In(Form form, size_t size)
 {
     return [=](DecryptionFailure& f) { f.UseForm(form, size); };
 }
+// An ARIA body of 0 bytes has no final piece: nothing is read and the missing 16 bytes fail the size check.
+const Step kAriaHeaderOnly = [](DecryptionFailure& f) {
+    f.UseForm(Form::ExtendedA, 100);
+    f.SetContainer(Bytes(f.m_source.begin(), f.m_source.begin() + f.m_offset), f.m_offset);
+};
 const Step kExact = [](DecryptionFailure& f) { f.m_exact = true; };
 const Step kWrongKey = [](DecryptionFailure& f) { f.m_key = readercontainers::kWrongKey; };
 Step Tail(int extra)
@@ -218,6 +223,12 @@ const Case kCases[] = {
     {"Trailer", F, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, nSizeResult(15) VQPVZP+size(8) total(2040)",
      "PWATCH! nDestPos(2040) nBlock(0), nPad(2040) ", kGood}, Document, kNone},
     {"Trailer", S, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, VQPVZP+size(8)", kGood}, Document, kNone},
+    {"AriaBodyOfNothing", F, N, kAriaHeaderOnly + kExact, 0,
+     {"PWATCH! Algorithm ARIA DocSize[0],BufferSize[-16],PadSize[16]", "PWATCH! nDestPos(0) nBlock(0), nPad(0) ",
+      "PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0"}, Absent, kAny},
+    {"AriaBodyOfNothing", S, N, kAriaHeaderOnly + kExact, 0,
+     {"PWATCH! Algorithm ARIA DocSize[0],BufferSize[-16],PadSize[16]",
+      "PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0"}, Absent, kAny},
     {"AriaBody", F, N, In(Form::ExtendedA, 3000) + kExact, 1,
      {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]",
      "PWATCH! nDestPos(3000) nBlock(0), nPad(3000) ", kGood}, Document, kNone, Progress({100})},
