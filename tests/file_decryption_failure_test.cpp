@@ -1,10 +1,8 @@
-// File decryption where the body or the disk does not cooperate: what each
-// driver returns and which files it leaves (source, destination, "~PV"
-// temporaries) for short tails, trailers recognised by content, sources
-// shorter than the offset, the cipher tag (wrong keys: the trace test), the
-// fallbacks of DecryptFileW, failing writes, renames, removals and opens,
-// times out of range, bodies of 2 GiB and more, and exceptions kept from the
-// host.
+// File decryption meeting resistance, and its traces: one table of (what goes
+// wrong, result, trace lines, files on disk afterwards) for both drivers -
+// short tails, trailers by content, bad offsets, wrong keys, failed writes,
+// renames, removals and opens, real write failures, DecryptFileW's fallbacks -
+// plus the exact trace and progress of successful calls.
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "support/DecryptionFixture.h"
@@ -12,431 +10,392 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <optional>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 using namespace decryption;
 using readercontainers::Form;
-using plat::fault::Failure;
 using plat::fault::Op;
 
 namespace {
 
-bool StartsWith(const std::string& text, const std::string& prefix)
-{
-    return text.rfind(prefix, 0) == 0;
-}
+constexpr int kOffset = 14 + 10;  // the default form with the readers' 10-byte header
+enum class Drivers { Both, Full, Streaming };
+enum class Target { New, Over };
+enum class After { Untouched, Absent, Document };  // the destination afterwards
+using enum After;
+constexpr int64_t kNone = -1, kDocument = -2, kAny = -3;  // the "~PV" file left
+using Lines = std::vector<std::string>;
+using V = std::vector<plat::DWORD>;
 
-constexpr int kOffset = 14 + 10;  // default form with the fixtures' 10-byte header
+class DecryptionFailure;
+using Step = std::function<void(DecryptionFailure&)>;
 
-Bytes Document(size_t size)
-{
-    return readercontainers::DocumentOf(size);
-}
-
-const readercontainers::Container& Default(size_t size)
-{
-    return readercontainers::Make(Form::Default, size);
-}
-
-class DecryptionFailure : public FileDecryption, public ::testing::WithParamInterface<Driver> {};
-
-std::string DriverName(const ::testing::TestParamInfo<Driver>& info)
-{
-    return info.param.name;
-}
-
-// ---- The body
-
-// After the full segments, 1 to 15 bytes that make no cipher block.
-TEST_P(DecryptionFailure, ShortTailIsDroppedByTheStreamingDriverAndFailsTheFullOne)
-{
-    const Driver& driver = GetParam();
-    for (int extra : {1, 15}) {
-        Bytes container = Default(1024).bytes;
-        container.insert(container.end(), static_cast<size_t>(extra), 'x');
-        const std::string destination = Path("doc" + std::to_string(extra) + ".txt");
-        const int result = Run(driver, Put(container), destination, kOffset);
-        if (!driver.full) {
-            EXPECT_EQ(result, 1);
-            EXPECT_TRUE(Contents(destination) == Document(1024));
-            EXPECT_TRUE(Temporaries().empty());
-            continue;
-        }
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(m_lines.back(), Prefix(driver) +
-                                      "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=" +
-                                      std::to_string(1024 + extra));
-        EXPECT_FALSE(Exists(destination));
-        // The temporary file stays, holding what was decrypted.
-        ASSERT_EQ(Temporaries().size(), 1u);
-        EXPECT_TRUE(Contents(Temporaries()[0]) == Document(1024));
-        ::unlink(Temporaries()[0].c_str());
-    }
-}
-
-// A document whose last 10 bytes are "VQPVZP" and z = 3 pad-encrypts to one
-// 16-byte piece after a full segment: the readers take it for the trailer.
-TEST_P(DecryptionFailure, TrailerIsRecognisedByContentAlone)
-{
-    const Driver& driver = GetParam();
-    Bytes document = Document(1034);
-    const char tail[10] = {'V', 'Q', 'P', 'V', 'Z', 'P', 3, 0, 0, 0};
-    std::memcpy(document.data() + 1024, tail, sizeof tail);
-    const Bytes header = readercontainers::Header();
-    const Bytes container = reference::Concat(reference::DefaultHeader("VQPVA002", header),
-                                              reference::SegmentedBody(readercontainers::kKey, document));
-    const std::string destination = Path("doc.txt");
-    ASSERT_EQ(Run(driver, Put(container), destination, kOffset), 1);
-    EXPECT_TRUE(Contents(destination) == Bytes(document.begin(), document.begin() + 1021));
-    EXPECT_TRUE(Traced(driver.full ? Prefix(driver) + "WATCH! Pad 1, nSizeResult(10) VQPVZP+size(3) total(1021)"
-                                   : Prefix(driver) + "WATCH! Pad 1, VQPVZP+size(3)"));
-}
-
-TEST_P(DecryptionFailure, SourceShorterThanTheOffsetLeavesNothing)
-{
-    const Driver& driver = GetParam();
-    const auto& container = Default(100);
-    const int length = static_cast<int>(container.bytes.size());
-    const std::string destination = Path("doc.txt");
-    EXPECT_EQ(Run(driver, Put(container.bytes), destination, length + 1), 0);
-    EXPECT_EQ(m_lines.back(), Prefix(driver) + "ERROR! encrypted doc size is too small nDocSize=-1, nOffsetToMain=" +
-                                  std::to_string(length + 1));
-    EXPECT_TRUE(Temporaries().empty());
-    EXPECT_FALSE(Exists(destination));
-}
-
-// The tag at byte 10 counts only after "VQPVA004" and a zero byte.
-TEST_P(DecryptionFailure, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
-{
-    const Driver& driver = GetParam();
-    const Bytes document = Document(3000);
-    const Bytes header(65, 'h');  // N = 65: 'A' at byte 10
-    const Bytes body = reference::SegmentedBody(readercontainers::kKey, document);
-    const std::string aria = Prefix(driver) + "WATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]";
-
-    const std::string plain = Path("plain.txt");
-    EXPECT_EQ(Run(driver, Put(reference::Concat(reference::DefaultHeader("VQPVA002", header), body), "a.pvc"), plain,
-                  14 + 65),
-              1);
-    EXPECT_TRUE(Contents(plain) == document);
-    EXPECT_FALSE(Traced(aria));
-
-    const std::string extended = Path("extended.txt");
-    const int result = Run(driver, Put(reference::Concat(reference::DefaultHeader("VQPVA004", header), body), "b.pvc"),
-                           extended, 14 + 65);
-    EXPECT_TRUE(Traced(aria));
-    EXPECT_FALSE(result == 1 && Contents(extended) == document);
-}
-
-// ---- Failing steps
-
-struct DecryptionWriteFailureCase {
-    const char* name;
-    Driver driver;
-    Form form;
-    size_t size;
-    std::string trace;
-    std::vector<int> progress;
-    bool temporaryStays;
+struct Case {
+    std::string name;
+    Drivers drivers;
+    Target target;
+    Step arrange;
+    int result;
+    Lines lines;  // in order, each the start of a line, the last one the last line; P: the driver's prefix
+    After after;
+    int64_t temporary;
+    Step verify = {};
+    std::optional<V> sleeps = std::nullopt;
+    rlim_t limit = 0;  // the process's file size limit during the call
 };
 
-class DecryptionWriteFailure : public FileDecryption,
-                               public ::testing::WithParamInterface<DecryptionWriteFailureCase> {};
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(DecryptionWriteFailure, IsTracedAndEndsWithProgressDone)
+class DecryptionFailure : public FileDecryption, public ::testing::WithParamInterface<std::pair<Case, Driver>> {
+public:
+    void SetContainer(const Bytes& bytes, int offset = kOffset)
+    {
+        m_source = bytes;
+        m_offset = offset;
+        Put(bytes);
+    }
+    void UseForm(Form form, size_t size)
+    {
+        m_form = form;
+        if (!readercontainers::Available(form))
+            return;
+        const auto& container = readercontainers::Make(form, size);
+        m_document = readercontainers::DocumentOf(size);
+        SetContainer(container.bytes, container.offset);
+    }
+    std::string Expand(std::string line) const
+    {
+        if (line.rfind("P", 0) == 0)
+            line = Prefix(GetParam().second) + line.substr(1);
+        for (const auto& [mark, path] : {std::pair{"<D>", Path("doc.txt")}, {"<S>", Path("doc.pvc")}})
+            if (size_t at = line.find(mark); at != std::string::npos)
+                line.replace(at, 3, path);
+        return line;
+    }
+
+    Form m_form = Form::Default;
+    Bytes m_document = readercontainers::DocumentOf(3000);
+    Bytes m_source;
+    int m_offset = kOffset;
+    std::string m_key = readercontainers::kKey;
+    bool m_exact = false;  // the lines are all the lines after the entry line
+    std::optional<plat::CFile> m_holder;
+    ProgressWindow m_window;
+};
+
+Step Fail(Op op, unsigned nth, plat::DWORD error = plat::ERROR_ACCESS_DENIED, unsigned count = 1, int cause = -1)
 {
-    const DecryptionWriteFailureCase& c = GetParam();
-    if (!readercontainers::Available(c.form))
-        GTEST_SKIP() << "the outside crypto library is not at hand";
-    const auto& container = readercontainers::Make(c.form, c.size);
-    const std::string source = Put(container.bytes);
-    const std::string destination = Path("doc.txt");
-    WriteBytes(destination, "older");
-    ProgressWindow window;
-    plat::fault::Scope seam;
-    plat::fault::FailNthCall(Op::FileWrite, 1, {plat::ERROR_DISK_FULL, -1});
-    EXPECT_EQ(Run(c.driver, source, destination, container.offset, readercontainers::kKey, window.Handle()), 0);
-    EXPECT_EQ(m_lines.back(), Prefix(c.driver) + c.trace);
-    EXPECT_EQ(window.Percents(), c.progress);
-    EXPECT_EQ(ReadBytes(destination), "older");
-    EXPECT_TRUE(Contents(source) == container.bytes);
-    EXPECT_EQ(Temporaries().size(), c.temporaryStays ? 1u : 0u);
+    return [=](DecryptionFailure&) { plat::fault::FailCalls(op, nth, count, {error, cause}); };
 }
-
-using WriteCase = DecryptionWriteFailureCase;
-
-INSTANTIATE_TEST_SUITE_P(
-    Drivers, DecryptionWriteFailure,
-    ::testing::Values(
-        WriteCase{"streaming_segment", kStreaming, Form::Default, 3000, "ERROR! Temp Dest File Write Fail", {100},
-                  true},
-        WriteCase{"streaming_padding", kStreaming, Form::Default, 500, "ERROR! Padding Temp Dest File Write Fail",
-                  {100}, true},
-        WriteCase{"streaming_aria", kStreaming, Form::ExtendedA, 3000, "ERROR! Temp Dest File Write Fail", {100}, true},
-        // The full driver writes only after the body: the segments' percents came first.
-        WriteCase{"full", kFull, Form::Default, 3000, "ERROR! Dest File Write Fail, m_cause=13", {34, 68, 100}, false},
-        WriteCase{"full_aria", kFull, Form::ExtendedA, 3000, "ERROR! Dest File Write Fail, m_cause=13", {100}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// The destination is held by someone else right after its removal; the hold
-// ends during the third wait. The rename fails, the moves go on until it works.
-TEST_P(DecryptionFailure, RenameWaitsOutAMomentaryLock)
+Step operator+(Step a, Step b)
 {
-    const Driver& driver = GetParam();
-    const std::string destination = Path("doc.txt");
-    WriteBytes(destination, "older");
-    const std::string source = Put(Default(3000).bytes);
-    const std::u16string wideDestination = Wide(destination);
-
-    plat::fault::Scope seam;
-    plat::fault::UseVirtualClock(true);
-    std::optional<plat::CFile> holder;
-    int sleeps = 0;
-    plat::fault::SetHook([&](std::string_view point) {
+    return [=](DecryptionFailure& f) {
+        a(f);
+        b(f);
+    };
+}
+Step In(Form form, size_t size)
+{
+    return [=](DecryptionFailure& f) { f.UseForm(form, size); };
+}
+// An ARIA body of 0 bytes has no final piece: nothing is read and the missing 16 bytes fail the size check.
+const Step kAriaHeaderOnly = [](DecryptionFailure& f) {
+    f.UseForm(Form::ExtendedA, 100);
+    f.SetContainer(Bytes(f.m_source.begin(), f.m_source.begin() + f.m_offset), f.m_offset);
+};
+const Step kExact = [](DecryptionFailure& f) { f.m_exact = true; };
+const Step kWrongKey = [](DecryptionFailure& f) { f.m_key = readercontainers::kWrongKey; };
+Step Tail(int extra)
+{
+    return [=](DecryptionFailure& f) {
+        f.UseForm(Form::Default, 1024);
+        Bytes container = f.m_source;
+        container.insert(container.end(), static_cast<size_t>(extra), 'x');
+        f.SetContainer(container);
+    };
+}
+// A document ending in "VQPVZP", z = 3 pad-encrypts to one piece after a segment: taken for the trailer.
+const Step kTrailerByContent = [](DecryptionFailure& f) {
+    Bytes document = readercontainers::DocumentOf(1034);
+    const char tail[10] = {'V', 'Q', 'P', 'V', 'Z', 'P', 3, 0, 0, 0};
+    std::memcpy(document.data() + 1024, tail, sizeof tail);
+    f.SetContainer(reference::Concat(reference::DefaultHeader("VQPVA002", readercontainers::Header()),
+                                     reference::SegmentedBody(readercontainers::kKey, document)));
+    f.m_document.assign(document.begin(), document.begin() + 1021);
+};
+Step Progress(std::vector<int> percents)
+{
+    return [=](DecryptionFailure& f) { EXPECT_EQ(f.m_window.Percents(), percents); };
+}
+const Step kDone = [](DecryptionFailure& f) {
+    ASSERT_FALSE(f.m_window.Percents().empty());
+    EXPECT_EQ(f.m_window.Percents().back(), 100);
+};
+// The destination is held by someone else right after its removal; the hold ends during the third wait.
+const Step kMomentaryLock = [](DecryptionFailure& f) {
+    plat::fault::SetHook([&f, sleeps = std::make_shared<int>(0)](std::string_view point) {
+        const std::string destination = f.Expand("<D>");
         if (point == plat::hook::kDestinationRemoved) {
-            holder.emplace(wideDestination.c_str(),
-                           plat::CFile::modeCreate | plat::CFile::modeWrite | plat::CFile::shareExclusive);
-        } else if (point == plat::hook::kSleep && ++sleeps == 3) {
-            holder.reset();
+            f.m_holder.emplace(Wide(destination).c_str(),
+                               plat::CFile::modeCreate | plat::CFile::modeWrite | plat::CFile::shareExclusive);
+        } else if (point == plat::hook::kSleep && ++*sleeps == 3) {
+            f.m_holder.reset();
             ::unlink(destination.c_str());
         }
     });
-    EXPECT_EQ(Run(driver, source, destination, kOffset), 1);
-    plat::fault::SetHook(nullptr);
+};
+const Step kReadOnlyDestination = [](DecryptionFailure& f) { ::chmod(f.Expand("<D>").c_str(), 0444); };
+const Step kStillReadOnly = [](DecryptionFailure& f) { EXPECT_EQ(ModeOf(f.Expand("<D>")) & 0222, 0u); };
+const Step kWrittenIn2039 = [](DecryptionFailure& f) {
+    const timespec times[2] = {{1'700'000'000, 0}, {2'200'000'000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, f.Expand("<S>").c_str(), times, 0), 0);
+};
+const Step kTimeNotCarried = [](DecryptionFailure& f) {
+    struct stat st{};
+    ASSERT_EQ(::stat(f.Expand("<D>").c_str(), &st), 0);
+    EXPECT_LT(st.st_mtim.tv_sec, 2'145'916'800);
+};
 
-    EXPECT_TRUE(Contents(destination) == Document(3000));
-    EXPECT_TRUE(Temporaries().empty());
-    EXPECT_EQ(plat::fault::Sleeps(), (std::vector<plat::DWORD>{1000, 1000, 1000}));
-    const std::vector<std::string> tail(m_lines.end() - 6, m_lines.end());
-    EXPECT_TRUE(StartsWith(tail[0], Prefix(driver) + "ERROR! Fail CFile::Rename(), m_cause="));
-    EXPECT_EQ(std::vector<std::string>(tail.begin() + 1, tail.end()),
-              (std::vector<std::string>{"[PVCodec.dll] WATCH! i=0, Sleep and MoveFile",
-                                        "[PVCodec.dll] WATCH! i=1, Sleep and MoveFile",
-                                        "[PVCodec.dll] WATCH! i=2, Sleep and MoveFile",
-                                        "[PVCodec.dll] GOOD! MoveFile Success",
-                                        Prefix(driver) + "GOOD! End of the function"}));
+const std::string kMove = "[PVCodec.dll] WATCH! i=";
+const std::string kGood = "PGOOD! End of the function";
+const Drivers B = Drivers::Both, F = Drivers::Full, S = Drivers::Streaming;
+const Target N = Target::New, O = Target::Over;
+
+const Case kCases[] = {
+    {"ShortTail1", F, N, Tail(1), 0,
+     {"PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, Absent, kDocument},
+    {"ShortTail15", F, N, Tail(15), 0,
+     {"PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1039"}, Absent, kDocument},
+    {"ShortTail1Dropped", S, N, Tail(1), 1, {kGood}, Document, kNone},
+    {"ShortTail15Dropped", S, N, Tail(15), 1, {kGood}, Document, kNone},
+    {"TrailerByContent", F, N, kTrailerByContent, 1, {"PWATCH! Pad 1, nSizeResult(10) VQPVZP+size(3) total(1021)",
+     kGood}, Document, kNone},
+    {"TrailerByContent", S, N, kTrailerByContent, 1, {"PWATCH! Pad 1, VQPVZP+size(3)", kGood}, Document, kNone},
+    {"SourceShorterThanTheOffset", B, N, [](DecryptionFailure& f) { f.m_offset = 3033; }, 0,
+     {"PERROR! encrypted doc size is too small nDocSize=-1, nOffsetToMain=3033"}, Absent, kNone},
+    {"NegativeOffset", B, N, [](DecryptionFailure& f) { f.m_offset = -1; }, 0,
+     {"PERROR! nOffsetToMain is negative, nOffsetToMain=-1"}, Absent, kNone},
+    {"NoTemporaryName", B, N, Fail(Op::GetTempFileNameW, 1), 0, {"PBAD! Fail GetTempFileName path="}, Absent, kNone},
+    {"TemporaryFileRefused", B, N, Fail(Op::FileOpen, 2), 0, {"PBAD! tmpDest file open fail path="}, Absent, kNone},
+    {"MissingSource", B, N, [](DecryptionFailure& f) { ::unlink(f.Expand("<S>").c_str()), f.m_source.clear(); }, 0,
+     {"PBAD! src file open fail path=<S>", "CODE=2, MSG="}, Absent, kNone},
+    // A wrong key: the older destination stays, the temporary file with it, and no 100 after the segments.
+    {"WrongKey", B, O, In(Form::Default, 1500) + kWrongKey + kExact, 0,
+     {"PERROR! padDecrypt fail nRead=480, nSizeResult=-"}, Untouched, kAny, Progress({68})},
+    // A full disk; the full driver writes only after the body, so the segments' percents came first.
+    {"DiskFullInTheSegments", S, O, Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
+     {"PERROR! Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
+    {"DiskFullInThePadding", S, O, In(Form::Default, 500) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
+     {"PERROR! Padding Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
+    {"DiskFullAria", S, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
+     {"PERROR! Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
+    {"DiskFull", F, O, Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0, {"PERROR! Dest File Write Fail, m_cause=13"},
+     Untouched, kNone, Progress({34, 68, 100})},
+    {"DiskFullAria", F, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
+     {"PERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, Progress({100})},
+    // The same for real, past the process's file size limit.
+    {"LimitInTheSegments", S, O, {}, 0, {"PERROR! Temp Dest File Write Fail"}, Untouched, 1500, kDone, std::nullopt,
+     1500},
+    {"LimitInTheTail", S, O, {}, 0, {"PERROR! Padding Temp Dest File Write Fail"}, Untouched, 2048, kDone, std::nullopt,
+     2048},
+    {"Limit", F, O, {}, 0, {"PERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, kDone, std::nullopt, 1500},
+    {"RenameWaitsOutAMomentaryLock", B, O, kMomentaryLock, 1, {"PERROR! Fail CFile::Rename(), m_cause=",
+     kMove + "0, Sleep and MoveFile", kMove + "1, Sleep and MoveFile", kMove + "2, Sleep and MoveFile",
+     "[PVCodec.dll] GOOD! MoveFile Success", kGood}, Document, kNone, {}, V{1000, 1000, 1000}},
+    {"RenameFailsThroughout", B, O, Fail(Op::FileRename, 1, plat::ERROR_SHARING_VIOLATION) + Fail(Op::MoveFileW, 1,
+     plat::ERROR_SHARING_VIOLATION, 5), 0, {"PERROR! Fail MoveFile()"}, Absent, kDocument, {}, V(5, 1000)},
+    {"DestinationRemovalFails", B, O, kReadOnlyDestination + Fail(Op::FileRemove, 1), 0,
+     {"PERROR! Dest Path remove fail szShortDestPath=<D>"}, Untouched, kDocument, kStillReadOnly},
+    {"TimesOutOfRange", B, N, kWrittenIn2039, 1, {"PBAD! File Time is out of range, szShortSrcPath=<S>", kGood},
+     Document, kNone, kTimeNotCarried},
+    // A read that throws where no step catches it: the host gets 0, and the partial temporary file goes.
+    {"UnexpectedFileException", S, O, Fail(Op::FileRead, 3, plat::ERROR_READ_FAULT, 1, plat::CFileException::hardIO), 0,
+     {"PERROR! Unexpected file exception, m_cause=10"}, Untouched, kNone},
+    // The large read refused for lack of resources: DecryptFile2 takes over; any other read failure is a short read.
+    {"LargeReadRefused", F, N, Fail(Op::FileRead, 2, plat::ERROR_NO_SYSTEM_RESOURCES), 1,
+     {"[PVCodec.dll]CPVCodec::DecryptFile2() GOOD! End of the function"}, Document, kNone},
+    {"OtherReadFailure", F, N, Fail(Op::FileRead, 2, plat::ERROR_READ_FAULT), 0, {"PERROR! read fail"}, Absent, 0},
+    // Successful calls, exactly, and their progress (which follows the body's length).
+    {"Trailer", F, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, nSizeResult(15) VQPVZP+size(8) total(2040)",
+     "PWATCH! nDestPos(2040) nBlock(0), nPad(2040) ", kGood}, Document, kNone},
+    {"Trailer", S, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, VQPVZP+size(8)", kGood}, Document, kNone},
+    {"AriaBodyOfNothing", F, N, kAriaHeaderOnly + kExact, 0,
+     {"PWATCH! Algorithm ARIA DocSize[0],BufferSize[-16],PadSize[16]", "PWATCH! nDestPos(0) nBlock(0), nPad(0) ",
+      "PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0"}, Absent, kAny},
+    {"AriaBodyOfNothing", S, N, kAriaHeaderOnly + kExact, 0,
+     {"PWATCH! Algorithm ARIA DocSize[0],BufferSize[-16],PadSize[16]",
+      "PERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0"}, Absent, kAny},
+    {"AriaBody", F, N, In(Form::ExtendedA, 3000) + kExact, 1,
+     {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]",
+     "PWATCH! nDestPos(3000) nBlock(0), nPad(3000) ", kGood}, Document, kNone, Progress({100})},
+    {"AriaBody", S, N, In(Form::ExtendedA, 3000) + kExact, 1,
+     {"PWATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]", kGood}, Document, kNone, Progress({100})},
+    {"Body10256", B, N, In(Form::Default, 10245), 1, {kGood}, Document, kNone, Progress({9, 19, 29, 39, 49, 59, 69, 79,
+     89, 99, 100})},
+    {"Body10240", B, N, In(Form::Bare, 10240), 1, {kGood}, Document, kNone, Progress({10, 20, 30, 40, 50, 60, 70, 80,
+     90, 100})},
+};
+
+std::vector<std::pair<Case, Driver>> Cases()
+{
+    std::vector<std::pair<Case, Driver>> cases;
+    for (const Case& c : kCases) {
+        if (c.drivers != Drivers::Streaming)
+            cases.push_back({c, kFull});
+        if (c.drivers != Drivers::Full)
+            cases.push_back({c, kStreaming});
+    }
+    return cases;
 }
 
-TEST_P(DecryptionFailure, RenameFailingThroughoutKeepsTheDocumentInTheTemporaryFile)
+TEST_P(DecryptionFailure, ResultTraceAndFiles)
 {
-    const Driver& driver = GetParam();
+    const auto& [c, driver] = GetParam();
+    SetContainer(readercontainers::Make(Form::Default, 3000).bytes);
     const std::string destination = Path("doc.txt");
-    WriteBytes(destination, "older");
+    if (c.target == Target::Over)
+        WriteBytes(destination, "older");
     plat::fault::Scope seam;
     plat::fault::UseVirtualClock(true);
-    plat::fault::FailNthCall(Op::FileRename, 1, {plat::ERROR_SHARING_VIOLATION, -1});
-    plat::fault::FailCalls(Op::MoveFileW, 1, 5, {plat::ERROR_SHARING_VIOLATION, -1});
-    EXPECT_EQ(Run(driver, Put(Default(3000).bytes), destination, kOffset), 0);
-    EXPECT_EQ(m_lines.back(), Prefix(driver) + "ERROR! Fail MoveFile()");
-    EXPECT_EQ(plat::fault::Sleeps().size(), 5u);
-    EXPECT_FALSE(Exists(destination));
-    ASSERT_EQ(Temporaries().size(), 1u);
-    EXPECT_TRUE(Contents(Temporaries()[0]) == Document(3000));
+    if (c.arrange)
+        c.arrange(*this);
+    if (!readercontainers::Available(m_form))
+        GTEST_SKIP() << "the outside crypto library is not at hand";
+    int result = -1;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (c.limit != 0)
+            limit.emplace(c.limit);
+        result = Run(driver, Path("doc.pvc"), destination, m_offset, m_key, m_window.Handle());
+    }
+    plat::fault::SetHook(nullptr);
+    EXPECT_EQ(result, c.result);
+
+    auto at = m_lines.begin();
+    for (const std::string& line : c.lines) {
+        const std::string want = Expand(line);
+        at = std::find_if(at, m_lines.end(), [&](const std::string& l) { return l.rfind(want, 0) == 0; });
+        ASSERT_NE(at, m_lines.end()) << "not traced in order: " << want;
+        ++at;
+    }
+    EXPECT_EQ(at, m_lines.end()) << "the last line: " << m_lines.back();
+    if (m_exact) {
+        ASSERT_EQ(m_lines.size(), c.lines.size() + 1);
+        EXPECT_EQ(m_lines[0].rfind(Prefix(driver) + "WATCH! Entering the Function V2, tmpDestPath=" + Path("~PV"), 0),
+                  0u);
+    }
+    EXPECT_EQ(plat::fault::Sleeps(), c.sleeps.value_or(plat::fault::Sleeps()));
+
+    EXPECT_TRUE((Exists(Path("doc.pvc")) ? Contents(Path("doc.pvc")) : Bytes{}) == m_source) << "the source stays";
+    const Bytes older = {'o', 'l', 'd', 'e', 'r'};
+    const bool olderStays = c.after == After::Untouched && c.target == Target::Over;
+    const Bytes after = c.after == After::Document ? m_document : olderStays ? older : Bytes{};
+    EXPECT_EQ(Exists(destination), c.after == After::Document || olderStays);
+    EXPECT_TRUE(Contents(destination) == after);
+    const std::vector<std::string> temps = Temporaries();
+    if (c.temporary != kAny) {
+        ASSERT_EQ(temps.size(), c.temporary == kNone ? 0u : 1u);
+        if (c.temporary == kDocument) {
+            EXPECT_TRUE(Contents(temps[0]) == m_document);
+        } else if (c.temporary >= 0) {
+            EXPECT_EQ(static_cast<int64_t>(Contents(temps[0]).size()), c.temporary);
+        }
+    }
+    EXPECT_LE(temps.size(), 1u);
+    if (c.verify)
+        c.verify(*this);
 }
 
-TEST_P(DecryptionFailure, DestinationRemovalFailingKeepsBothFiles)
+INSTANTIATE_TEST_SUITE_P(Steps, DecryptionFailure, ::testing::ValuesIn(Cases()), [](const auto& info) {
+    return info.param.first.name + (info.param.second.full ? "_Full" : "_Streaming");
+});
+
+class Decryption : public FileDecryption, public ::testing::WithParamInterface<Driver> {};
+
+// The tag at byte 10 counts only after "VQPVA004" and a zero byte.
+TEST_P(Decryption, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
 {
-    const Driver& driver = GetParam();
-    const std::string destination = Path("doc.txt");
-    WriteBytes(destination, "older");
-    ASSERT_EQ(::chmod(destination.c_str(), 0444), 0);
-    plat::fault::Scope seam;
-    plat::fault::FailNthCall(Op::FileRemove, 1, {plat::ERROR_ACCESS_DENIED, -1});
-    EXPECT_EQ(Run(driver, Put(Default(3000).bytes), destination, kOffset), 0);
-    EXPECT_EQ(m_lines.back(), Prefix(driver) + "ERROR! Dest Path remove fail szShortDestPath=" + destination);
-    EXPECT_EQ(ReadBytes(destination), "older");
-    EXPECT_EQ(ModeOf(destination) & 0222, 0u) << "the destination keeps its read-only attribute";
-    ASSERT_EQ(Temporaries().size(), 1u);
-    EXPECT_TRUE(Contents(Temporaries()[0]) == Document(3000));
+    const Bytes document = readercontainers::DocumentOf(3000), header(65, 'h');  // N = 65: 'A' at byte 10
+    const Bytes body = reference::SegmentedBody(readercontainers::kKey, document);
+    const std::string aria = Prefix(GetParam()) + "WATCH! Algorithm ARIA DocSize[3008],BufferSize[2992],PadSize[16]";
+    for (const char* magic : {"VQPVA002", "VQPVA004"}) {
+        const std::string plain = Path(std::string(magic) + ".txt");
+        const int result = Run(GetParam(), Put(reference::Concat(reference::DefaultHeader(magic, header), body)), plain,
+                               14 + 65);
+        EXPECT_EQ(Traced(aria), magic[7] == '4');
+        EXPECT_EQ(result == 1 && Contents(plain) == document, magic[7] == '2');
+    }
 }
 
-TEST_P(DecryptionFailure, TimesOutOfRangeAreNotCarriedOver)
+// A source held open without sharing: the in-place open (the same path without regard to case)
+// tries three times, a second apart.
+TEST_P(Decryption, InPlaceOpenComparesPathsWithoutRegardToCase)
 {
     const Driver& driver = GetParam();
-    const std::string source = Put(Default(3000).bytes);
-    const timespec times[2] = {{1'700'000'000, 0}, {2'200'000'000, 0}};  // written in 2039
-    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
-    const std::string destination = Path("doc.txt");
-    EXPECT_EQ(Run(driver, source, destination, kOffset), 1);
-    EXPECT_TRUE(Traced(Prefix(driver) + "BAD! File Time is out of range, szShortSrcPath=" + source));
-    struct stat st{};
-    ASSERT_EQ(::stat(destination.c_str(), &st), 0);
-    EXPECT_LT(st.st_mtim.tv_sec, 2'145'916'800);
-    EXPECT_TRUE(Contents(destination) == Document(3000));
-}
-
-// A source held open without sharing: the in-place open (destination equal
-// to the source without regard to case) tries three times, a second apart.
-TEST_P(DecryptionFailure, InPlaceOpenComparesPathsWithoutRegardToCase)
-{
-    const Driver& driver = GetParam();
-    const std::string source = Put(Default(100).bytes, "doc.pvc");
-    const std::u16string wideSource = Wide(source);
+    const std::string source = Put(readercontainers::Make(Form::Default, 100).bytes, "doc.pvc");
     const std::string attempt = driver.full ? "[PVCodec.dll]CPVCodec::DecryptFile() BAD! Source open fail"
                                             : "[PVCodec.dll]CPVCodec::DecryptFile2DecryptFile() BAD! Source open fail";
     for (const std::string& destination : {Path("DOC.PVC"), Path("Doc.Pvc"), Path("other.txt")}) {
-        const bool inPlace = destination != Path("other.txt");
-        plat::CFile holder(wideSource.c_str(), plat::CFile::modeRead | plat::CFile::shareExclusive);
+        const size_t tries = destination != Path("other.txt") ? 3 : 0;
+        plat::CFile holder(Wide(source).c_str(), plat::CFile::modeRead | plat::CFile::shareExclusive);
         plat::fault::Scope seam;
         plat::fault::UseVirtualClock(true);
         EXPECT_EQ(Run(driver, source, destination, kOffset), 0);
-        EXPECT_EQ(std::count(m_lines.begin(), m_lines.end(), attempt), inPlace ? 3 : 0) << destination;
-        EXPECT_EQ(plat::fault::Sleeps().size(), inPlace ? 3u : 0u);
+        EXPECT_EQ(static_cast<size_t>(std::count(m_lines.begin(), m_lines.end(), attempt)), tries) << destination;
+        EXPECT_EQ(plat::fault::Sleeps().size(), tries);
         ASSERT_GE(m_lines.size(), 2u);
         EXPECT_EQ(m_lines[m_lines.size() - 2], Prefix(driver) + "BAD! src file open fail path=" + source);
-        EXPECT_TRUE(StartsWith(m_lines.back(), "CODE=11, MSG=")) << m_lines.back();
+        EXPECT_EQ(m_lines.back().rfind("CODE=11, MSG=", 0), 0u) << m_lines.back();
         EXPECT_TRUE(Temporaries().empty());
     }
 }
 
-// ---- Requests refused before the disk is touched, and exceptions
-
-TEST_P(DecryptionFailure, BodiesOfTwoGibibytesAreRefusedUntouched)
+TEST_P(Decryption, BodiesOfTwoGibibytesAreRefusedUntouched)
 {
-    const Driver& driver = GetParam();
-    const std::string source = Path("huge.pvc");
-    WriteBytes(source, "");
+    const std::string source = Put({}, "huge.pvc");
     ASSERT_EQ(::truncate(source.c_str(), (off_t{1} << 31) + kOffset), 0);  // sparse
     plat::fault::Scope seam;
-    EXPECT_EQ(Run(driver, source, Path("huge.txt"), kOffset), 0);
-    EXPECT_EQ(m_lines, (std::vector<std::string>{Prefix(driver) + "ERROR! encrypted doc size is too large "
-                                                                  "nDocSize=2147483648, nOffsetToMain=24"}));
+    EXPECT_EQ(Run(GetParam(), source, Path("huge.txt"), kOffset), 0);
+    EXPECT_EQ(m_lines, (Lines{Prefix(GetParam()) + "ERROR! encrypted doc size is too large "
+                                                   "nDocSize=2147483648, nOffsetToMain=24"}));
     EXPECT_EQ(plat::fault::CallCount(Op::GetTempFileNameW), 0u);
-    EXPECT_TRUE(Temporaries().empty());
-    EXPECT_FALSE(Exists(Path("huge.txt")));
+    EXPECT_EQ(containerfiles::Entries(m_dir.Path()), Lines{"huge.pvc"});
     ::unlink(source.c_str());
 }
 
-TEST_P(DecryptionFailure, NegativeOffsetIsRefused)
-{
-    const Driver& driver = GetParam();
-    const std::string source = Put(Default(100).bytes);
-    EXPECT_EQ(Run(driver, source, Path("doc.txt"), -1), 0);
-    EXPECT_EQ(m_lines,
-              (std::vector<std::string>{Prefix(driver) + "ERROR! nOffsetToMain is negative, nOffsetToMain=-1"}));
-    EXPECT_TRUE(Temporaries().empty());
-    EXPECT_FALSE(Exists(Path("doc.txt")));
-}
+INSTANTIATE_TEST_SUITE_P(Drivers, Decryption, ::testing::Values(kFull, kStreaming),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-// A read of the source that throws where no step catches it: the host gets
-// 0, and the partial temporary file goes.
-TEST_F(FileDecryption, UnexpectedFileExceptionEndsTheCallCleanly)
-{
-    const std::string destination = Path("doc.txt");
-    WriteBytes(destination, "older");
-    const std::string source = Put(Default(3000).bytes);
-    plat::fault::Scope seam;
-    plat::fault::FailNthCall(Op::FileRead, 3, {plat::ERROR_READ_FAULT, plat::CFileException::hardIO});  // 2nd segment
-    EXPECT_EQ(Run(kStreaming, source, destination, kOffset), 0);
-    EXPECT_EQ(m_lines.back(), "[PVCodec.dll]CPVCodec::DecryptFile2() ERROR! Unexpected file exception, m_cause=10");
-    EXPECT_EQ(ReadBytes(destination), "older");
-    EXPECT_TRUE(Temporaries().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Drivers, DecryptionFailure, ::testing::Values(kFull, kStreaming), DriverName);
-
-// ---- DecryptFileW's fallbacks
-
-// Without its images DecryptFileW is DecryptFile2: the same result and the
-// same files, and no temporary file of its own.
+// Without its images DecryptFileW is DecryptFile2: the same result, files and lines after its own two.
 TEST_F(FileDecryption, WithoutImagesTheStreamingDriverAnswers)
 {
-    const std::string source = Put(Default(1500).bytes);
+    const std::string source = Put(readercontainers::Make(Form::Default, 1500).bytes);
     for (const std::string& key : {readercontainers::kKey, readercontainers::kWrongKey}) {
         for (unsigned failingAllocation : {1u, 2u}) {
             const int streamed = Run(kStreaming, source, Path("streamed.txt"), kOffset, key);
-            const std::vector<std::string> streamedLines = m_lines;
+            const Lines streamedLines = m_lines;
             const size_t streamedTemporaries = Temporaries().size();
             for (const std::string& t : Temporaries())
                 ::unlink(t.c_str());
-
             plat::fault::Scope seam;
             plat::fault::FailNthCall(Op::CoTaskMemAlloc, failingAllocation, {plat::ERROR_NOT_ENOUGH_MEMORY, -1});
             EXPECT_EQ(Run(kFull, source, Path("full.txt"), kOffset, key), streamed);
-            EXPECT_EQ(Exists(Path("full.txt")), Exists(Path("streamed.txt")));
             EXPECT_TRUE(Contents(Path("full.txt")) == Contents(Path("streamed.txt")));
+            EXPECT_EQ(Exists(Path("full.txt")), Exists(Path("streamed.txt")));
             EXPECT_EQ(Temporaries().size(), streamedTemporaries);
             for (const std::string& t : Temporaries())
                 ::unlink(t.c_str());
-            // Its own two lines, then DecryptFile2's (the temporary name aside).
             ASSERT_EQ(m_lines.size(), streamedLines.size() + 2);
-            EXPECT_TRUE(StartsWith(m_lines[0], "[PVCodec.dll]CPVCodec::DecryptFile() WATCH! Entering the Function V2"));
-            EXPECT_EQ(m_lines[1], "[PVCodec.dll]CPVCodec::DecryptFile() ERROR! Out of memory for 1504 Bytes");
+            EXPECT_EQ(m_lines[0].rfind(Prefix(kFull) + "WATCH! Entering the Function V2", 0), 0u);
+            EXPECT_EQ(m_lines[1], Prefix(kFull) + "ERROR! Out of memory for 1504 Bytes");
             EXPECT_TRUE(std::equal(streamedLines.begin() + 1, streamedLines.end(), m_lines.begin() + 3));
             ::unlink(Path("full.txt").c_str());
             ::unlink(Path("streamed.txt").c_str());
         }
-    }
-}
-
-TEST_F(FileDecryption, ReadRefusedForLackOfSystemResourcesHandsOver)
-{
-    const std::string source = Put(Default(3000).bytes);
-    const std::string destination = Path("doc.txt");
-    plat::fault::Scope seam;
-    // Call 1 reads the 12 bytes that name the cipher, call 2 the whole body.
-    plat::fault::FailNthCall(Op::FileRead, 2, {plat::ERROR_NO_SYSTEM_RESOURCES, -1});
-    EXPECT_EQ(Run(kFull, source, destination, kOffset), 1);
-    EXPECT_TRUE(Contents(destination) == Document(3000));
-    EXPECT_TRUE(Temporaries().empty());
-    EXPECT_EQ(m_lines.back(), "[PVCodec.dll]CPVCodec::DecryptFile2() GOOD! End of the function");
-}
-
-TEST_F(FileDecryption, OtherReadFailureOfTheFullDriverIsAShortRead)
-{
-    const std::string source = Put(Default(3000).bytes);
-    const std::string destination = Path("doc.txt");
-    plat::fault::Scope seam;
-    plat::fault::FailNthCall(Op::FileRead, 2, {plat::ERROR_READ_FAULT, -1});
-    EXPECT_EQ(Run(kFull, source, destination, kOffset), 0);
-    EXPECT_EQ(m_lines.back(), "[PVCodec.dll]CPVCodec::DecryptFile() ERROR! read fail");
-    EXPECT_FALSE(Exists(destination));
-    ASSERT_EQ(Temporaries().size(), 1u);
-    EXPECT_TRUE(Contents(Temporaries()[0]).empty());
-}
-
-// A write that the file system itself refuses (past the process's file size
-// limit, as on a full disk) is met where the drivers meet a failed write,
-// whatever bytes were still held back for a later system call: the failure
-// traced, 100 sent, the streaming driver's partial temporary file left, the
-// full driver's deleted, the destination untouched.
-TEST_F(FileDecryption, RealWriteFailures)
-{
-    struct Case {
-        const char* name;
-        const Driver* driver;
-        rlim_t limit;
-        std::string line;    // the driver's last line, or its start for the full driver
-        int64_t leftBehind;  // bytes of the temporary file left, -1 for none
-    } cases[] = {
-        {"StreamingSegments", &kStreaming, 1500, "ERROR! Temp Dest File Write Fail", 1500},
-        {"StreamingTail", &kStreaming, 2048, "ERROR! Padding Temp Dest File Write Fail", 2048},
-        {"Full", &kFull, 1500, "ERROR! Dest File Write Fail, m_cause=", -1},
-    };
-    const auto& container = Default(3000);
-    const std::string source = Put(container.bytes);
-    const std::string destination = Path("doc.txt");
-    WriteBytes(destination, "older");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ProgressWindow window;
-        int result = -1;
-        {
-            FileSizeLimit limit(c.limit);
-            result = Run(*c.driver, source, destination, container.offset, readercontainers::kKey, window.Handle());
-        }
-        EXPECT_EQ(result, 0);
-        ASSERT_FALSE(m_lines.empty());
-        EXPECT_TRUE(StartsWith(m_lines.back(), Prefix(*c.driver) + c.line)) << m_lines.back();
-        ASSERT_FALSE(window.Percents().empty());
-        EXPECT_EQ(window.Percents().back(), 100);
-        EXPECT_EQ(ReadBytes(destination), "older");
-        EXPECT_TRUE(Contents(source) == container.bytes);
-        containerfiles::ExpectTemporaryAndRemove(m_dir.Path(), c.leftBehind);
     }
 }
 

@@ -1,23 +1,20 @@
-// File encryption failing before the destination is replaced: the result,
-// the trace, and the files on disk afterwards (source, destination, "~PV"
-// temporaries). The destination probe, the temporary name, a source locked
-// by another process, an already encrypted source, the fallbacks to the
-// streaming writer, failed writes, the consumed-count and size checks,
-// sources too large to take, and file steps failing where the writers do not
-// guard them: never a crash, never a lost document.
+// File encryption meeting resistance: one table of (what goes wrong, result,
+// trace lines, files on disk afterwards) for both writers - refused paths and
+// sources, fallbacks to the streaming writer, failed and unguarded file steps,
+// the older destination wiped or deleted, the rename with its retries - and
+// the exact trace of whole calls. Never a crash, never a lost document.
 #include "platform/File.h"
-#include "platform/Messaging.h"
+#include "platform/FileApi.h"
 #include "support/ChildProcess.h"
 #include "support/EncryptionFixture.h"
 #include "support/FileSizeLimit.h"
 
 #include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <memory>
-#include <string>
-#include <vector>
 
 using namespace containerfiles;
 using namespace encryption;
@@ -25,85 +22,49 @@ using namespace plat;
 
 namespace {
 
-const Bytes kHeader = {'o', 'p', 'a', 'q', 'u', 'e', 7, 0, 9};
-constexpr int kOffset = 14 + 9;
+enum class Target { New, Over, InPlace };
+constexpr Target N = Target::New, O = Target::Over, I = Target::InPlace;
+using Op = fault::Op;
+// The destination afterwards: as before the call, gone, the container, or at least the document recoverable.
+enum class After { Untouched, Absent, Container, Recoverable };
+using enum After;
+constexpr int64_t kNone = -1, kWhole = -2, kAny = -3;  // the "~PV" file left: none, the container, any size
+constexpr int64_t kOffset = 14 + 9;
+using Lines = std::vector<std::string>;
+using V = std::vector<DWORD>;
 
-class EncryptionFailures : public FileEncryption {
-protected:
-    EncryptionFailures() : FileEncryption(kHeader, 3000) {}
+class EncryptionFailure;
+using Step = std::function<void(EncryptionFailure&)>;
+
+struct Case {
+    std::string name;
+    Writer writer;
+    Target target;
+    Step arrange;
+    int result;
+    Lines lines;  // in this order, each the start of a line; W: the writer's prefix, <D>: the destination
+    After after;
+    int64_t temporary;
+    Step verify = {};
+    std::optional<V> sleeps = std::nullopt;
+    rlim_t limit = 0;  // the process's file size limit during the call
 };
 
-TEST_F(EncryptionFailures, ExtendedHeaderWithoutPrefixIsRefused)
+Bytes FileBytesOf(const std::string& text)
 {
-    WriteFile(m_src, m_document);
-    Bytes header = kHeader;
-    EXPECT_EQ(CPVCodec::EncryptFileEx(Wide(m_src).c_str(), Wide(m_dst).c_str(), Key(), header.data(),
-                                      static_cast<int>(header.size()), nullptr, 2, nullptr),
-              0);
-    EXPECT_EQ(m_trace.Lines(), std::vector<std::string>{kDo + "ERROR! No header prefix for the extended header"});
-    EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
+    return Bytes(text.begin(), text.end());
 }
 
-// The destination cannot be opened for writing: nothing changes, and a
-// read-only destination is read-only again afterwards.
-TEST_F(EncryptionFailures, DestinationProbeRefused)
-{
-    const std::vector<std::string> refused = {kDo + "ERROR! File WriteMode Open Fail, path=" + m_dst};
-    WriteFile(m_src, m_document);
-    WriteBytes(m_dst, "older");
-    ::chmod(m_dst.c_str(), 0444);
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-    // Another process holds it open without sharing write access.
-    ChildProcess holder([&](ChildProcess& self) {
-        CFile file;
-        if (!file.Open(Wide(m_dst).c_str(), CFile::modeRead | CFile::shareDenyWrite))
-            return 1;
-        self.SignalParent();
-        self.WaitForParent();
-        return 0;
-    });
-    ASSERT_TRUE(holder.WaitForChild());
-    EXPECT_EQ(Encrypt(Writer::Full, m_src, m_dst), 0);
-    holder.ReleaseChild();
-    EXPECT_EQ(holder.Join(), 0);
-    EXPECT_EQ(m_trace.Lines(), refused);
-    EXPECT_EQ(fault::Sleeps(), std::vector<DWORD>{20});
-
-    // The open refused by the seam.
-    m_trace.Clear();
-    fault::FailNthCall(fault::Op::CreateFileW, 1, fault::Failure{ERROR_ACCESS_DENIED});
-    EXPECT_EQ(Encrypt(Writer::Full, m_src, m_dst), 0);
-    EXPECT_EQ(m_trace.Lines(), refused);
-
-    EXPECT_EQ(ModeOf(m_dst), 0444u);
-    EXPECT_EQ(ReadBytes(m_dst), "older");
-    EXPECT_EQ(FileBytes(m_src), m_document);
-    EXPECT_EQ(Names(), (std::vector<std::string>{"out.pvd", "plain.doc"}));
-}
-
-TEST_F(EncryptionFailures, NoTemporaryName)
-{
-    WriteFile(m_src, m_document);
-    for (Writer writer : kWriters) {
-        m_trace.Clear();
-        fault::FailNthCall(fault::Op::GetTempFileNameW, 1, fault::Failure{ERROR_ACCESS_DENIED});
-        EXPECT_EQ(Encrypt(writer, m_src, m_dst), 0);
-        EXPECT_EQ(m_trace.Lines(), std::vector<std::string>{Prefix(writer) +
-                                                            "BAD! Fail GetTempFileName path=" + m_dir.Path()});
-        EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
-    }
-}
-
-// Another process has the source open, denying reading to others.
-class LockedSource : public EncryptionFailures {
-protected:
-    void SetUp() override
+class EncryptionFailure : public FileEncryption, public ::testing::WithParamInterface<Case> {
+public:
+    // Another process holds `path` open with `share` until Release.
+    void Hold(const std::string& path, UINT share)
     {
-        EncryptionFailures::SetUp();
-        WriteFile(m_src, m_document);
-        m_holder = std::make_unique<ChildProcess>([this](ChildProcess& self) {
+        m_holder = std::make_unique<ChildProcess>([path, share](ChildProcess& self) {
             CFile file;
-            if (!file.Open(Wide(m_src).c_str(), CFile::modeRead | CFile::shareDenyRead))
+            if (!file.Open(Wide(path).c_str(), CFile::modeRead | share))
                 return 1;
             self.SignalParent();
             self.WaitForParent();
@@ -111,379 +72,403 @@ protected:
         });
         ASSERT_TRUE(m_holder->WaitForChild());
     }
-    void TearDown() override { Release(); }
     void Release()
     {
-        if (!m_released) {
+        if (m_holder) {
             m_holder->ReleaseChild();
             EXPECT_EQ(m_holder->Join(), 0);
-            m_released = true;
+            m_holder.reset();
         }
     }
+    void SetDocument(Bytes document)
+    {
+        m_document = std::move(document);
+        WriteFile(m_src, m_document);
+    }
+    std::string Expand(std::string line, const std::string& dst) const
+    {
+        if (line.rfind("W", 0) == 0)
+            line = Prefix(GetParam().writer) + line.substr(1);
+        else if (line.rfind("N", 0) == 0)  // the full writer's normal deletion names "CCCCPVCodec"
+            line = (GetParam().writer == Writer::Full ? "[PVCodec.dll]CCCCPVCodec::DoEncryptFile() " : k2) +
+                   line.substr(1);
+        for (const auto& [mark, path] : {std::pair{"<D>", dst}, {"<S>", m_src}, {"<F>", m_dir.Path()}})
+            if (size_t at = line.find(mark); at != std::string::npos)
+                line.replace(at, 3, path);
+        return line;
+    }
+
+    Bytes m_document = reference::Document(3000, 1);
     std::unique_ptr<ChildProcess> m_holder;
-    bool m_released = false;
 };
 
-TEST_F(LockedSource, ThreeAttemptsASecondApart)
+// Both steps, one after the other.
+Step operator+(Step a, Step b)
 {
-    EXPECT_EQ(Encrypt(Writer::Full, m_src, m_dst), 0);
-    std::vector<std::string> lines = LinesAfterEntry();
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0], kDo + "BAD! Source open fail!!");
-    EXPECT_EQ(lines[2], kDo + "BAD! Source open fail!!");
-    EXPECT_EQ(lines[3], kDo + "ERROR! Source open fail!!");
-    EXPECT_EQ(lines[4].rfind("[PVCodec.dll]CODE=11, MSG=", 0), 0u) << lines[4];
-    EXPECT_EQ(fault::Sleeps(), (std::vector<DWORD>{1000, 1000, 1000}));
-    EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
+    return [=](EncryptionFailure& f) {
+        a(f);
+        b(f);
+    };
 }
-
-TEST_F(LockedSource, StreamingWriterTriesOnce)
+Step Fail(fault::Op op, unsigned nth, DWORD error = ERROR_ACCESS_DENIED)
 {
-    EXPECT_EQ(Encrypt(Writer::Streaming, m_src, m_dst), 0);
-    EXPECT_EQ(LinesAfterEntry(), std::vector<std::string>{k2 + "ERROR! Source open fail"});
-    EXPECT_TRUE(fault::Sleeps().empty());
-    EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
+    return [=](EncryptionFailure&) { fault::FailNthCall(op, nth, fault::Failure{error}); };
 }
-
-TEST_F(LockedSource, ReleasedDuringTheWait)
+Step Document(size_t size)
 {
-    fault::SetHook([this](std::string_view point) {
-        if (point == hook::kSleep)
-            Release();
-    });
-    EXPECT_EQ(Encrypt(Writer::Full, m_src, m_dst), 1);
-    fault::SetHook({});
-    EXPECT_EQ(fault::Sleeps(), std::vector<DWORD>{1000});
-    EXPECT_EQ(FileBytes(m_dst), ContainerOf(m_document));
+    return [=](EncryptionFailure& f) { f.SetDocument(reference::Document(size, 3)); };
 }
-
-TEST_F(EncryptionFailures, AlreadyEncrypted)
+Step Magic(const char* magic, bool withHeader = true)
 {
-    const char* magics[] = {"VQPVA002", "VQPVA003", "VQPVA004"};
-    for (const char* magic : magics) {
-        Bytes document = m_document;
+    return [=](EncryptionFailure& f) {
+        Bytes document = reference::Document(withHeader ? 3000 : 1009, 1);
         std::copy(magic, magic + 8, document.begin());
         document[8] = 0;
         document[9] = 'q';  // never examined
-        WriteFile(m_src, document);
-        for (Writer writer : kWriters) {
-            for (const std::string& dst : {m_dst, m_src}) {
-                m_trace.Clear();
-                EXPECT_EQ(Encrypt(writer, m_src, dst), 0);
-                EXPECT_TRUE(m_trace.Contains(Prefix(writer) + "ERROR! Already encrypted"));
-                EXPECT_EQ(FileBytes(m_src), document);
-                EXPECT_FALSE(Exists(m_dst));
-                // The streaming writer leaves its empty temporary file.
-                ExpectTemporaryAndRemove(m_dir.Path(), writer == Writer::Full ? -1 : 0);
-            }
-        }
-        // Without a header the test is not made: a bare body of the container.
-        document.resize(1009);
-        WriteFile(m_src, document);
-        EXPECT_EQ(Encrypt(Writer::Full, m_src, m_dst, false), 1);
-        EXPECT_EQ(FileBytes(m_dst), reference::SegmentedBody(kKey, document));
-        std::remove(m_dst.c_str());
-    }
+        f.m_withHeader = withHeader;
+        f.SetDocument(document);
+    };
 }
-
-// Memory for the two images cannot be had, or the single large read is
-// refused for lack of system resources: the streaming writer takes the call
-// over, and for a request of the extended form writes the default form.
-struct FallbackCase {
-    const char* name;
-    fault::Op op;
-    unsigned nth;
-    bool notified;  // the first temporary file discarded with the shell told
+const Step kExtended = [](EncryptionFailure& f) {
+    f.m_mode = 2;
+    f.m_prefix = reference::ExtendedPrefix('A');
+};
+const Step kIconsOnly = [](EncryptionFailure& f) {
+    f.m_registry.WriteUtf16("HKEY_CURRENT_USER",
+                            "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n"
+                            "\"IconsOnly\"=dword:00000001\n");
+};
+// The rename and the first `moves` MoveFileW calls after the older file is gone fail as if it were busy.
+Step FailRenameAndMoves(unsigned moves)
+{
+    return [=](EncryptionFailure&) {
+        fault::SetHook([moves](std::string_view point) {
+            if (point != hook::kDestinationRemoved)
+                return;
+            fault::FailNthCall(Op::FileRename, 1, fault::Failure{ERROR_SHARING_VIOLATION});
+            fault::FailCalls(Op::MoveFileW, 1, moves, fault::Failure{ERROR_SHARING_VIOLATION});
+        });
+    };
+}
+Step Progress(std::vector<WPARAM> percents)
+{
+    return [=](EncryptionFailure& f) { EXPECT_EQ(f.m_percents, percents); };
+}
+Step Notified(size_t count)
+{
+    return [=](EncryptionFailure&) { EXPECT_EQ(fault::ShellNotifications().size(), count); };
+}
+// A real write failure: 100 sent after a traced write failure, none after an unexpected one.
+Step Done(bool done)
+{
+    return [=](EncryptionFailure& f) {
+        EXPECT_EQ(!f.m_percents.empty() && f.m_percents.back() == 100, done);
+        EXPECT_FALSE(f.m_trace.ContainsText(done ? "Unexpected" : "Write Fail"));
+    };
+}
+// Times of 1969 are not carried over, nor the source's read-only attribute.
+const Step kTimesOf1969 = [](EncryptionFailure& f) {
+    const timespec times[2] = {{-86400 * 200, 0}, {-86400, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, f.m_src.c_str(), times, 0), 0);
+    ::chmod(f.m_src.c_str(), 0444);
+};
+const Step kWritableNow = [](EncryptionFailure& f) {
+    struct stat st{};
+    ::stat(f.m_dst.c_str(), &st);
+    EXPECT_GT(st.st_mtim.tv_sec, 1600000000);
+    EXPECT_NE(ModeOf(f.m_dst) & 0200, 0u);
+};
+const Step kNoKey = [](EncryptionFailure& f) { f.m_key = nullptr; };
+const Step kBare = [](EncryptionFailure& f) { f.m_withHeader = false; };
+const Step kReadOnlyDestination = [](EncryptionFailure& f) { ::chmod(f.m_dst.c_str(), 0444); };
+const Step kOlderUnderWipeoutName = [](EncryptionFailure& f) {
+    EXPECT_EQ(ReadBytes(f.m_dst + ".wipeout"), "older");
+    std::remove((f.m_dst + ".wipeout").c_str());
 };
 
-void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
-
-class FallbackToStreaming : public EncryptionFailures, public ::testing::WithParamInterface<FallbackCase> {};
-
-TEST_P(FallbackToStreaming, ResultAndContainerOfTheStreamingWriter)
-{
-    const FallbackCase& c = GetParam();
-    for (char tag : {'\0', 'A'}) {
-        SCOPED_TRACE(tag);
-        const Bytes document = reference::Document(5000, 2);
-        WriteFile(m_src, document);
-        m_trace.Clear();
-        fault::FailNthCall(c.op, c.nth, fault::Failure{ERROR_NO_SYSTEM_RESOURCES});
-        Bytes header = kHeader;
-        Bytes prefix = reference::ExtendedPrefix('A');
-        const int result =
-            CPVCodec::EncryptFileEx(Wide(m_src).c_str(), Wide(m_dst).c_str(), Key(), header.data(),
-                                    static_cast<int>(header.size()), nullptr, tag == 'A' ? 2 : 0, prefix.data());
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(FileBytes(m_dst), ContainerOf(document));
-        EXPECT_EQ(m_trace.Contains(kDo + "ERROR! Out of memory for 5000 Bytes"), c.op == fault::Op::CoTaskMemAlloc);
-        EXPECT_TRUE(m_trace.ContainsText(k2 + "WATCH! Entering the Function V2, tmpDestPath="));
-        EXPECT_EQ(fault::ShellNotifications().size(), c.notified ? 1u : 0u);
-        EXPECT_EQ(Names(), (std::vector<std::string>{"out.pvd", "plain.doc"}));
-        std::remove(m_dst.c_str());
-        Reseat();
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Resources, FallbackToStreaming,
-                         ::testing::Values(FallbackCase{"DocumentImage", fault::Op::CoTaskMemAlloc, 1, true},
-                                           FallbackCase{"BodyImage", fault::Op::CoTaskMemAlloc, 2, true},
-                                           // Read 1 is the magic test, read 2 the whole document.
-                                           FallbackCase{"LargeRead", fault::Op::FileRead, 2, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(EncryptionFailures, OtherReadFailure)
-{
-    WriteFile(m_src, m_document);
-    fault::FailNthCall(fault::Op::FileRead, 2, fault::Failure{ERROR_READ_FAULT});
-    EXPECT_EQ(Encrypt(Writer::Full, m_src, m_dst), 0);
-    EXPECT_EQ(LinesAfterEntry(), (std::vector<std::string>{kDo + "WATCH! sourceFileSize=3000, sourceFile=" + m_src,
-                                                           kDo + "ERROR! read fail"}));
-    EXPECT_EQ(fault::ShellNotifications().size(), 1u);
-    EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
-}
-
-// A full disk: the call ends with 100 sent to the window. The full writer
-// discards its temporary file; the streaming writer leaves what it wrote.
-struct WriteFailureCase {
-    const char* name;
-    Writer writer;
-    size_t size;
-    unsigned nth;  // the failing write; the header takes writes 1 to 3
-    std::string line;
-    std::vector<WPARAM> progress;
-    int64_t leftBehind;  // bytes of the temporary file left, -1 for none
-};
-
-void PrintTo(const WriteFailureCase& c, std::ostream* os) { *os << c.name; }
-
-class WriteFailure : public EncryptionFailures, public ::testing::WithParamInterface<WriteFailureCase> {};
-
-TEST_P(WriteFailure, DiskFull)
-{
-    const WriteFailureCase& c = GetParam();
-    const Bytes document = reference::Document(c.size, 3);
-    WriteFile(m_src, document);
-    std::vector<WPARAM> sent;
-    ScopedWindow window([&](UINT, WPARAM percent, LPARAM) -> LRESULT {
-        sent.push_back(percent);
-        return 0;
-    });
-    fault::FailNthCall(fault::Op::FileWrite, c.nth, fault::Failure{ERROR_DISK_FULL});
-    EXPECT_EQ(Encrypt(c.writer, m_src, m_dst, true, window.Handle()), 0);
-    EXPECT_TRUE(m_trace.Contains(c.line));
-    EXPECT_EQ(sent, c.progress);
-    EXPECT_EQ(FileBytes(m_src), document);
-    EXPECT_FALSE(Exists(m_dst));
-    ExpectTemporaryAndRemove(m_dir.Path(), c.leftBehind);
-}
-
+const std::string kUnexpected = "WERROR! Unexpected file exception, m_cause=5";
+const std::string kStart = "WWATCH! Start Wipeout", kEnd = "WWATCH! End of Wipeout", kFail = "WBAD! FAIL Wipeout";
+const std::string kNormal = "NBAD! FAIL or SKIP Wipeout NOW NORMAL DELETE FILE..., szDestPath=<D>";
+const std::string kNormalFailed = "WERROR! FAIL NORMAL DELETE FILE Encryption Fail..., szDestPath=<D>";
+const std::string kEntry2 = k2 + "WATCH! Entering the Function V2, tmpDestPath=";
+const std::string kMove = "[PVCodec.dll] WATCH! i=";
 const std::vector<WPARAM> kTens = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
+const Writer F = Writer::Full, S = Writer::Streaming;
 
-INSTANTIATE_TEST_SUITE_P(
-    Writers, WriteFailure,
-    ::testing::Values(
-        WriteFailureCase{"FullWriterBody", Writer::Full, 10240, 4, kDo + "ERROR! Dest File Write Fail, m_cause=13",
-                         kTens, -1},
-        WriteFailureCase{"StreamingFirstSegment", Writer::Streaming, 10240, 4,
-                         k2 + "ERROR! Temp Dest File Write Fail", {100}, kOffset},
-        WriteFailureCase{"StreamingSixthSegment", Writer::Streaming, 10240, 9,
-                         k2 + "ERROR! Temp Dest File Write Fail", {10, 20, 30, 40, 50, 100}, kOffset + 5 * 1024},
-        WriteFailureCase{"StreamingPaddedEnd", Writer::Streaming, 10250, 14,
-                         k2 + "ERROR! Padding Temp Dest File Write Fail",
-                         {9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}, kOffset + 10240}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Without a header the size check still subtracts 14: a Rijndael body passes
-// only when it is 14 bytes longer than the document (t of 1008 to 1023, or t
-// mod 16 of 0, 1 or 2 with t of 1 to 1007) or the document is empty.
-TEST_F(EncryptionFailures, SizeCheckWithoutHeader)
+std::vector<Case> Cases()
 {
-    struct Case {
-        size_t size;
-        bool passes;
-    } cases[] = {{0, true},     {1, true},     {2, true},      {3, false},   {15, false},   {16, true},
-                 {18, true},    {19, false},   {1007, false},  {1008, true}, {1023, true},  {1024, false},
-                 {1040, true},  {1041, true},  {1043, false},  {2048, false}, {3056, true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.size);
-        const Bytes document = reference::Document(c.size, 4);
-        WriteFile(m_src, document);
-        const int64_t body = static_cast<int64_t>(reference::SegmentedBody(kKey, document).size());
-        const std::string line = "ERROR! Encrypted file size is incorrect, nEncryptedDocSize=" +
-                                 std::to_string(body - 14) + ", nDocSize=" + std::to_string(c.size) +
-                                 ", nEncHeaderSize=0";
-        for (Writer writer : kWriters) {
-            m_trace.Clear();
-            EXPECT_EQ(Encrypt(writer, m_src, m_dst, false), c.passes ? 1 : 0);
-            const std::string& who = Prefix(writer);
-            EXPECT_EQ(m_trace.Contains(who + line), !c.passes);
-            EXPECT_EQ(Exists(m_dst), c.passes);
-            // The streaming writer leaves its complete temporary file.
-            ExpectTemporaryAndRemove(m_dir.Path(), !c.passes && writer == Writer::Streaming ? body : -1);
-            std::remove(m_dst.c_str());
+    std::vector<Case> both = {
+        {"NoTemporaryName", F, N, Fail(Op::GetTempFileNameW, 1), 0, {"WBAD! Fail GetTempFileName path=<F>"}, Untouched,
+         kNone},
+        {"ReadOnlyDestination", F, O, kReadOnlyDestination, 1, {kStart, kEnd}, Container, kNone, kWritableNow},
+        {"WipedUnderItsName", F, O, {}, 1, {kStart, kEnd}, Container, kNone},
+        {"WipedUnderWipeoutName", F, O, kIconsOnly, 1, {kStart + "=<D>.wipeout", kEnd + "=<D>.wipeout"}, Container,
+         kNone},
+        {"WipeoutNameRefused", F, O, kIconsOnly + Fail(Op::MoveFileW, 1), 1, {kStart, kEnd}, Container, kNone},
+        {"WipeFailsThenDeleted", F, O, Fail(Op::WipeOutFile, 1), 1, {kStart, kFail, kNormal}, Container, kNone},
+        {"WipeFailsUnderWipeoutName", F, O, kIconsOnly + Fail(Op::WipeOutFile, 1), 0, {kStart + "=<D>.wipeout", kFail,
+         kNormal, kNormalFailed}, Absent, kWhole, kOlderUnderWipeoutName},
+        {"NormalDeletionFails", F, O, Fail(Op::WipeOutFile, 1) + Fail(Op::FileRemove, 1), 0, {kStart, kFail, kNormal,
+         kNormalFailed}, Untouched, kWhole},
+    };
+    std::vector<Case> cases = {
+        {"ExtendedHeaderWithoutPrefix", F, N, [](EncryptionFailure& f) { f.m_mode = 2; }, 0,
+         {"WERROR! No header prefix for the extended header"}, Untouched, kNone, {}, V{}},
+        {"DestinationHeldByAnotherProcess", F, O,
+         [](EncryptionFailure& f) {
+             kReadOnlyDestination(f);
+             f.Hold(f.m_dst, CFile::shareDenyWrite);
+         },
+         0, {"WERROR! File WriteMode Open Fail, path=<D>"}, Untouched, kNone,
+         [](EncryptionFailure& f) { EXPECT_EQ(ModeOf(f.m_dst), 0444u); }, V{20}},
+        {"DestinationOpenRefused", F, O, Fail(Op::CreateFileW, 1), 0, {"WERROR! File WriteMode Open Fail, path=<D>"},
+         Untouched, kNone},
+        {"SourceLocked", F, N, [](EncryptionFailure& f) { f.Hold(f.m_src, CFile::shareDenyRead); }, 0,
+         {"WBAD! Source open fail!!", "WBAD! Source open fail!!", "WERROR! Source open fail!!",
+         "[PVCodec.dll]CODE=11, MSG="}, Untouched, kNone, {}, V{1000, 1000, 1000}},
+        {"SourceLockedStreaming", S, N, [](EncryptionFailure& f) { f.Hold(f.m_src, CFile::shareDenyRead); }, 0,
+         {"WERROR! Source open fail"}, Untouched, kNone, {}, V{}},
+        {"SourceReleasedDuringTheWait", F, N,
+         [](EncryptionFailure& f) {
+             f.Hold(f.m_src, CFile::shareDenyRead);
+             fault::SetHook([&f](std::string_view point) {
+                 if (point == hook::kSleep)
+                     f.Release();
+             });
+         },
+         1, {"WGOOD! End of the function"}, Container, kNone, {}, V{1000}},
+        // The streaming writer leaves its empty temporary file.
+        {"AlreadyEncrypted002", F, N, Magic("VQPVA002"), 0, {"WERROR! Already encrypted"}, Untouched, kNone},
+        {"AlreadyEncrypted003InPlace", S, I, Magic("VQPVA003"), 0, {"WERROR! Already encrypted"}, Untouched, 0},
+        {"AlreadyEncrypted004InPlace", F, I, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"}, Untouched, kNone},
+        {"AlreadyEncrypted004", S, N, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"}, Untouched, 0},
+        {"BareBodyIsNotExamined", F, N, Magic("VQPVA002", false), 1, {}, Container, kNone},
+        // Memory for the images or the large read refused: the streaming writer writes the default form.
+        {"NoDocumentImage", F, N, Fail(Op::CoTaskMemAlloc, 1, ERROR_NO_SYSTEM_RESOURCES), 1,
+         {"WERROR! Out of memory for 3000 Bytes", kEntry2}, Container, kNone, Notified(1)},
+        {"NoBodyImage", F, N, kExtended + Fail(Op::CoTaskMemAlloc, 2, ERROR_NO_SYSTEM_RESOURCES), 1,
+         {"WERROR! Out of memory for 3000 Bytes", kEntry2}, Container, kNone, Notified(1)},
+        {"LargeReadRefused", F, N, kExtended + Fail(Op::FileRead, 2, ERROR_NO_SYSTEM_RESOURCES), 1, {kEntry2},
+         Container, kNone, Notified(0)},
+        {"OtherReadFailure", F, N, Fail(Op::FileRead, 2, ERROR_READ_FAULT), 0,
+         {"WWATCH! sourceFileSize=3000, sourceFile=<S>", "WERROR! read fail"}, Untouched, kNone, Notified(1)},
+        // A full disk: the full writer discards its temporary file, the streaming one leaves what it wrote.
+        {"DiskFullInTheBody", F, N, Document(10240) + Fail(Op::FileWrite, 4, ERROR_DISK_FULL), 0,
+         {"WERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, Progress(kTens)},
+        {"DiskFullFirstSegment", S, N, Document(10240) + Fail(Op::FileWrite, 4, ERROR_DISK_FULL), 0,
+         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset, Progress({100})},
+        {"DiskFullSixthSegment", S, N, Document(10240) + Fail(Op::FileWrite, 9, ERROR_DISK_FULL), 0,
+         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset + 5 * 1024, Progress({10, 20, 30, 40, 50, 100})},
+        {"DiskFullPaddedEnd", S, N, Document(10250) + Fail(Op::FileWrite, 14, ERROR_DISK_FULL), 0,
+         {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 10240, Progress({9, 19, 29, 39, 49, 59, 69,
+         79, 89, 99, 100})},
+        // The same for real, past the process's file size limit; a failed header write stays unexpected.
+        {"LimitInTheBody", F, N, {}, 0, {"WERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, Done(true),
+         std::nullopt, 1500},
+        {"LimitInTheHeader", F, N, Document(200000), 0, {"WERROR! Unexpected file exception, m_cause="}, Untouched,
+         kNone, Done(false), std::nullopt, 12},
+        {"LimitInTheSegments", S, N, {}, 0, {"WERROR! Temp Dest File Write Fail"}, Untouched, 1500, Done(true),
+         std::nullopt, 1500},
+        {"LimitInTheTail", S, N, {}, 0, {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 2048,
+         Done(true), std::nullopt, kOffset + 2048},
+        {"LimitInTheHeaderStreaming", S, N, Document(200000), 0, {"WERROR! Unexpected file exception, m_cause="},
+         Untouched, kNone, Done(false), std::nullopt, 12},
+        // Without a header the size check still subtracts 14: a body of 16 bytes for 3 fails it.
+        {"SizeCheckWithoutHeader", F, N, Document(3) + kBare, 0,
+         {"WERROR! Encrypted file size is incorrect, nEncryptedDocSize=2, nDocSize=3, nEncHeaderSize=0"}, Untouched,
+         kNone},
+        {"SizeCheckWithoutHeaderStreaming", S, N, Document(3) + kBare, 0,
+         {"WERROR! Encrypted file size is incorrect, nEncryptedDocSize=2, nDocSize=3, nEncHeaderSize=0"}, Untouched,
+         16},
+        // No key: the padded end fails, so the count of consumed bytes falls short.
+        {"NoKey", F, N, Document(1025) + kNoKey, 0,
+         {"WERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, Untouched, kNone},
+        {"NoKeyStreaming", S, N, Document(1025) + kNoKey, 0,
+         {"WERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, Untouched, kAny},
+        // Every move fails after the older file is gone: the container stays under its temporary name.
+        {"RenameFailsThroughout", F, O, FailRenameAndMoves(5), 0, {kStart, kEnd, kMove + "4, Sleep and MoveFile",
+         "WERROR! Fail MoveFile()"}, Absent, kWhole, {}, V{20, 1000, 1000, 1000, 1000, 1000}},
+        {"RenameFailsThroughoutInPlace", F, I, FailRenameAndMoves(5), 0, {kStart, kEnd, kMove + "4, Sleep and MoveFile",
+         "WERROR! Fail MoveFile()"}, Absent, kWhole, {}, V{20, 1000, 1000, 1000, 1000, 1000}},
+        {"RenameSucceedsOnTheThirdMove", F, O, FailRenameAndMoves(2), 1, {kStart, kEnd, "WWATCH! Start Rename",
+         "WERROR! Fail CFile::Rename(), m_cause=11", kMove + "0, Sleep", kMove + "1, Sleep", kMove + "2, Sleep",
+         "[PVCodec.dll] GOOD! MoveFile Success", "WWATCH! End Rename ", "WWATCH! Start SetStatus ",
+         "WWATCH! End SetStatus ", "WGOOD! End of the function"}, Container, kNone, {}, V{20, 1000, 1000, 1000}},
+        {"TimesOutOfRange", F, N, kTimesOf1969, 1, {"WBAD! File Time is out of range, szShortSrcPath=<S>",
+         "WWATCH! End Rename ", "WWATCH! End SetStatus ", "WGOOD! End of the function"}, Container, kNone,
+         kWritableNow},
+        {"TimesOutOfRangeStreaming", S, N, kTimesOf1969, 1, {"WBAD! File Time is out of range, szShortSrcPath=<S>"},
+         Container, kNone, kWritableNow},
+    };
+    // File steps the writers do not guard end the call at the exported function, the document kept.
+    const std::tuple<const char*, Writer, fault::Op, unsigned, int, std::string> unguarded[] = {
+        {"FullMagicRead", F, Op::FileRead, 1, 0, kUnexpected},
+        {"FullMagicWrite", F, Op::FileWrite, 1, 0, kUnexpected},
+        {"FullHeaderSizeWrite", F, Op::FileWrite, 2, 0, kUnexpected},
+        {"FullHeaderWrite", F, Op::FileWrite, 3, 0, kUnexpected},
+        {"FullStatus", F, Op::FileSetStatus, 1, 1, "WERROR! Fail CFile::SetStatus(), m_cause=5"},
+        {"StreamingMagicRead", S, Op::FileRead, 1, 0, kUnexpected},
+        {"StreamingSegmentRead", S, Op::FileRead, 3, 0, kUnexpected},
+        {"StreamingHeaderWrite", S, Op::FileWrite, 3, 0, kUnexpected},
+        {"StreamingStatus", S, Op::FileSetStatus, 1, 0, kUnexpected},
+        {"StreamingRename", S, Op::FileRename, 1, 0, kUnexpected},
+    };
+    for (const auto& [name, writer, op, nth, result, line] : unguarded)
+        cases.push_back({name, writer, I, Fail(op, nth), result, {line}, Recoverable, kAny});
+    for (Case c : both) {
+        cases.push_back(c);
+        c.writer = S;
+        c.name += "Streaming";
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+TEST_P(EncryptionFailure, ResultTraceAndFiles)
+{
+    const Case& c = GetParam();
+    WriteFile(m_src, m_document);
+    const std::string dst = c.target == Target::InPlace ? m_src : m_dst;
+    if (c.target == Target::Over)
+        WriteBytes(m_dst, "older");
+    if (c.arrange)
+        c.arrange(*this);
+    int result = -1;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (c.limit != 0)
+            limit.emplace(c.limit);
+        result = Encrypt(c.writer, m_src, dst);
+    }
+    Release();
+    fault::SetHook({});
+    EXPECT_EQ(result, c.result);
+
+    const Lines trace = m_trace.Lines();
+    Lines wiping, expectedWiping;  // the lines of the wipe and deletion, when the row names them: all of them
+    auto at = trace.begin();
+    for (const std::string& line : c.lines) {
+        const std::string want = Expand(line, dst);
+        at = std::find_if(at, trace.end(), [&](const std::string& l) { return l.rfind(want, 0) == 0; });
+        ASSERT_NE(at, trace.end()) << "not traced in order: " << want;
+        ++at;
+        if (want.find("Wipeout") != std::string::npos || want.find("DELETE") != std::string::npos)
+            expectedWiping.push_back(want);
+    }
+    if (c.result == 0 && !c.lines.empty()) {  // a failure ends with the last line named
+        EXPECT_EQ(at, trace.end()) << "the last line: " << trace.back();
+    }
+    for (const std::string& line : trace)
+        if (line.find("Wipeout") != std::string::npos || line.find("DELETE") != std::string::npos)
+            wiping.push_back(line);
+    EXPECT_EQ(expectedWiping.empty() ? expectedWiping : wiping, expectedWiping);
+    EXPECT_EQ(fault::Sleeps(), c.sleeps.value_or(fault::Sleeps()));
+
+    const Bytes container = ContainerOf(m_document);
+    EXPECT_EQ(c.target != Target::InPlace ? FileBytes(m_src) : m_document, m_document) << "the source stays";
+    const std::vector<std::string> temps = Temporaries(m_dir.Path());
+    switch (c.after) {
+    case After::Untouched:
+        EXPECT_EQ(Exists(dst) ? FileBytes(dst) : Bytes{},
+                  c.target == Target::Over ? FileBytesOf("older") : c.target == Target::New ? Bytes{} : m_document);
+        break;
+    case After::Absent: EXPECT_FALSE(Exists(dst)); break;
+    case After::Container: EXPECT_EQ(FileBytes(dst), container); break;
+    case After::Recoverable: {
+        bool recoverable = Exists(dst) && (FileBytes(dst) == m_document || FileBytes(dst) == container);
+        for (const std::string& temp : temps)
+            recoverable = recoverable || Decrypt(FileBytes(temp), kOffset) == m_document;
+        EXPECT_TRUE(recoverable);
+        break;
+    }
+    }
+    if (c.temporary != kAny) {
+        ASSERT_EQ(temps.size(), c.temporary == kNone ? 0u : 1u);
+        if (c.temporary == kWhole) {
+            EXPECT_EQ(FileBytes(temps[0]), container);
+        } else if (c.temporary >= 0) {
+            EXPECT_EQ(static_cast<int64_t>(FileBytes(temps[0]).size()), c.temporary);
         }
     }
+    if (c.verify)
+        c.verify(*this);
+    std::set<std::string> expected;  // nothing else in the folder
+    for (const std::string& path : temps)
+        expected.insert(path.substr(m_dir.Path().size() + 1));
+    for (const char* name : {"plain.doc", "out.pvd"})
+        if (Exists(m_dir / name))
+            expected.insert(name);
+    EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>(expected.begin(), expected.end()));
 }
 
-// Cipher results that cannot be used stop the body uncounted; with no key the
-// padded end fails, so the count of consumed bytes falls short.
-TEST_F(EncryptionFailures, ConsumedCountFallsShort)
-{
-    const Bytes document = reference::Document(1025, 5);
-    WriteFile(m_src, document);
-    Bytes header = kHeader;
-    const std::string line = "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025";
-    EXPECT_EQ(CPVCodec::DoEncryptFile(Wide(m_src).c_str(), Wide(m_dst).c_str(), nullptr, header.data(),
-                                      static_cast<int>(header.size()), nullptr, 0, nullptr),
-              0);
-    EXPECT_TRUE(m_trace.Contains(kDo + line));
-    EXPECT_EQ(Names(), std::vector<std::string>{"plain.doc"});
-    EXPECT_EQ(CPVCodec::EncryptFile2(Wide(m_src).c_str(), Wide(m_dst).c_str(), nullptr, header.data(),
-                                     static_cast<int>(header.size()), nullptr),
-              0);
-    EXPECT_TRUE(m_trace.Contains(k2 + line));
-    EXPECT_EQ(Temporaries(m_dir.Path()).size(), 1u);
-    EXPECT_FALSE(Exists(m_dst));
-}
+INSTANTIATE_TEST_SUITE_P(Steps, EncryptionFailure, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return info.param.name; });
 
-// Documents are 32-bit: a source of 2 GiB is refused before anything on disk
-// is touched (no probe of the existing destination, no temporary file).
-TEST_F(EncryptionFailures, SourcesOf2GiBAreRefused)
+// Documents are 32-bit: a (sparse) source of 2 GiB is refused before anything on disk is touched.
+TEST_F(FileEncryption, SourcesOf2GiBAreRefused)
 {
-    const int fd = ::open(m_src.c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, off_t{1} << 31), 0);  // sparse
-    ::close(fd);
+    WriteBytes(m_src, "");
+    ASSERT_EQ(::truncate(m_src.c_str(), off_t{1} << 31), 0);
     WriteBytes(m_dst, "older");
     for (Writer writer : kWriters) {
         for (const std::string& dst : {m_dst, m_src}) {
             m_trace.Clear();
             EXPECT_EQ(Encrypt(writer, m_src, dst), 0);
-            EXPECT_EQ(m_trace.Lines(),
-                      std::vector<std::string>{Prefix(writer) +
-                                               "ERROR! Source file is too large, nDocSize=2147483648"});
+            EXPECT_EQ(m_trace.Lines(), Lines{Prefix(writer) + "ERROR! Source file is too large, nDocSize=2147483648"});
         }
     }
     EXPECT_TRUE(fault::Sleeps().empty());
     EXPECT_EQ(ReadBytes(m_dst), "older");
-    EXPECT_EQ(Names(), (std::vector<std::string>{"out.pvd", "plain.doc"}));
+    EXPECT_EQ(Entries(m_dir.Path()), (Lines{"out.pvd", "plain.doc"}));
 }
 
-// File steps the writers do not guard end the call with 0 at the exported
-// function, never with an exception in the host, and the document is never
-// lost: the source is as it was, or a container of it is under the
-// destination's or a "~PV" name.
-struct UnguardedCase {
-    const char* name;
-    Writer writer;
-    fault::Op op;
-    unsigned nth;
-    int result;
-    std::string line;
-};
-
-void PrintTo(const UnguardedCase& c, std::ostream* os) { *os << c.name; }
-
-class UnguardedStep : public EncryptionFailures, public ::testing::WithParamInterface<UnguardedCase> {};
-
-TEST_P(UnguardedStep, EndsCleanly)
+// The temporary file named in a call's first line.
+std::string TemporaryOfTheCall(const Lines& lines)
 {
-    const UnguardedCase& c = GetParam();
-    for (bool inPlace : {false, true}) {
-        SCOPED_TRACE(inPlace ? "in place" : "new path");
-        const Bytes document = reference::Document(2500, 6);
+    return lines.empty() ? "" : lines[0].substr(lines[0].find("tmpDestPath=") + 12);
+}
+
+// The exact trace of whole calls: to a new path through RDEncryptFile (EncryptFileW), and in place.
+TEST_F(FileEncryption, ExactTraceOfWholeCalls)
+{
+    m_header = {'h', 'd', 'r', 0, 5};
+    const Bytes small = reference::Document(1030, 2), document = reference::Document(2040, 1);
+    WriteFile(m_src, small);
+    ASSERT_EQ(CPVCodec::RDEncryptFile(Wide(m_src).c_str(), Wide(m_dst).c_str(), Key(), m_header.data(), 5), 1);
+    std::string temp = TemporaryOfTheCall(m_trace.Lines());
+    EXPECT_EQ(temp.rfind(m_dir / "~PV", 0), 0u);
+    const Lines renamed = {kDo + "WATCH! Start Rename", kDo + "WATCH! Start Rename [" + temp + "][" + m_dst + "]",
+                           kDo + "WATCH! End Rename ",  kDo + "WATCH! Start SetStatus ",
+                           kDo + "WATCH! End SetStatus ", kDo + "GOOD! End of the function"};
+    Lines expected = {kDo + "WATCH! Entering the Function V2, tmpDestPath=" + temp,
+                      kDo + "WATCH! sourceFileSize=1030, sourceFile=" + m_src, kDo + "WATCH! PadEncrypt, nRead=6"};
+    expected.insert(expected.end(), renamed.begin(), renamed.end());
+    EXPECT_EQ(m_trace.Lines(), expected);
+    EXPECT_EQ(FileBytes(m_dst), ContainerOf(small));
+
+    const std::string drive = "[PVCodec.dll]CPVCodec::IsFileInLocalDrive() WATCH! DriveType=" +
+                              std::to_string(GetDriveTypeW(Wide(m_dir.Path()).c_str()));
+    for (Writer writer : kWriters) {
+        const std::string& p = Prefix(writer);
         WriteFile(m_src, document);
-        const std::string dst = inPlace ? m_src : m_dst;
         m_trace.Clear();
-        fault::FailNthCall(c.op, c.nth, fault::Failure{ERROR_ACCESS_DENIED});
-        EXPECT_EQ(Encrypt(c.writer, m_src, dst), c.result);
-        EXPECT_TRUE(m_trace.Contains(c.line));
-
-        std::vector<Bytes> containers;
-        if (Exists(dst) && !(inPlace && FileBytes(dst) == document))
-            containers.push_back(FileBytes(dst));
-        for (const std::string& temp : Temporaries(m_dir.Path()))
-            containers.push_back(FileBytes(temp));
-        bool recoverable = Exists(m_src) && FileBytes(m_src) == document;
-        for (const Bytes& container : containers)
-            recoverable = recoverable || Decrypt(container, kOffset) == document;
-        EXPECT_TRUE(recoverable);
-
-        RemoveAllFiles();
         Reseat();
-    }
-}
-
-const std::string kUnexpected = "ERROR! Unexpected file exception, m_cause=5";
-
-INSTANTIATE_TEST_SUITE_P(
-    Writers, UnguardedStep,
-    ::testing::Values(UnguardedCase{"FullMagicRead", Writer::Full, fault::Op::FileRead, 1, 0, kDo + kUnexpected},
-                      UnguardedCase{"FullMagicWrite", Writer::Full, fault::Op::FileWrite, 1, 0, kDo + kUnexpected},
-                      UnguardedCase{"FullHeaderSizeWrite", Writer::Full, fault::Op::FileWrite, 2, 0, kDo + kUnexpected},
-                      UnguardedCase{"FullHeaderWrite", Writer::Full, fault::Op::FileWrite, 3, 0, kDo + kUnexpected},
-                      UnguardedCase{"FullStatus", Writer::Full, fault::Op::FileSetStatus, 1, 1,
-                                    kDo + "ERROR! Fail CFile::SetStatus(), m_cause=5"},
-                      UnguardedCase{"StreamingMagicRead", Writer::Streaming, fault::Op::FileRead, 1, 0,
-                                    k2 + kUnexpected},
-                      UnguardedCase{"StreamingSegmentRead", Writer::Streaming, fault::Op::FileRead, 3, 0,
-                                    k2 + kUnexpected},
-                      UnguardedCase{"StreamingHeaderWrite", Writer::Streaming, fault::Op::FileWrite, 3, 0,
-                                    k2 + kUnexpected},
-                      UnguardedCase{"StreamingStatus", Writer::Streaming, fault::Op::FileSetStatus, 1, 0,
-                                    k2 + kUnexpected},
-                      UnguardedCase{"StreamingRename", Writer::Streaming, fault::Op::FileRename, 1, 0,
-                                    k2 + kUnexpected}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A write that the file system itself refuses (here: past the process's file
-// size limit, as on a full disk) is met where the writers meet a failed
-// write, whatever bytes were still held back for a later system call: the
-// write failure traced, 100 sent, the streaming writer's partial temporary
-// file left. A failure of the header, which the writers do not guard, stays
-// unexpected.
-TEST_F(EncryptionFailures, RealWriteFailures)
-{
-    struct Case {
-        const char* name;
-        Writer writer;
-        size_t size;
-        rlim_t limit;
-        std::string line;  // traced, as the whole line or its start
-        bool done;         // 100 sent
-        int64_t leftBehind;  // bytes of the temporary file left, -1 for none
-    } cases[] = {
-        {"FullBody", Writer::Full, 3000, 1500, kDo + "ERROR! Dest File Write Fail, m_cause=", true, -1},
-        {"FullHeader", Writer::Full, 200000, 12, kDo + "ERROR! Unexpected file exception, m_cause=", false, -1},
-        {"StreamingSegments", Writer::Streaming, 3000, 1500, k2 + "ERROR! Temp Dest File Write Fail", true, 1500},
-        {"StreamingTail", Writer::Streaming, 3000, kOffset + 2048, k2 + "ERROR! Padding Temp Dest File Write Fail",
-         true, kOffset + 2048},
-        {"StreamingHeader", Writer::Streaming, 200000, 12, k2 + "ERROR! Unexpected file exception, m_cause=", false,
-         -1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Bytes document = reference::Document(c.size, 5);
-        WriteFile(m_src, document);
-        std::vector<WPARAM> sent;
-        ScopedWindow window([&](UINT, WPARAM percent, LPARAM) -> LRESULT {
-            sent.push_back(percent);
-            return 0;
-        });
-        m_trace.Clear();
-        int result = -1;
-        {
-            FileSizeLimit limit(c.limit);
-            result = Encrypt(c.writer, m_src, m_dst, true, window.Handle());
+        ASSERT_EQ(Encrypt(writer, m_src, m_src), 1);
+        temp = TemporaryOfTheCall(m_trace.Lines());
+        expected = {p + "WATCH! Entering the Function V2, tmpDestPath=" + temp,
+                    p + "WATCH! sourceFileSize=2040, sourceFile=" + m_src, p + "WATCH! PadEncrypt, nRead=1016",
+                    p + "WATCH! Pad 0, nPadBlockSize=8, nRead=1024"};
+        if (writer == Writer::Full)
+            expected.push_back(kDo + "WATCH! Pad 1, VQPVZP+size(8)");
+        expected.insert(expected.end(), {drive, p + "WATCH! Start Wipeout", p + "WATCH! End of Wipeout"});
+        if (writer == Writer::Full) {  // the streaming writer has no closing lines
+            expected.insert(expected.end(), renamed.begin(), renamed.end());
+            expected[9] = kDo + "WATCH! Start Rename [" + temp + "][" + m_src + "]";
         }
-        EXPECT_EQ(result, 0);
-        EXPECT_TRUE(m_trace.ContainsText(c.line));
-        EXPECT_FALSE(m_trace.ContainsText(c.done ? "Unexpected" : "Write Fail"));
-        EXPECT_EQ(!sent.empty() && sent.back() == 100, c.done);
-        EXPECT_EQ(FileBytes(m_src), document);
-        EXPECT_FALSE(Exists(m_dst));
-        ExpectTemporaryAndRemove(m_dir.Path(), c.leftBehind);
+        EXPECT_EQ(m_trace.Lines(), expected);
+        EXPECT_EQ(FileBytes(m_src), ContainerOf(document));
+        EXPECT_EQ(Entries(m_dir.Path()), (Lines{"out.pvd", "plain.doc"}));
+        EXPECT_EQ(fault::Sleeps(), writer == Writer::Full ? V{20} : V{}) << "the destination probe";
     }
 }
 

@@ -1,6 +1,6 @@
-// Helpers for tests of the file drivers: the entries of a folder (to see
-// which "~PV" temporaries and ".wipeout" names a call left), whole files as
-// bytes, and a container read back through the memory reader.
+// Helpers for tests of the file drivers: the entries of a folder (which "~PV"
+// temporaries and ".wipeout" names a call left), whole files as bytes, and
+// containers through the memory writer and reader.
 #pragma once
 
 #include "PVCodec.h"
@@ -11,9 +11,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <dirent.h>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,45 +34,13 @@ inline bool OutsideCipherAvailable(int algorithm)
     return CPVCodec::SFPadEncryptEx(in, out, Key(), 16, algorithm) > 0;
 }
 
-// A scratch folder in memory where there is one (/dev/shm), for tests that
-// write many files and need no particular file system: flushes cost nothing.
-class MemoryDir {
-public:
-    MemoryDir()
-    {
-        std::error_code ignored;
-        char pattern[] = "/dev/shm/pvcodec-test-XXXXXX";
-        char fallback[] = "/tmp/pvcodec-test-XXXXXX";
-        const char* made = std::filesystem::is_directory("/dev/shm", ignored) ? ::mkdtemp(pattern) : nullptr;
-        m_path = made != nullptr ? made : ::mkdtemp(fallback);
-    }
-    ~MemoryDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    MemoryDir(const MemoryDir&) = delete;
-    MemoryDir& operator=(const MemoryDir&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
 // The names in `folder`, sorted.
 inline std::vector<std::string> Entries(const std::string& folder)
 {
     std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(dir);
-    }
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -90,8 +55,7 @@ inline std::vector<std::string> Temporaries(const std::string& folder)
     return found;
 }
 
-// Expects one "~PV" temporary file of `size` bytes in `folder`, or none when
-// `size` is negative, and removes what is there.
+// Expects one "~PV" file of `size` bytes in `folder` (none when `size` is negative) and removes it.
 inline void ExpectTemporaryAndRemove(const std::string& folder, int64_t size)
 {
     const std::vector<std::string> temps = Temporaries(folder);
@@ -113,8 +77,7 @@ inline void WriteFile(const std::string& path, const Bytes& bytes)
     WriteBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 
-// The plain document of a container whose body starts at `offset`, through
-// the memory reader; nullopt when it refuses.
+// The document of a container whose body starts at `offset`, through the memory reader.
 inline std::optional<Bytes> Decrypt(const Bytes& container, int offset, char* key = Key())
 {
     Bytes source = container;

@@ -6,17 +6,10 @@
 #include "PVCodec.h"
 #include "platform/Messaging.h"
 #include "support/ContainerFiles.h"
-#include "support/FileHelpers.h"
 #include "support/ReaderContainers.h"
 #include "support/RegistrySandbox.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
 
 namespace decryption {
 

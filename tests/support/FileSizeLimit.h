@@ -1,8 +1,6 @@
-// A real write failure for a test: while a FileSizeLimit lives, this
-// process may not make a regular file longer than `bytes` (RLIMIT_FSIZE),
-// and SIGXFSZ is ignored, so a write past the limit writes what fits and
-// then fails with EFBIG, as on a full disk. gtest may print its failures to
-// a regular file: check results only after the limit is gone.
+// A real write failure: while a FileSizeLimit lives no regular file may grow past `bytes` and SIGXFSZ
+// is ignored, so a write past it writes what fits and fails with EFBIG, as on a full disk. (gtest may
+// print to a regular file: check results after the limit is gone.)
 #pragma once
 
 #include <csignal>
