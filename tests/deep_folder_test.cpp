@@ -1,6 +1,5 @@
-// Documents in deep folders: what every writer encrypts in place (or beside) in a folder past 260
-// characters, every reader decrypts again, the times carried both ways and no "~PV" file left. Past
-// the system's path limit every driver fails with 0 and the document stays as it was.
+// Past 260 characters every writer and reader works in place and beside, times carried, no "~PV" left;
+// past the system's path limit every driver fails with 0 and the document stays as it was.
 #include "PVCodec.h"
 #include "platform/FaultInjection.h"
 #include "support/ContainerFiles.h"
@@ -23,8 +22,7 @@ const char* const kNames[] = {"EncryptFileW", "RDEncryptFile",       "EncryptFil
                                "RDDecryptFile", "DecryptFile2", "DecryptFileToMemory", "DecryptFileToMemory2"};
 constexpr int kWriters = 3, kDrivers = 8;
 
-// Driver `i` (the writers first) from `s` to `d`. A reader into memory writes its buffer over the
-// container, as a host would.
+// Driver `i` (the writers first) from `s` to `d`; a reader into memory writes its buffer over the container.
 int Drive(int i, const std::u16string& s, const std::u16string& d)
 {
     Bytes header = kHeader, buffer(32 + 4000);
@@ -45,8 +43,7 @@ int Drive(int i, const std::u16string& s, const std::u16string& d)
     return result;
 }
 
-// A chain of folders below `base`, made through descriptors so that it may go past the path limit,
-// and removed the same way; Temporaries() counts the "~PV" names along it.
+// A chain of folders made and removed through descriptors (it may pass the path limit); counts "~PV" names.
 class FolderChain {
 public:
     FolderChain(const std::string& base, const std::string& component, size_t length) : m_component(component)

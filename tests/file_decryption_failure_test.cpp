@@ -1,8 +1,6 @@
-// File decryption meeting resistance, and its traces: one table of (what goes
-// wrong, result, trace lines, files on disk afterwards) for both drivers -
-// short tails, trailers by content, bad offsets, wrong keys, failed writes,
-// renames, removals and opens, real write failures, DecryptFileW's fallbacks -
-// plus the exact trace and progress of successful calls.
+// File decryption meeting resistance: one table of (what goes wrong, result, trace lines, files on disk
+// afterwards) for both drivers, with the exact trace and progress of successful calls.
+#include "container/ContainerFormat.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "support/DecryptionFixture.h"
@@ -331,8 +329,7 @@ TEST_P(Decryption, CipherComesFromTheTagOnlyAfterTheExtendedMagic)
     }
 }
 
-// A source held open without sharing: the in-place open (the same path without regard to case)
-// tries three times, a second apart.
+// A source held without sharing: in place (the same path whatever the case) it is tried three times.
 TEST_P(Decryption, InPlaceOpenComparesPathsWithoutRegardToCase)
 {
     const Driver& driver = GetParam();
@@ -398,5 +395,64 @@ TEST_F(FileDecryption, WithoutImagesTheStreamingDriverAnswers)
         }
     }
 }
+
+// A wrong key, for each cipher and every reader: result 0, the container as it was, no destination made or
+// replaced, and the "~PV" file left. The documents end in a padded piece, whose check this key fails.
+class WrongKey : public FileDecryption, public ::testing::WithParamInterface<Form> {};
+
+TEST_P(WrongKey, EveryReaderFailsAndLeavesTheContainerAsItWas)
+{
+    const Form form = GetParam();
+    const std::string& wrong = readercontainers::kWrongKey;
+    if (!readercontainers::Available(form))
+        GTEST_SKIP() << "the outside crypto library is not at hand";
+    // A final piece alone, a segment and a padded tail, and a zero-filled last segment with the trailer.
+    for (size_t size : {size_t{100}, size_t{1500}, size_t{form == Form::ExtendedA ? 3000u : 2040u}}) {
+        const readercontainers::Container& container = readercontainers::Make(form, size);
+        const int64_t body = static_cast<int64_t>(container.bytes.size()) - container.offset;
+        for (const Driver& driver : {kFull, kStreaming, kForwarding}) {
+            // Left: an ARIA body's block part, the segments DecryptFile2 wrote, nothing from DecryptFileW.
+            const int64_t segments = body / container::ENC_BUFFER_SIZE * container::ENC_BUFFER_SIZE;
+            const int64_t left = form == Form::ExtendedA ? body - 16 : driver.full ? 0 : segments;
+            for (const std::string target : {"new", "over", "in_place"}) {
+                SCOPED_TRACE(testing::Message() << size << " " << driver.name << " " << target);
+                const std::string source = Put(container.bytes);
+                const std::string destination = target == "in_place" ? source : Path("doc.txt");
+                if (target == "over")
+                    WriteBytes(destination, "older");
+                EXPECT_EQ(Run(driver, source, destination, container.offset, wrong), 0);
+                EXPECT_TRUE(Contents(source) == container.bytes);
+                EXPECT_EQ(target == "in_place" || Exists(destination), target != "new");
+                EXPECT_EQ(target == "over" ? ReadBytes(destination) : "", target == "over" ? "older" : "");
+                containerfiles::ExpectTemporaryAndRemove(m_dir.Path(), left);
+                ::unlink(Path("doc.txt").c_str());
+            }
+        }
+        // The readers into memory; those from a file store the body length before they decrypt.
+        const std::u16string path = Wide(Put(container.bytes));
+        for (int reader = 0; reader < 3; ++reader) {
+            SCOPED_TRACE(testing::Message() << size << " memory reader " << reader);
+            Bytes source = container.bytes, output(32 + container.bytes.size(), char{0x5A});
+            int written = -1;
+            char* key = readercontainers::KeyArg(wrong);
+            const int o = container.offset, n = static_cast<int>(source.size());
+            char* out = output.data();
+            EXPECT_EQ(reader == 0   ? CPVCodec::DecryptFileToMemory(path.c_str(), out, &written, key, o)
+                      : reader == 1 ? CPVCodec::DecryptFileToMemory2(path.c_str(), out, &written, key, o)
+                                    : CPVCodec::DecryptMemoryToMemory(source.data(), out, n, &written, key, o),
+                      0);
+            EXPECT_EQ(written, -1);  // set only on success
+            int32_t stored = 0;
+            std::memcpy(&stored, output.data(), 4);
+            EXPECT_EQ(stored, reader == 2 ? 0x5A5A5A5A : static_cast<int32_t>(body));
+            EXPECT_TRUE(source == container.bytes);
+            EXPECT_TRUE(Contents(Path("doc.pvc")) == container.bytes);
+            EXPECT_TRUE(Temporaries().empty());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ciphers, WrongKey, ::testing::Values(Form::Default, Form::ExtendedA, Form::ExtendedT),
+                         [](const auto& info) { return std::string(readercontainers::FormName(info.param)); });
 
 }  // namespace

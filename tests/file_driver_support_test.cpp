@@ -1,9 +1,9 @@
-// What the file drivers share: paths refused before the disk is touched, short forms of long paths,
-// the "~PV" temporary name and its discarding, the progress percentages, and large images written in
-// 16 MiB pieces. (The source opened with retries: the driver tables' locked-source rows.)
+// What the file drivers share: refused paths, short forms, the "~PV" name, progress, 16 MiB writes, the wipe.
+#include "PVCommon.h"
 #include "container/FileDriverSupport.h"
 #include "platform/FaultInjection.h"
 #include "platform/Messaging.h"
+#include "support/ContainerFiles.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
@@ -11,12 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace plat;
 using namespace container::files;
+using containerfiles::Entries;
 
-// A null or empty source or destination: every driver returns 0 with its line before it touches the
-// disk; nothing appears in the working folder (where an empty destination's temporary would go).
+// A null or empty path: 0 and one line, nothing in the working folder (where an empty destination's "~PV" goes).
 TEST(FileDriverSupport, MissingPathsAreRefusedBeforeTheDiskIsTouched)
 {
     static char key[] = "0123456789abcdef";
@@ -86,10 +88,6 @@ TEST(FileDriverSupport, TemporaryNameAndItsDiscarding)
     const TemporaryName cut = MakeTemporaryName((u"/nowhere/" + std::u16string(1021, u'a')).c_str());
     EXPECT_FALSE(cut.ok);
     EXPECT_EQ(cut.folder, u"/nowhere");
-    fault::FailNthCall(fault::Op::GetTempFileNameW, 1, fault::Failure{ERROR_ACCESS_DENIED});
-    const TemporaryName refused = MakeTemporaryName(Wide(dir / "doc.txt").c_str());
-    EXPECT_FALSE(refused.ok);
-    EXPECT_EQ(refused.folder, Wide(dir.Path()));
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
     EXPECT_TRUE(fault::ShellNotifications().empty());
 
@@ -106,8 +104,6 @@ TEST(FileDriverSupport, TemporaryNameAndItsDiscarding)
 TEST(FileDriverSupport, ProgressPercentages)
 {
     const std::tuple<int64_t, int, std::vector<WPARAM>> cases[] = {
-        {10240, 10, {10, 20, 30, 40, 50, 60, 70, 80, 90, 100}},
-        {10256, 10, {9, 19, 29, 39, 49, 59, 69, 79, 89, 99, 100}},
         {2048, 2, {50, 100}}, {1024, 1, {100}}, {1000, 0, {100}}, {0, 0, {100}},
         {204800, 1, {100}}, {204800, 2, {1, 100}}};  // below one percent: a message only when the integer grows
     for (const auto& [size, segments, expected] : cases) {
@@ -144,4 +140,55 @@ TEST(FileDriverSupport, LargeImagesGoOutIn16MiBPieces)
     }
     EXPECT_EQ(fault::CallCount(fault::Op::FileWrite), 2u);
     EXPECT_TRUE(ReadBytes(dir / "out") == std::string(image.begin(), image.end()));
+}
+
+// The utility library's wipe: overwritten, renamed, removed; what it must not touch stays as it was.
+TEST(FileWipeOut, OverwritesRenamesAndRemoves)
+{
+    for (size_t size : {size_t{0}, size_t{1}, size_t{200'000}}) {
+        TempDir dir;
+        std::string original;
+        while (original.size() < size)
+            original += "The quick brown fox jumps over the lazy dog. ";
+        original.resize(size);
+        WriteBytes(dir / "secret.doc", original);
+        fault::Scope seam;
+        std::string overwritten;
+        std::vector<std::string> points, renamed;
+        fault::SetHook([&](std::string_view point) {
+            points.emplace_back(point);
+            if (point == hook::kWipeOverwritten)
+                overwritten = ReadBytes(dir / "secret.doc");
+            if (point == hook::kWipeRenamed)
+                renamed = Entries(dir.Path());
+        });
+        EXPECT_NE(CFileWipeOut::WipeOutFile(Wide(dir / "secret.doc").c_str()), 0);
+        EXPECT_EQ(points, (std::vector<std::string>{hook::kWipeOverwritten, hook::kWipeRenamed}));
+        ASSERT_EQ(overwritten.size(), size);
+        size_t same = 0;  // random bytes match about 1 in 256
+        for (size_t i = 0; i < size; ++i)
+            same += overwritten[i] == original[i];
+        EXPECT_LE(same, size / 100 + 1);
+        ASSERT_EQ(renamed.size(), 1u);
+        EXPECT_NE(renamed[0], "secret.doc");
+        EXPECT_TRUE(Entries(dir.Path()).empty());
+    }
+}
+
+TEST(FileWipeOut, RefusesWhatItMayNotWipeAndRemovesOnlyALink)
+{
+    TempDir dir;
+    for (const char* name : {"readonly", "open", "target"})
+        WriteBytes(dir / name, "keep");
+    ::chmod((dir / "readonly").c_str(), 0444);
+    ::mkdir((dir / "folder").c_str(), 0755);
+    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
+    CFile holder(Wide(dir / "open").c_str(), CFile::modeRead | CFile::shareDenyNone);
+    for (const char* name : {"readonly", "open", "folder", "none"})
+        EXPECT_EQ(CFileWipeOut::WipeOutFile(Wide(dir / name).c_str()), 0) << name;
+    EXPECT_EQ(CFileWipeOut::WipeOutFile(nullptr), 0);
+    EXPECT_NE(CFileWipeOut::WipeOutFile(Wide(dir / "link").c_str()), 0);
+    EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"folder", "open", "readonly", "target"}));
+    for (const char* name : {"readonly", "open", "target"})
+        EXPECT_EQ(ReadBytes(dir / name), "keep") << name;
 }
