@@ -160,6 +160,7 @@ const Step kTimeNotCarried = [](DecryptionFailure& f) {
 
 const std::string kMove = "[PVCodec.dll] WATCH! i=";
 const std::string kGood = "PGOOD! End of the function";
+const std::string kGood2 = "[PVCodec.dll]CPVCodec::DecryptFile2() GOOD! End of the function";
 const Drivers B = Drivers::Both, F = Drivers::Full, S = Drivers::Streaming;
 const Target N = Target::New, O = Target::Over;
 
@@ -214,8 +215,15 @@ const Case kCases[] = {
     {"UnexpectedFileException", S, O, Fail(Op::FileRead, 3, plat::ERROR_READ_FAULT, 1, plat::CFileException::hardIO), 0,
      {"PERROR! Unexpected file exception, m_cause=10"}, Untouched, kNone},
     // The large read refused for lack of resources: DecryptFile2 takes over; any other read failure is a short read.
-    {"LargeReadRefused", F, N, Fail(Op::FileRead, 2, plat::ERROR_NO_SYSTEM_RESOURCES), 1,
-     {"[PVCodec.dll]CPVCodec::DecryptFile2() GOOD! End of the function"}, Document, kNone},
+    {"LargeReadRefused", F, N, Fail(Op::FileRead, 2, plat::ERROR_NO_SYSTEM_RESOURCES), 1, {kGood2}, Document, kNone},
+    // Without its images DecryptFileW is DecryptFile2, with or without the right key.
+    {"NoBodyImage", F, N, In(Form::Default, 1500) + Fail(Op::CoTaskMemAlloc, 1, plat::ERROR_NOT_ENOUGH_MEMORY), 1,
+     {"PERROR! Out of memory for 1504 Bytes", kGood2}, Document, kNone},
+    {"NoDocumentImage", F, N, In(Form::Default, 1500) + Fail(Op::CoTaskMemAlloc, 2, plat::ERROR_NOT_ENOUGH_MEMORY), 1,
+     {"PERROR! Out of memory for 1504 Bytes", kGood2}, Document, kNone},
+    {"NoImageWrongKey", F, O, In(Form::Default, 1500) + kWrongKey + Fail(Op::CoTaskMemAlloc, 1,
+     plat::ERROR_NOT_ENOUGH_MEMORY), 0, {"PERROR! Out of memory for 1504 Bytes",
+     "[PVCodec.dll]CPVCodec::DecryptFile2() ERROR! padDecrypt fail nRead=480"}, Untouched, 1024},
     {"OtherReadFailure", F, N, Fail(Op::FileRead, 2, plat::ERROR_READ_FAULT), 0, {"PERROR! read fail"}, Absent, 0},
     // Successful calls, exactly, and their progress (which follows the body's length).
     {"Trailer", F, N, In(Form::Default, 2040) + kExact, 1, {"PWATCH! Pad 1, nSizeResult(15) VQPVZP+size(8) total(2040)",
@@ -366,35 +374,6 @@ TEST_P(Decryption, BodiesOfTwoGibibytesAreRefusedUntouched)
 
 INSTANTIATE_TEST_SUITE_P(Drivers, Decryption, ::testing::Values(kFull, kStreaming),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Without its images DecryptFileW is DecryptFile2: the same result, files and lines after its own two.
-TEST_F(FileDecryption, WithoutImagesTheStreamingDriverAnswers)
-{
-    const std::string source = Put(readercontainers::Make(Form::Default, 1500).bytes);
-    for (const std::string& key : {readercontainers::kKey, readercontainers::kWrongKey}) {
-        for (unsigned failingAllocation : {1u, 2u}) {
-            const int streamed = Run(kStreaming, source, Path("streamed.txt"), kOffset, key);
-            const Lines streamedLines = m_lines;
-            const size_t streamedTemporaries = Temporaries().size();
-            for (const std::string& t : Temporaries())
-                ::unlink(t.c_str());
-            plat::fault::Scope seam;
-            plat::fault::FailNthCall(Op::CoTaskMemAlloc, failingAllocation, {plat::ERROR_NOT_ENOUGH_MEMORY, -1});
-            EXPECT_EQ(Run(kFull, source, Path("full.txt"), kOffset, key), streamed);
-            EXPECT_TRUE(Contents(Path("full.txt")) == Contents(Path("streamed.txt")));
-            EXPECT_EQ(Exists(Path("full.txt")), Exists(Path("streamed.txt")));
-            EXPECT_EQ(Temporaries().size(), streamedTemporaries);
-            for (const std::string& t : Temporaries())
-                ::unlink(t.c_str());
-            ASSERT_EQ(m_lines.size(), streamedLines.size() + 2);
-            EXPECT_EQ(m_lines[0].rfind(Prefix(kFull) + "WATCH! Entering the Function V2", 0), 0u);
-            EXPECT_EQ(m_lines[1], Prefix(kFull) + "ERROR! Out of memory for 1504 Bytes");
-            EXPECT_TRUE(std::equal(streamedLines.begin() + 1, streamedLines.end(), m_lines.begin() + 3));
-            ::unlink(Path("full.txt").c_str());
-            ::unlink(Path("streamed.txt").c_str());
-        }
-    }
-}
 
 // A wrong key, for each cipher and every reader: result 0, the container as it was, no destination made or
 // replaced, and the "~PV" file left. The documents end in a padded piece, whose check this key fails.

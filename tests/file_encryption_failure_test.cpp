@@ -320,8 +320,6 @@ std::vector<Case> Cases()
          {"WERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, Progress(kTens)},
         {"DiskFullFirstSegment", S, N, Document(10240) + Fail(Op::FileWrite, 4, ERROR_DISK_FULL), 0,
          {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset, Progress({100})},
-        {"DiskFullSixthSegment", S, N, Document(10240) + Fail(Op::FileWrite, 9, ERROR_DISK_FULL), 0,
-         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset + 5 * 1024, Progress({10, 20, 30, 40, 50, 100})},
         {"DiskFullPaddedEnd", S, N, Document(10250) + Fail(Op::FileWrite, 14, ERROR_DISK_FULL), 0,
          {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 10240, Progress({9, 19, 29, 39, 49, 59, 69,
          79, 89, 99, 100})},
@@ -346,8 +344,6 @@ std::vector<Case> Cases()
          {"WERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=1024, nDocSize=1025"}, Untouched, kAny},
         // Every move fails after the older file is gone: the container stays under its temporary name.
         {"RenameFailsThroughout", F, O, FailRenameAndMoves(5), 0, {kStart, kEnd, kMove + "4, Sleep and MoveFile",
-         "WERROR! Fail MoveFile()"}, Absent, kWhole, {}, V{20, 1000, 1000, 1000, 1000, 1000}},
-        {"RenameFailsThroughoutInPlace", F, I, FailRenameAndMoves(5), 0, {kStart, kEnd, kMove + "4, Sleep and MoveFile",
          "WERROR! Fail MoveFile()"}, Absent, kWhole, {}, V{20, 1000, 1000, 1000, 1000, 1000}},
         {"RenameSucceedsOnTheThirdMove", F, O, FailRenameAndMoves(2), 1, {kStart, kEnd, "WWATCH! Start Rename",
          "WERROR! Fail CFile::Rename(), m_cause=11", kMove + "0, Sleep", kMove + "1, Sleep", kMove + "2, Sleep",
