@@ -1,6 +1,5 @@
-// Helpers for tests of the file drivers: the entries of a folder (which "~PV"
-// temporaries and ".wipeout" names a call left), whole files as bytes, and
-// containers through the memory writer and reader.
+// Helpers for tests of the file drivers: a folder's entries (the "~PV" and ".wipeout" names a call left), whole
+// files as bytes, and containers through the memory writer and reader.
 #pragma once
 
 #include "PVCodec.h"

@@ -1,6 +1,5 @@
-// What the file decryption tests share: the three entry points,
-// a scratch folder with a registry sandbox, containers written into it, the
-// "~PV" temporaries a call leaves, and a window that records progress.
+// What the file decryption tests share: the three entry points, a scratch folder with a registry sandbox,
+// containers written into it, the "~PV" temporaries a call leaves, and a window that records progress.
 #pragma once
 
 #include "PVCodec.h"
@@ -33,25 +32,18 @@ inline std::string Prefix(const Driver& driver)
     return driver.full ? "[PVCodec.dll]CPVCodec::DecryptFile() " : "[PVCodec.dll]CPVCodec::DecryptFile2() ";
 }
 
-// Records the percents sent as progress messages (message 1031).
+// Records the percents sent as progress messages (message 1031), -1 for any other message.
 class ProgressWindow {
 public:
-    ProgressWindow()
-        : m_window([this](plat::UINT message, plat::WPARAM wParam, plat::LPARAM lParam) -> plat::LRESULT {
-              if (message == 1031 && lParam == 0)
-                  m_percents.push_back(static_cast<int>(wParam));
-              else
-                  m_percents.push_back(-1);
-              return 0;
-          })
-    {
-    }
     PVHWND Handle() const { return m_window.Handle(); }
     const std::vector<int>& Percents() const { return m_percents; }
 
 private:
     std::vector<int> m_percents;
-    plat::ScopedWindow m_window;
+    plat::ScopedWindow m_window{[this](plat::UINT message, plat::WPARAM wParam, plat::LPARAM lParam) -> plat::LRESULT {
+        m_percents.push_back(message == 1031 && lParam == 0 ? static_cast<int>(wParam) : -1);
+        return 0;
+    }};
 };
 
 class FileDecryption : public ::testing::Test {
