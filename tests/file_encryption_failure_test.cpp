@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -448,13 +447,8 @@ TEST_P(EncryptionFailure, ResultTraceAndFiles)
     }
     if (c.verify)
         c.verify(*this);
-    std::set<std::string> expected;  // nothing else in the folder
-    for (const std::string& path : temps)
-        expected.insert(path.substr(m_dir.Path().size() + 1));
-    for (const char* name : {"plain.doc", "out.pvd"})
-        if (Exists(m_dir / name))
-            expected.insert(name);
-    EXPECT_EQ(Entries(m_dir.Path()), std::vector<std::string>(expected.begin(), expected.end()));
+    for (const std::string& name : Entries(m_dir.Path()))  // nothing else in the folder
+        EXPECT_TRUE(name.rfind("~PV", 0) == 0 || name == "plain.doc" || name == "out.pvd") << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, EncryptionFailure, ::testing::ValuesIn(Cases()),
