@@ -247,12 +247,9 @@ struct Calls {
 
         // RSA and random keys: OAEP's cipher text is random, its length is not.
         char message[] = "a document key..";
-        Add(
-            "SFRSAEncrypt", [this] { out.assign(256, 0); },
-            [this, message]() mutable {
-                return CPVCodec::SFRSAEncrypt(message, out.data(), publicKey.data(), publicKey.size(), 16);
-            },
-            [](int r) { return r < 0; });
+        Add("SFRSAEncrypt", [this] { out.assign(256, 0); }, [this, message]() mutable {
+            return CPVCodec::SFRSAEncrypt(message, out.data(), publicKey.data(), publicKey.size(), 16);
+        }, [](int r) { return r < 0; });
         Add(
             "SFRSADecrypt",
             [this, message]() mutable {
@@ -268,12 +265,9 @@ struct Calls {
                              const bool filled = out != Bytes(32, 0);
                              return (r == 0 && filled) || (r < 0 && !filled) ? "" : "answered " + std::to_string(r);
                          }});
-        calls.push_back({"CheckRSAKey", [] {},
-                         [this] {
-                             return CPVCodec::CheckRSAKey(publicKey.data(), publicKey.size(), privateKey.data(),
-                                                          privateKey.size());
-                         },
-                         [](int r) { return r <= 0 ? "" : "answered " + std::to_string(r); }});
+        calls.push_back({"CheckRSAKey", [] {}, [this] {
+            return CPVCodec::CheckRSAKey(publicKey.data(), publicKey.size(), privateKey.data(), privateKey.size());
+        }, [](int r) { return r <= 0 ? "" : "answered " + std::to_string(r); }});
         // The refused instance interface.
         calls.push_back({"CPVCodec_BlockEncrypt", [] {}, [] {
                              CPVCodec codec;
