@@ -1,8 +1,4 @@
-// The outside crypto library's binding and the RSA functions on it: the
-// forwarding members' fixed values and the exports a binding needs; without
-// the library the wrappers' -1, the RSA functions' -2 and an untouched random
-// buffer; with keys made here by OpenSSL, RSAES-OAEP (SHA-1, MGF1-SHA-1) both
-// ways, the library's results passed on, and the exact trace and debugger lines.
+// The outside crypto library's binding, and RSAES-OAEP (SHA-1) on it against OpenSSL, with or without the library.
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
 #include "extcrypto/Aria.h"
@@ -253,9 +249,7 @@ int Check(const Bytes& publicKey, const Bytes& privateKey)
     return result;
 }
 
-// What the library answers is what the function returns; only a key it
-// cannot read, or a refused encryption, leaves a debugger line, and only in
-// SFRSAEncrypt. A key shorter than a cipher key is read within its length.
+// The library's answer passed on; a debugger line only from SFRSAEncrypt; short keys read within their length.
 TEST(Rsa, RefusalsPassOnTheLibrarysCode)
 {
     const Bytes garbage(64, 'z');

@@ -1,9 +1,4 @@
-// Where the outside crypto libraries are found: the host executable's folder,
-// else the folder the registry names (which then ends the search), else the
-// Windows folder's Velquist/VPV; XecureATE.dll searched on its own and its
-// path handed to XecureCrypto.dll; composed paths that do not fit are never
-// used. The host executable is a scratch folder's exe/host; the library bound
-// is read back from the module handle.
+// Where the outside crypto libraries are found (exe, registry, Windows folder); paths that do not fit are never used.
 #include "extcrypto/Aria.h"
 #include "extcrypto/LibraryPaths.h"
 #include "platform/Module.h"
@@ -11,7 +6,6 @@
 #include "support/CryptoLibraryFolders.h"
 
 #include <gtest/gtest.h>
-
 
 namespace {
 
@@ -107,8 +101,7 @@ TEST_P(CryptoSearch, BindsTheFirstLibraryOfTheSearchOrder)
 INSTANTIATE_TEST_SUITE_P(Folders, CryptoSearch, testing::ValuesIn(kSearches),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Without any scratch folder the test binary's own folder holds the stand-in,
-// as an installed pvcodec command's does; later objects reuse the module.
+// Without scratch folders the test binary's own folder holds the stand-in; later objects reuse the module.
 TEST(CryptoSearch, BuildFolderLibraryIsFoundAndReused)
 {
     CAria first, second;
@@ -140,9 +133,7 @@ TEST(ModuleDirectory, IsTheExecutablePathUpToItsLastSeparator)
     plat::SetHostExecutablePath(std::nullopt);
 }
 
-// The registry's value, cut to capacity - 1; without one the Windows folder's
-// Velquist/VPV, the bare folder when those would reach the capacity, nothing
-// when the folder itself does not fit.
+// The registry value cut to capacity - 1; else windows/Velquist/VPV, the bare folder, or nothing where none fits.
 TEST(InstallDirectory, RegistryValueWindowsFolderAndTheirLimits)
 {
     CryptoLibraryFolders folders;
@@ -168,8 +159,7 @@ TEST(InstallDirectory, ComposedPathsThatDoNotFitAreNeverUsed)
     CryptoLibraryFolders folders;
     folders.PutCrypto(Folder::Vendor);
     folders.PutAte(Folder::Vendor);
-    // No room for the file name after the registry's folder: no library, and
-    // the Windows folder is not tried either.
+    // No room for the file name after the registry's folder: no library, and no Windows folder either.
     folders.SetInstallValue("/" + std::string(245, 'p'));
     EXPECT_FALSE(FindCryptoLibraryPath().has_value());
     EXPECT_FALSE(FindAteLibraryPath().has_value());

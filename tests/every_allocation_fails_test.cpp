@@ -1,10 +1,5 @@
-// Every exported function under memory exhaustion: allocation n of the call
-// and every later one fail, for n = 1, 2, ... until the call gets through
-// without its n-th. No exception reaches the host, the result is the right one
-// or the function's failure result, and a file driver never loses the
-// document. This program's global operator new passes through unless armed on
-// the calling thread; every form is replaced, so that no block passes between
-// this allocator and another one (the sanitizers bring their own).
+// Every export with allocations failing from the n-th on, n = 1, 2, ...: no exception, the right or failure result, no
+// lost document. Every operator new form is replaced: no block crosses to another allocator (sanitizers bring theirs).
 #include "PVCodec.h"
 #include "platform/FaultInjection.h"
 #include "support/ContainerFiles.h"
@@ -133,9 +128,7 @@ struct Calls {
             return r == 1 ? size : -r;
         }, [](int r) { return r == 0 || r == -1; }, [this] { return out; });
     }
-    // "" when the files are as a call that returned `result` may leave them:
-    // the result at its place on success; on failure the source as it was or,
-    // in place once the source is gone, the complete result under its "~PV" name.
+    // "" when the files are as `result` allows: the result in place, else the source, else (in place) a "~PV" result.
     std::string Files(int result, const Bytes& input, const Bytes& output, bool inPlace) const
     {
         if (result == 1)
@@ -167,13 +160,11 @@ struct Calls {
         // Raw buffer functions, each cipher; the settings' choice once.
         const Bytes blocks = reference::Document(64, 9);
         auto raw = [this](const std::string& name, const Bytes& input, std::function<int(char*, char*)> function) {
-            Add(
-                name,
-                [this, input] {
-                    in = input;
-                    out.assign(128, 0);
-                },
-                [this, function] { return function(in.data(), out.data()); }, [](int r) { return r <= 0; },
+            const auto prepare = [this, input] {
+                in = input;
+                out.assign(128, 0);
+            };
+            Add(name, prepare, [this, function] { return function(in.data(), out.data()); }, [](int r) { return r <= 0; },
                 [this] { return out; });
         };
         for (int a : {0, 1, 2}) {
@@ -206,16 +197,13 @@ struct Calls {
             int size = 0;
             writer(&size);
             const Bytes image(out.begin() + 32, out.begin() + 32 + size);
-            AddMemory(
-                std::string("DecryptMemoryToMemory_") + tag,
-                [this, image] {
-                    in = image;
-                    out.assign(32 + image.size() + 64, 0);
-                },
-                [this](int* size) {
-                    return CPVCodec::DecryptMemoryToMemory(in.data(), out.data(), static_cast<int>(in.size()), size,
-                                                           kKey, 92 + 3);
-                });
+            const auto readerInput = [this, image] {
+                in = image;
+                out.assign(32 + image.size() + 64, 0);
+            };
+            AddMemory(std::string("DecryptMemoryToMemory_") + tag, readerInput, [this](int* size) {
+                return CPVCodec::DecryptMemoryToMemory(in.data(), out.data(), static_cast<int>(in.size()), size, kKey, 95);
+            });
         }
 
         // File drivers: to a new file and in place; to memory.
@@ -259,12 +247,9 @@ struct Calls {
 
         // RSA and random keys: OAEP's cipher text is random, its length is not.
         char message[] = "a document key..";
-        Add(
-            "SFRSAEncrypt", [this] { out.assign(256, 0); },
-            [this, message]() mutable {
-                return CPVCodec::SFRSAEncrypt(message, out.data(), publicKey.data(), publicKey.size(), 16);
-            },
-            [](int r) { return r < 0; });
+        Add("SFRSAEncrypt", [this] { out.assign(256, 0); }, [this, message]() mutable {
+            return CPVCodec::SFRSAEncrypt(message, out.data(), publicKey.data(), publicKey.size(), 16);
+        }, [](int r) { return r < 0; });
         Add(
             "SFRSADecrypt",
             [this, message]() mutable {
@@ -280,12 +265,9 @@ struct Calls {
                              const bool filled = out != Bytes(32, 0);
                              return (r == 0 && filled) || (r < 0 && !filled) ? "" : "answered " + std::to_string(r);
                          }});
-        calls.push_back({"CheckRSAKey", [] {},
-                         [this] {
-                             return CPVCodec::CheckRSAKey(publicKey.data(), publicKey.size(), privateKey.data(),
-                                                          privateKey.size());
-                         },
-                         [](int r) { return r <= 0 ? "" : "answered " + std::to_string(r); }});
+        calls.push_back({"CheckRSAKey", [] {}, [this] {
+            return CPVCodec::CheckRSAKey(publicKey.data(), publicKey.size(), privateKey.data(), privateKey.size());
+        }, [](int r) { return r <= 0 ? "" : "answered " + std::to_string(r); }});
         // The refused instance interface.
         calls.push_back({"CPVCodec_BlockEncrypt", [] {}, [] {
                              CPVCodec codec;

@@ -1,7 +1,4 @@
-// A host program in a folder of its own: the first block of AES-128-CBC (zero
-// IV, zero key) of 16 zeros through the installed library, then a random
-// document key from the outside crypto library, which the installed library
-// finds by itself.
+// A host in a folder of its own: AES-128 of zeros through the installed library, then a key from the crypto library.
 #include <PVCodec.h>
 
 #include <cstdio>

@@ -1,7 +1,4 @@
-// Scratch folders standing for the places the codec looks for the outside
-// crypto libraries: the host executable's ("exe"), an install folder the
-// registry may name ("install"), another ("other") and the Windows folder's
-// Velquist/VPV. While one lives, the host executable is exe/host, the
+// Scratch folders where the outside crypto libraries are looked for; while one lives the host is exe/host, the
 // registry a sandbox and the Windows folder windows/.
 #pragma once
 

@@ -1,5 +1,4 @@
-// Runs the built pvcodec command as a child process and collects its exit
-// status, standard output and standard error, for the tests of the command.
+// Runs the pvcodec command as a child process: its exit status, standard output and standard error.
 #pragma once
 
 #include <map>
@@ -12,12 +11,9 @@ struct ToolResult {
     std::string err;
 };
 
-// `arguments` follow the program name. The child starts without PVCODEC_KEY
-// and QZTRACE, then gets `environment`; standard input is `stdinFile` (or
-// /dev/null).
+// Without PVCODEC_KEY and QZTRACE, then `environment`; standard input `stdinFile` or /dev/null.
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& arguments,
                    const std::map<std::string, std::string>& environment = {}, const std::string& stdinFile = "");
 
-// The same under a pseudo-terminal, so that standard error is a terminal:
-// everything the command wrote to it comes back in `out`.
+// Under a pseudo-terminal (standard error a terminal): all the output in `out`.
 ToolResult RunToolOnTerminal(const std::string& tool, const std::vector<std::string>& arguments);
