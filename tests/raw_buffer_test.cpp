@@ -1,5 +1,4 @@
-// The raw buffer functions against OpenSSL and their result codes, the
-// dispatcher, the algorithm tags, and the "ALG" setting (read on every call).
+// Raw buffer functions against OpenSSL, their codes, the dispatcher, tags, the "ALG" setting.
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
 #include "support/OpenSslCipher.h"
@@ -25,13 +24,7 @@ char* C(Bytes& b)
     return reinterpret_cast<char*>(b.data());
 }
 
-Bytes Random(std::mt19937& rng, size_t n)
-{
-    Bytes b(n);
-    for (auto& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
+using reference::Random;
 
 // AES-128-CBC, zero IV: whole blocks (the tail left alone), or PKCS#7 padded.
 TEST(RawBuffer, AgainstOpenSslOverRandomKeysAndLengths)

@@ -1,8 +1,5 @@
-// The ARMv8 Crypto Extensions engine against the table engine, cross-compiled
-// by scripts/arm_check.sh and run under an emulator (no ARM machine here):
-// every mode, key length and operation over random keys, IVs and lengths, in
-// place and apart, and the side-by-side CBC chains must give the same result
-// and bytes. Ends with the line "N passed, M failed".
+// The ARMv8 engine = the table engine (scripts/arm_check.sh, under an emulator): every mode, key,
+// operation and the CBC chains over random data, in place and apart. Ends with "N passed, M failed".
 #include "codec/Rjdl.h"
 #include "codec/RjdlEngine.h"
 
@@ -27,9 +24,8 @@ Bytes Random(size_t n)
     return b;
 }
 
-// Operation 0 block encrypt, 1 block decrypt, 2 pad encrypt, 3 pad decrypt,
-// 4 CBC chains encrypt, 5 CBC chains decrypt (`chains` of equal length);
-// the result code first (4 bytes, big-endian), then the output buffer.
+// Operation: block, pad, CBC chains (`chains` equal ones), encrypt even, decrypt odd.
+// Gives the result code (4 bytes, big-endian), then the output buffer.
 Bytes Run(rjdl::Engine engine, int operation, int mode, int keyCode, const Bytes& key, const Bytes& iv,
           const Bytes& input, bool inPlace, size_t chains)
 {

@@ -1,5 +1,4 @@
-// Containers for the readers' tests in each header form, made once per form,
-// size and key by the memory writer (a bare body by ReferenceContainer.h).
+// The readers' containers in each form, made once per form, size and key by the memory writer.
 #pragma once
 
 #include "support/ReferenceContainer.h"
@@ -25,8 +24,7 @@ struct Container {
     int offset = 0;  // nOffsetToMain
 };
 
-// The container of Document(size, size) in `form`. An empty document in the
-// ARIA form cannot be written: check AvailableFor first.
+// The container of DocumentOf(size) in `form` (the ARIA form needs a document of a byte or more).
 const Container& Make(Form form, size_t size, const std::string& key = kKey);
 // The document Make enciphered.
 Bytes DocumentOf(size_t size);
