@@ -5,22 +5,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-uint64_t g_state = 0x9E3779B97F4A7C15ull;
+std::mt19937 g_random(20240612u);
 
 Bytes Random(size_t n)
 {
     Bytes b(n);
-    for (auto& x : b) {
-        g_state ^= g_state << 13;
-        g_state ^= g_state >> 7;
-        g_state ^= g_state << 17;
-        x = static_cast<uint8_t>(g_state);
-    }
+    for (auto& x : b)
+        x = static_cast<uint8_t>(g_random());
     return b;
 }
 

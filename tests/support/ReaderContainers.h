@@ -37,4 +37,24 @@ inline char* KeyArg(const std::string& key)
     return const_cast<char*>(key.data());
 }
 
+inline constexpr char kFill = static_cast<char>(0x5A);
+// nOffsetToMain of `form`'s container.
+int OffsetOf(Form form);
+
+// A memory image: the document at 32, the fill around it and after the largest container.
+struct Image {
+    explicit Image(const Bytes& document);
+    // The plain entry for the default form, Ex for a magic in mode 0, else DoEncryptMemoryToMemory.
+    int Encrypt(size_t size, const Bytes& header, unsigned mode = 0, const char* magic = nullptr,
+                char* key = KeyArg(kKey));
+    // The whole document in `form` (not bare) with Header().
+    int EncryptAs(Form form, const std::string& key = kKey);
+    int32_t Stored() const;
+    Bytes Container() const;
+    bool Untouched(size_t from) const;  // bytes 4..31 and those from `from` on
+    Bytes bytes;
+    int result = -1;
+    size_t size = 0;
+};
+
 }  // namespace readercontainers
