@@ -100,14 +100,10 @@ TEST(RjdlKnownAnswers, Fips197AndSp80038aOnEveryEngine)
         }
 }
 
-constexpr unsigned Bit(Engine e)
-{
-    return 1u << static_cast<unsigned>(e);
-}
-
 // A named engine, else the next weaker one present (ARM: the table only), else the strongest.
 TEST(RjdlEngine, ChoiceAvailabilityAndScope)
 {
+    constexpr auto Bit = [](Engine e) { return 1u << static_cast<unsigned>(e); };
     constexpr unsigned T = Bit(Engine::Table), A = Bit(Engine::AesNi), V2 = Bit(Engine::Vaes256),
                        V5 = Bit(Engine::Vaes512), Arm = Bit(Engine::ArmCe);
     const struct {
@@ -246,17 +242,11 @@ enum class Kind { NotReady, EncEcb, EncCbc, EncCfb1, DecEcb, DecCbc, DecCfb1, En
 
 RjdlState StateOf(Kind kind)
 {
-    const int modes[] = {0, RJDL_MODE_ECB, RJDL_MODE_CBC, RJDL_MODE_CFB1};
-    RjdlState s{};
-    if (kind == Kind::NotReady) {
-        s.readiness = RJDL_NOT_READY_STATE;
-    } else if (kind >= Kind::EncOdd) {  // ready, with a mode no operation serves (a damaged record)
-        s = MakeState(RJDL_MODE_CBC, kind == Kind::EncOdd ? RJDL_DIR_ENCRYPT : RJDL_DIR_DECRYPT);
-        s.mode = 7;
-    } else {
-        const int k = static_cast<int>(kind);
-        s = MakeState(modes[k <= 3 ? k : k - 3], k <= 3 ? RJDL_DIR_ENCRYPT : RJDL_DIR_DECRYPT);
-    }
+    const int k = static_cast<int>(kind), modes[] = {RJDL_MODE_CFB1, RJDL_MODE_ECB, RJDL_MODE_CBC};
+    RjdlState s = MakeState(kind >= Kind::EncOdd ? RJDL_MODE_CBC : modes[k % 3],
+                            k <= 3 || kind == Kind::EncOdd ? RJDL_DIR_ENCRYPT : RJDL_DIR_DECRYPT);
+    s.mode = kind >= Kind::EncOdd ? 7 : s.mode;  // ready, with a mode no operation serves (a damaged record)
+    s.readiness = kind == Kind::NotReady ? RJDL_NOT_READY_STATE : s.readiness;
     return s;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,9 +22,8 @@ Bytes Random(size_t n)
     return b;
 }
 
-// Operation: block, pad, CBC chains (`chains` equal ones), encrypt even, decrypt odd.
-// Gives the result code (4 bytes, big-endian), then the output buffer.
-Bytes Run(rjdl::Engine engine, int operation, int mode, int keyCode, const Bytes& key, const Bytes& iv,
+// Operation: block, pad, CBC chains (`chains` equal ones), encrypt even, decrypt odd: result, output.
+std::pair<int, Bytes> Run(rjdl::Engine engine, int operation, int mode, int keyCode, const Bytes& key, const Bytes& iv,
           const Bytes& input, bool inPlace, size_t chains)
 {
     rjdl::ScopedEngine scope(engine);
@@ -45,9 +45,7 @@ Bytes Run(rjdl::Engine engine, int operation, int mode, int keyCode, const Bytes
         default: ops.decryptCbcChains(state, in, out.data(), chains, input.size() / 16 / chains); break;
         }
     }
-    for (int shift = 0; shift < 32; shift += 8)
-        out.insert(out.begin(), static_cast<uint8_t>(static_cast<uint32_t>(result) >> shift));
-    return out;
+    return {result, out};
 }
 
 }  // namespace
@@ -71,10 +69,9 @@ int main()
                         continue;
                     Bytes data = operation >= 4 ? Random(chains * blocks * 16) : input;
                     if (operation == 3 && round % 5 != 0) {  // a real padded text most of the time
-                        const Bytes sealed = Run(rjdl::Engine::Table, 2, mode, keyCode, key, iv, input, false, 1);
-                        const int n = sealed[0] << 24 | sealed[1] << 16 | sealed[2] << 8 | sealed[3];
+                        const auto [n, sealed] = Run(rjdl::Engine::Table, 2, mode, keyCode, key, iv, input, false, 1);
                         if (n > 0)
-                            data.assign(sealed.begin() + 4, sealed.begin() + 4 + n);
+                            data.assign(sealed.begin(), sealed.begin() + n);
                     }
                     for (bool inPlace : {false, true}) {
                         const bool same = Run(rjdl::Engine::Table, operation, mode, keyCode, key, iv, data, inPlace,
