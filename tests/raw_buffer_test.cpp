@@ -68,56 +68,43 @@ TEST(RawBuffer, AgainstOpenSslOverRandomKeysAndLengths)
     }
 }
 
-TEST(RawBuffer, ResultCodesOfTheExFunctions)
+// The "Ex" functions (direction 0) and the dispatcher: codes by direction, input, key, length, algorithm.
+TEST(RawBuffer, ResultCodesByDirectionAndAlgorithm)
 {
     const struct {
-        const char* name;
+        int direction;
         bool nullInput, nullKey;
         int length, algorithm;
         int blockEncrypt, blockDecrypt, padEncrypt, padDecrypt;
     } cases[] = {
-        {"odd 17 bytes (pad decryption wants a multiple of 16)", false, false, 17, 0, 16, 16, 32, -7},
-        {"null input", true, false, 32, 0, 0, 0, 0, 0},
-        {"zero length", false, false, 0, 0, 0, 0, 0, 0},
-        {"negative length (a huge unsigned one for the blocks)", false, false, -16, 0, 0, 0, 0, 0},
-        {"null key: not ready", false, true, 32, 0, 0, 0, -5, -5},
-        {"null key and input", true, true, 32, 0, 0, 0, -5, -5},
-        {"algorithm 5", false, false, 17, 5, -1, -1, -1, -1},
-        {"algorithm 3", false, false, 32, 3, -1, -1, -1, -1},
-        {"algorithm -2", false, false, 32, -2, -1, -1, -1, -1},
-        {"algorithm INT_MIN", true, true, 0, INT_MIN, -1, -1, -1, -1},
+        {0, false, false, 17, 0, 16, 16, 32, -7},  // pad decryption wants a multiple of 16
+        {0, true, false, 32, 0, 0, 0, 0, 0}, {0, false, false, 0, 0, 0, 0, 0, 0},
+        {0, false, false, -16, 0, 0, 0, 0, 0},  // a huge unsigned length for the blocks
+        {0, false, true, 32, 0, 0, 0, -5, -5}, {0, true, true, 32, 0, 0, 0, -5, -5},
+        {0, false, false, 17, 5, -1, -1, -1, -1}, {0, false, false, 32, 3, -1, -1, -1, -1},
+        {0, false, false, 32, -2, -1, -1, -1, -1}, {0, true, true, 0, INT_MIN, -1, -1, -1, -1},
+        {2, false, false, 32, 0, 0, 32, -5, -7}, {1, false, false, 32, 0, 32, 0, 48, -6},
+        {3, false, false, 32, 0, 0, 0, -5, -5}, {1, false, false, 32, 3, -1, -1, -1, -1},
+        {2, false, false, 32, -2, -1, -1, -1, -1}, {1, false, false, 32, 256, -1, -1, -1, -1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::to_string(c.direction) + " " + std::to_string(c.length) + " " + std::to_string(c.algorithm));
         std::vector<char> in(64, 'p'), out(96, 0x5a);
         char* input = c.nullInput ? nullptr : in.data();
         char* key = c.nullKey ? nullptr : kKey;
         const auto length = static_cast<unsigned int>(c.length);
-        EXPECT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(input, out.data(), key, length, c.algorithm), c.blockEncrypt);
-        EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(input, out.data(), key, length, c.algorithm), c.blockDecrypt);
-        EXPECT_EQ(CPVCodec::SFPadEncryptEx(input, out.data(), key, c.length, c.algorithm), c.padEncrypt);
-        EXPECT_EQ(CPVCodec::SFPadDecryptEx(input, out.data(), key, c.length, c.algorithm), c.padDecrypt);
-        EXPECT_TRUE(c.blockEncrypt > 0 || c.padEncrypt > 0 || out == std::vector<char>(96, 0x5a));
-    }
-}
-
-TEST(RawBuffer, DispatcherAnswersByDirectionAndAlgorithm)
-{
-    const struct {
-        int direction, algorithm;
-        int blockEncrypt, blockDecrypt, padEncrypt, padDecrypt;
-    } cases[] = {{2, 0, 0, 32, -5, -7},     {1, 0, 32, 0, 32, -6},    {0, 0, 0, 0, -5, -5},
-                 {3, 0, 0, 0, -5, -5},      {1, 3, -1, -1, -1, -1},   {2, -2, -1, -1, -1, -1},
-                 {1, 256, -1, -1, -1, -1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.direction) + "/" + std::to_string(c.algorithm));
-        CRawCodec codec(c.direction, kKey, c.algorithm);
-        EXPECT_EQ(codec.Algorithm(), c.algorithm);
-        std::vector<char> in(32, 'i'), out(48);
-        EXPECT_EQ(codec.BlockEncrypt(in.data(), 32, out.data()), c.blockEncrypt);
-        EXPECT_EQ(codec.BlockDecrypt(in.data(), 32, out.data()), c.blockDecrypt);
-        EXPECT_EQ(codec.PadEncrypt(in.data(), 20, out.data()), c.padEncrypt);
-        EXPECT_EQ(codec.PadDecrypt(in.data(), 32, out.data()), c.padDecrypt);
+        CRawCodec codec(c.direction, key, c.algorithm);
+        const bool ex = c.direction == 0;
+        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockEncrypt16Ex(input, out.data(), key, length, c.algorithm)
+                     : codec.BlockEncrypt(input, c.length, out.data()), c.blockEncrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockDecrypt16Ex(input, out.data(), key, length, c.algorithm)
+                     : codec.BlockDecrypt(input, c.length, out.data()), c.blockDecrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFPadEncryptEx(input, out.data(), key, c.length, c.algorithm)
+                     : codec.PadEncrypt(input, c.length, out.data()), c.padEncrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFPadDecryptEx(input, out.data(), key, c.length, c.algorithm)
+                     : codec.PadDecrypt(input, c.length, out.data()), c.padDecrypt);
+        EXPECT_TRUE(!ex || c.blockEncrypt > 0 || c.padEncrypt > 0 || out == std::vector<char>(96, 0x5a));
+        EXPECT_TRUE(ex || codec.Algorithm() == c.algorithm);
     }
 }
 
