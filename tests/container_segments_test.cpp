@@ -20,8 +20,7 @@ constexpr int kSegment = ENC_BUFFER_SIZE;
 constexpr int kChunk = 256;  // segments per multi-segment call in the drivers
 
 // Checks that each segment it hears of is complete at the output already.
-class Observer final : public SegmentObserver {
-public:
+struct Observer final : SegmentObserver {
     Observer(const char* out = nullptr, const Bytes* expected = nullptr) : m_out(out), m_expected(expected) {}
     void SegmentDone() override
     {
@@ -30,8 +29,6 @@ public:
         ++count;
     }
     int count = 0, early = 0;
-
-private:
     const char* m_out;
     const Bytes* m_expected;
 };

@@ -50,7 +50,7 @@ Result Read(Reader reader, const Bytes& container, int offset, const std::string
     Result r;
     TraceCapture trace;
     if (reader == Reader::Memory) {
-        auto source = std::make_unique<char[]>(container.size());
+        auto source = std::make_unique<char[]>(container.size());  // not null when empty
         std::memcpy(source.get(), container.data(), container.size());
         r.status = CPVCodec::DecryptMemoryToMemory(source.get(), buffer, int(container.size()), &r.size, KeyArg(key),
                                                    offset);

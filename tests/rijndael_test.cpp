@@ -14,6 +14,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -92,11 +93,9 @@ TEST(RjdlKnownAnswers, Fips197AndSp80038aOnEveryEngine)
             Bytes out(plain.size() + 16);
             ASSERT_EQ(RjdlBlockEncrypt(&enc, plain.data(), bits, out.data()), bits);
             EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(cipher.size())), cipher);
-            const Bytes sealed(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(plain.size()));
             const RjdlState dec = Init(engine, c.mode, RJDL_DIR_DECRYPT, key, iv);
-            Bytes back = sealed;
-            ASSERT_EQ(RjdlBlockDecrypt(&dec, back.data(), bits, back.data()), bits);
-            EXPECT_EQ(back, plain);
+            ASSERT_EQ(RjdlBlockDecrypt(&dec, out.data(), bits, out.data()), bits);
+            EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(plain.size())), plain);
         }
 }
 
@@ -106,20 +105,15 @@ TEST(RjdlEngine, ChoiceAvailabilityAndScope)
     constexpr auto Bit = [](Engine e) { return 1u << static_cast<unsigned>(e); };
     constexpr unsigned T = Bit(Engine::Table), A = Bit(Engine::AesNi), V2 = Bit(Engine::Vaes256),
                        V5 = Bit(Engine::Vaes512), Arm = Bit(Engine::ArmCe);
-    const struct {
-        const char* request;
-        unsigned available;
-        Engine expected;
-    } cases[] = {{nullptr, T | A | V2 | V5, Engine::Vaes512}, {"", T | A | V2, Engine::Vaes256}, {"auto", T | A, Engine::AesNi},
+    const std::tuple<const char*, unsigned, Engine> cases[] = {{nullptr, T | A | V2 | V5, Engine::Vaes512}, {"", T | A | V2, Engine::Vaes256}, {"auto", T | A, Engine::AesNi},
                  {"nonsense", T | A | V2 | V5, Engine::Vaes512}, {"table", T | A | V2 | V5, Engine::Table},
                  {"TABLE", T | A, Engine::Table}, {"aesni", T | A | V2 | V5, Engine::AesNi}, {"aesni", 0, Engine::Table},
                  {"vaes256", T | A | V2 | V5, Engine::Vaes256}, {"vaes512", T | A | V2 | V5, Engine::Vaes512},
                  {"vaes512", T | A | V2, Engine::Vaes256}, {"vaes512", T | A, Engine::AesNi}, {"vaes256", T, Engine::Table},
                  {"armce", T | A | V2 | V5, Engine::Table}, {"armce", T | Arm, Engine::ArmCe}, {nullptr, T | Arm, Engine::ArmCe},
                  {"aesni", T | Arm, Engine::Table}, {nullptr, 0, Engine::Table}};
-    for (const auto& c : cases)
-        EXPECT_EQ(rjdl::ChooseEngine(c.request, c.available), c.expected)
-            << (c.request ? c.request : "(null)") << " on " << c.available;
+    for (const auto& [request, available, expected] : cases)
+        EXPECT_EQ(rjdl::ChooseEngine(request, available), expected) << (request ? request : "(null)") << " on " << available;
 
     unsigned mask = 0;
     for (Engine engine : rjdl::AvailableEngines())
@@ -180,8 +174,7 @@ TEST(RjdlEngines, EveryEngineMatchesTheTableFormAndOpenSsl)
                 outs[i].assign(bytes + 48, 0xa5);
                 if (inPlace)
                     std::copy(data.begin(), data.end(), outs[i].begin());
-                const Bytes source = data;
-                results[i] = RunOp(op, &state, inPlace ? outs[i].data() : source.data(), length, outs[i].data());
+                results[i] = RunOp(op, &state, inPlace ? outs[i].data() : data.data(), length, outs[i].data());
             }
             ASSERT_EQ(results[0], results[1]);
             ASSERT_EQ(outs[0], outs[1]);
