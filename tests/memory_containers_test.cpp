@@ -134,7 +134,7 @@ TEST(MemoryContainers, WriterBadInputAndTraceLines)
     RegistrySandbox registry;
     const std::string entering = kWriter + "WATCH! Entering the Function";
     const std::string shortRead = kWriter + "ERROR! Src file Read size is incorrect, nSrcPos=";
-    const Bytes none, prefixA = reference::ExtendedPrefix('A'), prefixR = reference::ExtendedPrefix('R');
+    const Bytes none, prefixA = reference::ExtendedPrefix('A');
     struct Case {
         const char* name;
         size_t size;
@@ -243,6 +243,7 @@ TEST(MemoryContainers, ReadersBadInputAndTraceLines)
     const Container& c1500 = Make(Form::Default, 1500);
     const Container& c2040 = Make(Form::Default, 2040);
     const Container& c2048 = Make(Form::Default, 2048);
+    const Container& big = Make(Form::Default, 5000);
     Bytes tail15 = Make(Form::Default, 1024).bytes;
     tail15.insert(tail15.end(), 15, 'x');
     const std::string missing = dir.Path() + "/no/missing.pvc";  // not even its folder is made
@@ -262,7 +263,8 @@ TEST(MemoryContainers, ReadersBadInputAndTraceLines)
             Lines lines;              // the last trace lines; the files': all after the entry line when long or failed
             int stored = -1;          // -1: the size on success, else the fill
             bool nullBuffer = false;
-            int readers = 1;          // 1 memory, 2 files, 3 all
+            int readers = 1;          // a bit per reader: 1 memory, 2 file, 4 file2
+            unsigned failRead = 0;    // the read that meets a file exception (the 12-byte probe, the body)
         } cases[] = {
             {"wrong key, padded end", Reference(Form::Default, DocumentOf(1030)), off, kWrongKey, 0, -1, {}, {kMem + "ERROR! nSizeResult=-7"}},
             {"wrong key, whole segments", Reference(Form::Default, DocumentOf(2048)), off, kWrongKey, 1, 2048, {}, {}},
@@ -274,7 +276,7 @@ TEST(MemoryContainers, ReadersBadInputAndTraceLines)
             {"padded piece removed", Damaged(1050, 32), off, kKey, 1, 1024, {}, {}},
             {"cut into the segment", Damaged(1050, 40), off, kKey, 0, -1, {}, {}},
             {"offset beyond the end", c100, int(c100.size()) + 1, kKey, 0, -1, {}, {kMem + "WATCH! AFTER nSrcFileSize=" + std::to_string(c100.size()) + ", Encrypted nDocSize=-1"}},
-            {"offset at the end", c100, int(c100.size()), kKey, 1, 0, {}, {}, -1, false, 3},
+            {"offset at the end", c100, int(c100.size()), kKey, 1, 0, {}, {}, -1, false, 7},
             {"negative offset", c100, -16, kKey, 0, -1, {}, {}},
             {"bare body", reference::SegmentedBody(kKey, DocumentOf(37)), 0, kKey, 1, 37, DocumentOf(37), {}},
             {"nine bytes: the rest of the probe counts as zero", nine, 9, kKey, 1, 0, {}, {}},
@@ -291,23 +293,28 @@ TEST(MemoryContainers, ReadersBadInputAndTraceLines)
               kMem + "WATCH! PadDecrypt() nPos=1024, nSizeResult=1", kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1025"}},
             {"whole segments", Reference(Form::Default, DocumentOf(1024)), off, kKey, 1, 1024, DocumentOf(1024),
              {kMem + "WATCH! AFTER nSrcFileSize=1048, Encrypted nDocSize=1024", keyed, kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1024"}},
-            {"15-byte tail", tail15, off, kKey, 1, 1024, DocumentOf(1024), {}, 1039, false, 2},
-            {"offset past the end", c2048.bytes, int(c2048.bytes.size()) + 7, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=-7"}, -1, false, 2},
-            {"negative offset, files", c100, -1, kKey, 0, -1, {}, {}, -1, false, 2},
-            {"missing file", {}, 0, kKey, 0, -1, {}, {p + "WATCH! Fail f=fopen();"}, -1, false, 2},
-            {"null buffer", c100, off, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=112"}, -1, true, 2},
-            {"wrong key, files", c1500.bytes, off, kWrongKey, 0, -1, {}, {p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)", p + "WATCH! else"}, 1504, false, 2},
+            {"15-byte tail", tail15, off, kKey, 1, 1024, DocumentOf(1024), {}, 1039, false, 6},
+            {"offset past the end", c2048.bytes, int(c2048.bytes.size()) + 7, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=-7"}, -1, false, 6},
+            {"negative offset, files", c100, -1, kKey, 0, -1, {}, {}, -1, false, 6},
+            {"missing file", {}, 0, kKey, 0, -1, {}, {p + "WATCH! Fail f=fopen();"}, -1, false, 6},
+            {"null buffer", c100, off, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=112"}, -1, true, 6},
+            {"wrong key, files", c1500.bytes, off, kWrongKey, 0, -1, {}, {p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)", p + "WATCH! else"}, 1504, false, 6},
             {"trailer, files", c2040.bytes, off, kKey, 1, 2040, DocumentOf(2040),
              {p + "WATCH! AFTER Encrypted nDocSize=2064", opened[0], opened[1], opened[2], p + "WATCH! Pad 1, VQPVZP+size(8)",
               p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)", p + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0",
-              p + "WATCH! End of " + end + " Decrypted nDocSize=2040"}, 2064, false, 2},
+              p + "WATCH! End of " + end + " Decrypted nDocSize=2040"}, 2064, false, 6},
             {"whole segments, files", c2048.bytes, off, kKey, 1, 2048, DocumentOf(2048),
-             {p + "WATCH! AFTER Encrypted nDocSize=2048", opened[0], opened[1], opened[2], p + "WATCH! End of " + end + " Decrypted nDocSize=2048"}, -1, false, 2},
+             {p + "WATCH! AFTER Encrypted nDocSize=2048", opened[0], opened[1], opened[2], p + "WATCH! End of " + end + " Decrypted nDocSize=2048"}, -1, false, 6},
+            {"file exception, probe", big.bytes, off, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=5008", p + "ERROR! Unexpected file exception, m_cause=10"}, -1, false, 2, 1},
+            {"file exception, body", big.bytes, off, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=5008", p + "ERROR! Unexpected file exception, m_cause=10"}, -1, false, 2, 2},
         };
         for (const Case& c : cases) {
-            if ((c.readers & (file ? 2 : 1)) == 0)
+            if ((c.readers & (1 << int(reader))) == 0)
                 continue;
             SCOPED_TRACE(p + c.name);
+            plat::fault::Scope seam;
+            if (c.failRead != 0)
+                plat::fault::FailNthCall(plat::fault::Op::FileRead, c.failRead, {plat::ERROR_READ_FAULT, plat::CFileException::hardIO});
             const Result r = Read(reader, c.container, c.offset, c.key, c.nullBuffer, c.container.empty() ? missing : dir.Path() + "/c.pvc");
             EXPECT_EQ(r.status, c.status);
             EXPECT_EQ(r.size, c.size);
@@ -331,20 +338,6 @@ TEST(MemoryContainers, ReadersBadInputAndTraceLines)
     EXPECT_EQ(CPVCodec::DecryptMemoryToMemory(c1030.data(), nullptr, int(c1030.size()), &size, KeyArg(kKey), off), 0);
     EXPECT_EQ(size, -1);
     EXPECT_EQ(trace.Lines(), Lines(2, kMem + "WATCH! Entering the Function"));
-}
-
-// A file exception never reaches the host: the call ends with 0 (and the image is freed).
-TEST(MemoryContainers, FileReaderKeepsFileExceptions)
-{
-    TempDir dir;
-    const Container& big = Make(Form::Default, 5000);
-    for (unsigned nth : {1u, 2u}) {  // the 12-byte probe, the body
-        plat::fault::Scope seam;
-        plat::fault::FailNthCall(plat::fault::Op::FileRead, nth, {plat::ERROR_READ_FAULT, plat::CFileException::hardIO});
-        const Result r = Read(Reader::File, big.bytes, big.offset, kKey, false, dir.Path() + "/c.pvc");
-        EXPECT_EQ(std::tie(r.status, r.size, r.stored), std::make_tuple(0, -1, int32_t(0x5A5A5A5A))) << nth;
-        EXPECT_EQ(r.lines.back(), Prefix(Reader::File) + "ERROR! Unexpected file exception, m_cause=10");
-    }
 }
 
 }  // namespace
