@@ -76,25 +76,21 @@ TEST(SegmentChunks, RefusedChunksGoOneSegmentAtATime)
                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELQUIST\\Velquist Paper Vault\\DAT]\n\"ALG\"=dword:00000007\n");
     const int segments = kChunk + 3;
     const Bytes in = reference::Document(size_t(segments) * kSegment, 5);
-    const struct {
-        int direction;
-        bool keyed, encipher;
-        int algorithm;
-    } cases[] = {{2, true, true, ALG_RIJNDAEL}, {1, true, false, ALG_RIJNDAEL}, {1, false, true, ALG_RIJNDAEL},
+    const std::tuple<int, bool, bool, int> cases[] = {{2, true, true, ALG_RIJNDAEL}, {1, true, false, ALG_RIJNDAEL}, {1, false, true, ALG_RIJNDAEL},
                  {2, false, false, ALG_RIJNDAEL}, {1, true, true, ALG_FROM_SETTINGS}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.direction) + (c.keyed ? " key " : " no key ") + std::to_string(c.algorithm));
-        CRawCodec codec(c.direction, c.keyed ? KeyArg(kKey) : nullptr, c.algorithm);
-        const bool unknown = c.algorithm == ALG_FROM_SETTINGS;
-        EXPECT_EQ(codec.Algorithm(), unknown ? 7 : c.algorithm);
+    for (const auto& [direction, keyed, encipher, algorithm] : cases) {
+        SCOPED_TRACE(std::to_string(direction) + (keyed ? " key " : " no key ") + std::to_string(algorithm));
+        CRawCodec codec(direction, keyed ? KeyArg(kKey) : nullptr, algorithm);
+        const bool unknown = algorithm == ALG_FROM_SETTINGS;
+        EXPECT_EQ(codec.Algorithm(), unknown ? 7 : algorithm);
         Bytes out(in.size(), 'o');
         Observer observer;
-        const SegmentRun run = c.encipher ? EncipherSegments(codec, in.data(), segments, out.data(), &observer)
+        const SegmentRun run = encipher ? EncipherSegments(codec, in.data(), segments, out.data(), &observer)
                                           : DecipherSegments(codec, in.data(), segments, out.data(), &observer);
         EXPECT_EQ(std::tie(run.failed, run.segments, run.produced), std::make_tuple(unknown, unknown ? 0 : segments, int64_t(0)));
         EXPECT_EQ(observer.count, unknown ? 0 : segments);
         EXPECT_TRUE(out == Bytes(in.size(), 'o'));
-        EXPECT_FALSE(TakesSegmentsTogether(codec, c.encipher ? 1 : 2));
+        EXPECT_FALSE(TakesSegmentsTogether(codec, encipher ? 1 : 2));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -71,12 +72,7 @@ TEST(RawBuffer, AgainstOpenSslOverRandomKeysAndLengths)
 // The "Ex" functions (direction 0) and the dispatcher: codes by direction, input, key, length, algorithm.
 TEST(RawBuffer, ResultCodesByDirectionAndAlgorithm)
 {
-    const struct {
-        int direction;
-        bool nullInput, nullKey;
-        int length, algorithm;
-        int blockEncrypt, blockDecrypt, padEncrypt, padDecrypt;
-    } cases[] = {
+    const std::tuple<int, bool, bool, int, int, int, int, int, int> cases[] = {
         {0, false, false, 17, 0, 16, 16, 32, -7},  // pad decryption wants a multiple of 16
         {0, true, false, 32, 0, 0, 0, 0, 0}, {0, false, false, 0, 0, 0, 0, 0, 0},
         {0, false, false, -16, 0, 0, 0, 0, 0},  // a huge unsigned length for the blocks
@@ -87,24 +83,25 @@ TEST(RawBuffer, ResultCodesByDirectionAndAlgorithm)
         {3, false, false, 32, 0, 0, 0, -5, -5}, {1, false, false, 32, 3, -1, -1, -1, -1},
         {2, false, false, 32, -2, -1, -1, -1, -1}, {1, false, false, 32, 256, -1, -1, -1, -1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.direction) + " " + std::to_string(c.length) + " " + std::to_string(c.algorithm));
+    for (const auto& [direction, nullInput, nullKey, length, algorithm, blockEncrypt, blockDecrypt, padEncrypt, padDecrypt] :
+         cases) {
+        SCOPED_TRACE(std::to_string(direction) + " " + std::to_string(length) + " " + std::to_string(algorithm));
         std::vector<char> in(64, 'p'), out(96, 0x5a);
-        char* input = c.nullInput ? nullptr : in.data();
-        char* key = c.nullKey ? nullptr : kKey;
-        const auto length = static_cast<unsigned int>(c.length);
-        CRawCodec codec(c.direction, key, c.algorithm);
-        const bool ex = c.direction == 0;
-        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockEncrypt16Ex(input, out.data(), key, length, c.algorithm)
-                     : codec.BlockEncrypt(input, c.length, out.data()), c.blockEncrypt);
-        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockDecrypt16Ex(input, out.data(), key, length, c.algorithm)
-                     : codec.BlockDecrypt(input, c.length, out.data()), c.blockDecrypt);
-        EXPECT_EQ(ex ? CPVCodec::SFPadEncryptEx(input, out.data(), key, c.length, c.algorithm)
-                     : codec.PadEncrypt(input, c.length, out.data()), c.padEncrypt);
-        EXPECT_EQ(ex ? CPVCodec::SFPadDecryptEx(input, out.data(), key, c.length, c.algorithm)
-                     : codec.PadDecrypt(input, c.length, out.data()), c.padDecrypt);
-        EXPECT_TRUE(!ex || c.blockEncrypt > 0 || c.padEncrypt > 0 || out == std::vector<char>(96, 0x5a));
-        EXPECT_TRUE(ex || codec.Algorithm() == c.algorithm);
+        char* input = nullInput ? nullptr : in.data();
+        char* key = nullKey ? nullptr : kKey;
+        const auto bytes = static_cast<unsigned int>(length);
+        CRawCodec codec(direction, key, algorithm);
+        const bool ex = direction == 0;
+        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockEncrypt16Ex(input, out.data(), key, bytes, algorithm)
+                     : codec.BlockEncrypt(input, length, out.data()), blockEncrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockDecrypt16Ex(input, out.data(), key, bytes, algorithm)
+                     : codec.BlockDecrypt(input, length, out.data()), blockDecrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFPadEncryptEx(input, out.data(), key, length, algorithm)
+                     : codec.PadEncrypt(input, length, out.data()), padEncrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFPadDecryptEx(input, out.data(), key, length, algorithm)
+                     : codec.PadDecrypt(input, length, out.data()), padDecrypt);
+        EXPECT_TRUE(!ex || blockEncrypt > 0 || padEncrypt > 0 || out == std::vector<char>(96, 0x5a));
+        EXPECT_TRUE(ex || codec.Algorithm() == algorithm);
     }
 }
 

@@ -58,12 +58,7 @@ const char* const kSpPlain = "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9e
 // FIPS-197 C (CBC: zero IV), SP 800-38A F.2 (CBC), F.3 (CFB-1: 16 bits), both ways, in place.
 TEST(RjdlKnownAnswers, Fips197AndSp80038aOnEveryEngine)
 {
-    const struct {
-        int mode;
-        const char *key, *plain, *cipher;
-        bool nistIv;
-        int rounds;
-    } cases[] = {
+    const std::tuple<int, const char*, const char*, const char*, bool, int> cases[] = {
         {RJDL_MODE_ECB, "000102030405060708090a0b0c0d0e0f",
          kFipsPlain, "69c4e0d86a7b0430d8cdb78070b4c55a", false, 10},
         {RJDL_MODE_CBC, "000102030405060708090a0b0c0d0e0f1011121314151617",
@@ -80,20 +75,20 @@ TEST(RjdlKnownAnswers, Fips197AndSp80038aOnEveryEngine)
     };
     const Bytes nistIv = Hex("000102030405060708090a0b0c0d0e0f");
     for (Engine engine : rjdl::AvailableEngines())
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(rjdl::EngineName(engine)) + " " + c.key + " mode " + std::to_string(c.mode));
-            const Bytes key = Hex(c.key), cipher = Hex(c.cipher);
-            const uint8_t* iv = c.nistIv ? nistIv.data() : nullptr;
-            Bytes plain = Hex(c.plain);
-            if (c.mode == RJDL_MODE_CFB1)
+        for (const auto& [mode, keyHex, plainHex, cipherHex, withIv, rounds] : cases) {
+            SCOPED_TRACE(std::string(rjdl::EngineName(engine)) + " " + keyHex + " mode " + std::to_string(mode));
+            const Bytes key = Hex(keyHex), cipher = Hex(cipherHex);
+            const uint8_t* iv = withIv ? nistIv.data() : nullptr;
+            Bytes plain = Hex(plainHex);
+            if (mode == RJDL_MODE_CFB1)
                 plain.resize(16);
             const int bits = static_cast<int>(plain.size() * 8);
-            const RjdlState enc = Init(engine, c.mode, RJDL_DIR_ENCRYPT, key, iv);
-            EXPECT_EQ(enc.rounds, c.rounds);
+            const RjdlState enc = Init(engine, mode, RJDL_DIR_ENCRYPT, key, iv);
+            EXPECT_EQ(enc.rounds, rounds);
             Bytes out(plain.size() + 16);
             ASSERT_EQ(RjdlBlockEncrypt(&enc, plain.data(), bits, out.data()), bits);
             EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(cipher.size())), cipher);
-            const RjdlState dec = Init(engine, c.mode, RJDL_DIR_DECRYPT, key, iv);
+            const RjdlState dec = Init(engine, mode, RJDL_DIR_DECRYPT, key, iv);
             ASSERT_EQ(RjdlBlockDecrypt(&dec, out.data(), bits, out.data()), bits);
             EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(plain.size())), plain);
         }
@@ -205,20 +200,16 @@ RjdlState MakeState(int mode, int direction)
 // A failure leaves the state not ready; of several faults the first check answers.
 TEST(RjdlCodes, InitFailures)
 {
-    const struct {
-        int mode, direction, keyCode;
-        bool nullKey;
-        int expected;
-    } cases[] = {{2, 1, RJDL_KEY_128, 0, RJDL_BAD_MODE}, {6, 1, RJDL_KEY_128, 0, RJDL_BAD_MODE},  // modes: 3 ECB, 4 CBC, 5 CFB-1
+    const std::tuple<int, int, int, bool, int> cases[] = {{2, 1, RJDL_KEY_128, 0, RJDL_BAD_MODE}, {6, 1, RJDL_KEY_128, 0, RJDL_BAD_MODE},  // modes: 3 ECB, 4 CBC, 5 CFB-1
                  {259, 1, RJDL_KEY_128, 0, RJDL_BAD_MODE}, {4, 0, RJDL_KEY_128, 0, RJDL_BAD_DIRECTION},
                  {3, 3, RJDL_KEY_128, 0, RJDL_BAD_DIRECTION}, {4, 257, RJDL_KEY_128, 0, RJDL_BAD_DIRECTION},
                  {4, 1, 9, 0, RJDL_BAD_KEY_LENGTH}, {4, 2, 5, 0, RJDL_BAD_KEY_LENGTH}, {4, 1, RJDL_KEY_128, 1, RJDL_NO_KEY},
                  {2, 0, 9, 1, RJDL_BAD_MODE}, {5, 0, 9, 1, RJDL_BAD_DIRECTION}, {3, 2, 9, 1, RJDL_BAD_KEY_LENGTH}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.mode) + "/" + std::to_string(c.direction) + "/" + std::to_string(c.keyCode));
+    for (const auto& [mode, direction, keyCode, nullKey, expected] : cases) {
+        SCOPED_TRACE(std::to_string(mode) + "/" + std::to_string(direction) + "/" + std::to_string(keyCode));
         RjdlState state = MakeState(RJDL_MODE_CBC, RJDL_DIR_ENCRYPT);
         ASSERT_EQ(state.readiness, RJDL_READY);
-        EXPECT_EQ(RjdlInit(&state, c.mode, c.direction, c.nullKey ? nullptr : kKey, c.keyCode, nullptr), c.expected);
+        EXPECT_EQ(RjdlInit(&state, mode, direction, nullKey ? nullptr : kKey, keyCode, nullptr), expected);
         EXPECT_EQ(state.readiness, RJDL_NOT_READY_STATE);  // DataOperations: what a not-ready state answers
     }
     uint8_t in[32] = {}, out[48] = {};
@@ -249,13 +240,7 @@ TEST(RjdlCodes, DataOperations)
     using K = Kind;
     constexpr int NR = RJDL_NOT_READY, WD = RJDL_WRONG_DIRECTION, BM = RJDL_BAD_MODE, BD = RJDL_BAD_DATA;
     constexpr Op BE = Op::BlockEncrypt, BDe = Op::BlockDecrypt, PE = Op::PadEncrypt, PD = Op::PadDecrypt;
-    const struct {
-        Op op;
-        Kind kind;
-        bool nullInput;
-        int length;  // bits for block operations, bytes for pad operations
-        int expected;
-    } cases[] = {
+    const std::tuple<Op, Kind, bool, int, int> cases[] = {
         {BE, K::NotReady, 1, 0, NR}, {BE, K::DecCbc, 1, 0, WD}, {BE, K::DecCfb1, 0, 128, WD}, {BE, K::EncCbc, 1, 128, 0},
         {BE, K::EncCbc, 0, 0, 0}, {BE, K::EncCbc, 0, -128, 0}, {BE, K::EncCbc, 0, 127, 0}, {BE, K::EncOdd, 1, 128, 0},
         {BE, K::EncOdd, 0, 127, 0}, {BE, K::EncOdd, 0, 128, BM}, {BE, K::EncEcb, 0, 300, 256}, {BE, K::EncCfb1, 0, 128, 128},
@@ -268,13 +253,13 @@ TEST(RjdlCodes, DataOperations)
         {PD, K::DecCbc, 0, 20, BD}, {PD, K::DecEcb, 0, 15, BD}, {PD, K::DecCfb1, 0, 20, BD}, {PD, K::DecCfb1, 0, 32, BM},
         {PD, K::DecOdd, 0, 16, BM}};
     for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
+        const auto& [op, kind, nullInput, length, expected] = cases[i];  // length: bits, bytes for pad operations
         SCOPED_TRACE("row " + std::to_string(i));
-        const RjdlState state = StateOf(c.kind), before = state;
+        const RjdlState state = StateOf(kind), before = state;
         std::array<uint8_t, 64> in{}, out{};
         out.fill(0xee);
-        const int result = RunOp(c.op, &state, c.nullInput ? nullptr : in.data(), c.length, out.data());
-        EXPECT_EQ(result, c.expected);
+        const int result = RunOp(op, &state, nullInput ? nullptr : in.data(), length, out.data());
+        EXPECT_EQ(result, expected);
         EXPECT_EQ(std::memcmp(&before, &state, sizeof state), 0);
         EXPECT_TRUE(result > 0 || std::count(out.begin(), out.end(), 0xee) == 64) << "written despite " << result;
     }
@@ -355,24 +340,21 @@ TEST(RjdlSegments, EveryEngineMatchesOneChainPerSegment)
 // CRjdl's refusals answer 0 and write nothing.
 TEST(RjdlSegments, CRjdlRefusals)
 {
-    const struct {
-        int direction;  // 0: never initialised
-        bool decryptCall, nullInput;
-        int count;      // 2^21 segments would total 2^31 bytes
-    } cases[] = {{0, false, false, 2}, {0, true, false, 2}, {RJDL_DIR_DECRYPT, false, false, 2},
+    // Direction (0: never initialised), decryption call, null input, count (2^21 segments: 2^31 bytes).
+    const std::tuple<int, bool, bool, int> cases[] = {{0, false, false, 2}, {0, true, false, 2}, {RJDL_DIR_DECRYPT, false, false, 2},
                  {RJDL_DIR_ENCRYPT, true, false, 1}, {RJDL_DIR_ENCRYPT, false, true, 2},
                  {RJDL_DIR_ENCRYPT, false, false, 0}, {RJDL_DIR_DECRYPT, true, false, -1},
                  {RJDL_DIR_ENCRYPT, false, false, 1 << 21}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.direction) + " count " + std::to_string(c.count));
+    for (const auto& [direction, decryptCall, nullInput, count] : cases) {
+        SCOPED_TRACE(std::to_string(direction) + " count " + std::to_string(count));
         const char key16[16] = {7};
         CRjdl engine;
-        if (c.direction != 0)
-            engine.Init(c.direction, key16);
+        if (direction != 0)
+            engine.Init(direction, key16);
         std::vector<char> in(2 * kSegment, 3), out(2 * kSegment, 0x44);
-        const char* src = c.nullInput ? nullptr : in.data();
-        EXPECT_EQ(c.decryptCall ? engine.BlockDecryptSegments(src, out.data(), c.count)
-                                : engine.BlockEncryptSegments(src, out.data(), c.count),
+        const char* src = nullInput ? nullptr : in.data();
+        EXPECT_EQ(decryptCall ? engine.BlockDecryptSegments(src, out.data(), count)
+                                : engine.BlockEncryptSegments(src, out.data(), count),
                   0);
         EXPECT_EQ(out, std::vector<char>(2 * kSegment, 0x44));
     }
