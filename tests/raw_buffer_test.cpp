@@ -119,11 +119,8 @@ TEST(RawBuffer, AlgorithmTagsBothWays)
 // "ALG" (algorithm -1): the user's hive before the machine's.
 TEST(Settings, AlgValueFromTheHives)
 {
-    const struct {
-        const char* name;
-        std::string machine, user;  // hive bodies ("" = no file); the user's is UTF-16
-        int expected;
-    } cases[] = {
+    // Name, the machine's and the user's hive bodies ("" = no file; the user's is UTF-16), the id.
+    const std::tuple<const char*, std::string, std::string, int> cases[] = {
         {"no value anywhere is Rijndael", "", "", 0},
         {"user wins over machine", DAT_M "\"ALG\"=dword:00000002\n", DAT_U "\"ALG\"=dword:00000001\n", 1},
         {"machine only", DAT_M "\"ALG\"=dword:00000002\n", "", 2},
@@ -139,19 +136,19 @@ TEST(Settings, AlgValueFromTheHives)
         {"another root's key in the file", DAT_U "\"ALG\"=dword:00000002\n", "", 0},
         {"malformed header: no hive", "!" DAT_M "\"ALG\"=dword:2\n", "", 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, machine, user, expected] : cases) {
+        SCOPED_TRACE(name);
         RegistrySandbox registry;
-        if (c.machine.starts_with("!"))
-            registry.WriteRaw("HKEY_LOCAL_MACHINE", "not a registry file\n" + c.machine.substr(1));
-        else if (!c.machine.empty())
-            registry.WriteUtf8("HKEY_LOCAL_MACHINE", c.machine);
-        if (!c.user.empty())
-            registry.WriteUtf16("HKEY_CURRENT_USER", c.user);
-        EXPECT_EQ(CRawCodec(1, kKey, -1).Algorithm(), c.expected);
+        if (machine.starts_with("!"))
+            registry.WriteRaw("HKEY_LOCAL_MACHINE", "not a registry file\n" + machine.substr(1));
+        else if (!machine.empty())
+            registry.WriteUtf8("HKEY_LOCAL_MACHINE", machine);
+        if (!user.empty())
+            registry.WriteUtf16("HKEY_CURRENT_USER", user);
+        EXPECT_EQ(CRawCodec(1, kKey, -1).Algorithm(), expected);
         char in[16] = "abcdefghijklmno", out[32], want[32];  // the settings forms read it on every call
-        EXPECT_EQ(CPVCodec::SFPadEncrypt(in, out, kKey, 16), CPVCodec::SFPadEncryptEx(in, want, kKey, 16, c.expected));
-        EXPECT_TRUE(c.expected > 2 || std::memcmp(out, want, 32) == 0);
+        EXPECT_EQ(CPVCodec::SFPadEncrypt(in, out, kKey, 16), CPVCodec::SFPadEncryptEx(in, want, kKey, 16, expected));
+        EXPECT_TRUE(expected > 2 || std::memcmp(out, want, 32) == 0);
     }
 }
 

@@ -34,16 +34,12 @@ Bytes Hex(const std::string& hex)
 
 using reference::Random;
 
-int KeyCode(size_t keyBytes)
-{
-    return keyBytes == 16 ? RJDL_KEY_128 : keyBytes == 24 ? RJDL_KEY_192 : RJDL_KEY_256;
-}
-
 RjdlState Init(Engine engine, int mode, int direction, const Bytes& key, const uint8_t* iv)
 {
     rjdl::ScopedEngine use(engine);
     RjdlState state{};
-    EXPECT_EQ(RjdlInit(&state, mode, direction, key.data(), KeyCode(key.size()), iv), 0);
+    const int keyCode = key.size() == 16 ? RJDL_KEY_128 : key.size() == 24 ? RJDL_KEY_192 : RJDL_KEY_256;
+    EXPECT_EQ(RjdlInit(&state, mode, direction, key.data(), keyCode, iv), 0);
     EXPECT_EQ(state.engine, static_cast<uint8_t>(engine));
     return state;
 }
