@@ -1,8 +1,7 @@
-// Full segments as the drivers run them: Rijndael in chunks through the
-// multi-segment entry, a refused chunk one segment at a time.
+// Full segments as the drivers run them: chunks through the multi-segment entry, else one at a time.
 #include "codec/RawCodec.h"
 #include "container/ContainerLayout.h"
-#include "support/ReferenceContainer.h"
+#include "support/ReaderContainers.h"
 #include "support/RegistrySandbox.h"
 #include "support/OpenSslCipher.h"
 
@@ -13,27 +12,15 @@
 #include <vector>
 
 using namespace container;
-using reference::Bytes;
+using namespace readercontainers;
 
 namespace {
 
-const std::string kKey = "0123456789abcdef";
 constexpr int kSegment = ENC_BUFFER_SIZE;
 constexpr int kChunk = 256;  // segments per multi-segment call in the drivers
 
-char* Key()
-{
-    return const_cast<char*>(kKey.data());
-}
-
-const unsigned char* U(const char* bytes)
-{
-    return reinterpret_cast<const unsigned char*>(bytes);
-}
-
 // Checks that each segment it hears of is complete at the output already.
-class Observer final : public SegmentObserver {
-public:
+struct Observer final : SegmentObserver {
     Observer(const char* out = nullptr, const Bytes* expected = nullptr) : m_out(out), m_expected(expected) {}
     void SegmentDone() override
     {
@@ -42,28 +29,26 @@ public:
         ++count;
     }
     int count = 0, early = 0;
-
-private:
     const char* m_out;
     const Bytes* m_expected;
 };
 
-// Counts past one, two and three chunks, both ways, in place and apart: the
-// bytes are OpenSSL's CBC per segment, nothing is written around them.
+// Past one, two, three chunks, both ways, in place and apart: OpenSSL's CBC per segment, nothing around.
 TEST(SegmentChunks, SameBytesAndObserverCallsAsOneChainPerSegment)
 {
     for (int segments : {1, kChunk - 1, kChunk, kChunk + 1, 3 * kChunk + 17})
         for (bool encrypt : {true, false})
             for (bool inPlace : {false, true}) {
                 SCOPED_TRACE(std::to_string(segments) + (encrypt ? " enc" : " dec") + (inPlace ? " in place" : ""));
-                CRawCodec codec(encrypt ? 1 : 2, Key(), ALG_RIJNDAEL);
+                CRawCodec codec(encrypt ? 1 : 2, KeyArg(kKey), ALG_RIJNDAEL);
                 const size_t bytes = size_t(segments) * kSegment;
                 const Bytes in = reference::Document(bytes, unsigned(segments));
                 Bytes expected(bytes), buffer = in, apart(bytes + 64, 'x');
                 const uint8_t iv[16] = {};
                 for (size_t at = 0; at < bytes; at += kSegment) {
-                    const auto piece = reference::Evp(reference::AesCbc(16), encrypt, false, U(kKey.data()), iv,
-                                                      U(in.data() + at), kSegment);
+                    const auto piece = reference::Evp(reference::AesCbc(16), encrypt, false,
+                                                      reinterpret_cast<const uint8_t*>(kKey.data()), iv,
+                                                      reinterpret_cast<const uint8_t*>(in.data() + at), kSegment);
                     std::memcpy(expected.data() + at, piece->data(), kSegment);
                 }
                 char* out = inPlace ? buffer.data() : apart.data() + 16;
@@ -82,9 +67,8 @@ TEST(SegmentChunks, SameBytesAndObserverCallsAsOneChainPerSegment)
             }
 }
 
-// A refused chunk goes one segment at a time with each result checked: an
-// engine that refuses (each segment gives 0 bytes and is still counted, nothing
-// is written), or an unknown algorithm from the "ALG" setting (-1 ends the run).
+// A refused chunk goes one segment at a time: a refusing engine (0 bytes a segment, still counted,
+// nothing written), or an unknown "ALG" algorithm (-1 ends the run).
 TEST(SegmentChunks, RefusedChunksGoOneSegmentAtATime)
 {
     RegistrySandbox registry;
@@ -92,25 +76,21 @@ TEST(SegmentChunks, RefusedChunksGoOneSegmentAtATime)
                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELQUIST\\Velquist Paper Vault\\DAT]\n\"ALG\"=dword:00000007\n");
     const int segments = kChunk + 3;
     const Bytes in = reference::Document(size_t(segments) * kSegment, 5);
-    const struct {
-        int direction;
-        bool keyed, encipher;
-        int algorithm;
-    } cases[] = {{2, true, true, ALG_RIJNDAEL}, {1, true, false, ALG_RIJNDAEL}, {1, false, true, ALG_RIJNDAEL},
+    const std::tuple<int, bool, bool, int> cases[] = {{2, true, true, ALG_RIJNDAEL}, {1, true, false, ALG_RIJNDAEL}, {1, false, true, ALG_RIJNDAEL},
                  {2, false, false, ALG_RIJNDAEL}, {1, true, true, ALG_FROM_SETTINGS}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.direction) + (c.keyed ? " key " : " no key ") + std::to_string(c.algorithm));
-        CRawCodec codec(c.direction, c.keyed ? Key() : nullptr, c.algorithm);
-        const bool unknown = c.algorithm == ALG_FROM_SETTINGS;
-        EXPECT_EQ(codec.Algorithm(), unknown ? 7 : c.algorithm);
+    for (const auto& [direction, keyed, encipher, algorithm] : cases) {
+        SCOPED_TRACE(std::to_string(direction) + (keyed ? " key " : " no key ") + std::to_string(algorithm));
+        CRawCodec codec(direction, keyed ? KeyArg(kKey) : nullptr, algorithm);
+        const bool unknown = algorithm == ALG_FROM_SETTINGS;
+        EXPECT_EQ(codec.Algorithm(), unknown ? 7 : algorithm);
         Bytes out(in.size(), 'o');
         Observer observer;
-        const SegmentRun run = c.encipher ? EncipherSegments(codec, in.data(), segments, out.data(), &observer)
+        const SegmentRun run = encipher ? EncipherSegments(codec, in.data(), segments, out.data(), &observer)
                                           : DecipherSegments(codec, in.data(), segments, out.data(), &observer);
         EXPECT_EQ(std::tie(run.failed, run.segments, run.produced), std::make_tuple(unknown, unknown ? 0 : segments, int64_t(0)));
         EXPECT_EQ(observer.count, unknown ? 0 : segments);
         EXPECT_TRUE(out == Bytes(in.size(), 'o'));
-        EXPECT_FALSE(TakesSegmentsTogether(codec, c.encipher ? 1 : 2));
+        EXPECT_FALSE(TakesSegmentsTogether(codec, encipher ? 1 : 2));
     }
 }
 

@@ -1,6 +1,4 @@
-// The memory writer and the readers into memory (DecryptMemoryToMemory,
-// DecryptFileToMemory, DecryptFileToMemory2): one round trip over every form,
-// cipher, layout boundary and reader; then each one's bad input.
+// The memory writer and the three readers into memory: one round trip over everything, then bad input.
 #include "PVCodec.h"
 #include "codec/RjdlEngine.h"
 #include "platform/FaultInjection.h"
@@ -23,7 +21,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr char kFill = static_cast<char>(0x5A);
 const std::string kMem = "[PVCodec.dll]CPVCodec::DecryptMemoryToMemory() ";
 const std::string kWriter = "[PVCodec.dll]CPVCodec::DoEncryptMemoryToMemory() ";
 
@@ -53,7 +50,7 @@ Result Read(Reader reader, const Bytes& container, int offset, const std::string
     Result r;
     TraceCapture trace;
     if (reader == Reader::Memory) {
-        auto source = std::make_unique<char[]>(container.size());
+        auto source = std::make_unique<char[]>(container.size());  // not null when empty
         std::memcpy(source.get(), container.data(), container.size());
         r.status = CPVCodec::DecryptMemoryToMemory(source.get(), buffer, int(container.size()), &r.size, KeyArg(key),
                                                    offset);
@@ -71,37 +68,6 @@ Result Read(Reader reader, const Bytes& container, int offset, const std::string
         r.plain.assign(output.begin() + 32, output.begin() + 32 + r.size);
     return r;
 }
-
-// A memory image with the document at 32 and a guard after the largest container.
-struct Image {
-    explicit Image(const Bytes& document) : bytes(32 + 92 + 64 + document.size() + 32 + 64, kFill)
-    {
-        std::copy(document.begin(), document.end(), bytes.begin() + 32);
-    }
-    int Encrypt(size_t size, const Bytes& header, unsigned mode = 0, const char* magic = nullptr,
-                char* key = KeyArg(kKey))
-    {
-        Bytes h = header;
-        char* const hp = h.empty() ? nullptr : h.data();
-        const int n = int(h.size());
-        char* const m = const_cast<char*>(magic);
-        // Each entry: the plain one for the default form, Ex for a magic in mode 0.
-        if (mode == 0 && magic == nullptr)
-            return CPVCodec::EncryptMemoryToMemory(bytes.data(), int(size), &result, key, hp, n);
-        if (mode == 0)
-            return CPVCodec::EncryptMemoryToMemoryEx(bytes.data(), int(size), &result, key, hp, n, mode, m);
-        return CPVCodec::DoEncryptMemoryToMemory(bytes.data(), int(size), &result, key, hp, n, mode, m);
-    }
-    int32_t Stored() const { return *reinterpret_cast<const int32_t*>(bytes.data()); }
-    Bytes Container() const { return Bytes(bytes.begin() + 32, bytes.begin() + 32 + std::max(result, 0)); }
-    bool Untouched(size_t from) const
-    {
-        return std::count(bytes.begin() + 4, bytes.begin() + 32, kFill) == 28 &&
-               std::count(bytes.begin() + std::ptrdiff_t(from), bytes.end(), kFill) == std::ptrdiff_t(bytes.size() - from);
-    }
-    Bytes bytes;
-    int result = -1;
-};
 
 Bytes Reference(Form form, const Bytes& document)
 {
@@ -129,14 +95,10 @@ TEST(MemoryContainers, RoundTripEveryFormSizeAndReader)
             SCOPED_TRACE(std::string(FormName(form)) + " " + std::to_string(size));
             const Bytes document = DocumentOf(size);
             Bytes container = Reference(form, document);
-            int offset = 0;
+            const int offset = OffsetOf(form);
             if (form != Form::Bare) {
                 Image image(document);
-                const Bytes prefix =
-                    reference::ExtendedPrefix(form == Form::ExtendedT ? 'T' : form == Form::ExtendedA ? 'A' : 'R');
-                const unsigned mode = form == Form::Default ? 0 : form == Form::CallerMagic ? 1 : 2;
-                ASSERT_EQ(image.Encrypt(size, Header(), mode, mode == 1 ? "VQPVA003" : mode == 2 ? prefix.data() : nullptr), 1);
-                offset = int(mode == 2 ? 92 : 14) + int(Header().size());
+                ASSERT_EQ(image.EncryptAs(form), 1);
                 EXPECT_TRUE(form > Form::ExtendedR || image.Container() == container);
                 container = image.Container();
                 EXPECT_EQ(image.Stored(), image.result);
@@ -172,7 +134,7 @@ TEST(MemoryContainers, WriterBadInputAndTraceLines)
     RegistrySandbox registry;
     const std::string entering = kWriter + "WATCH! Entering the Function";
     const std::string shortRead = kWriter + "ERROR! Src file Read size is incorrect, nSrcPos=";
-    const Bytes none, prefixA = reference::ExtendedPrefix('A'), prefixR = reference::ExtendedPrefix('R');
+    const Bytes none, prefixA = reference::ExtendedPrefix('A');
     struct Case {
         const char* name;
         size_t size;
@@ -200,6 +162,7 @@ TEST(MemoryContainers, WriterBadInputAndTraceLines)
         {"VQPVA002, 11 bytes", 11, std::string("VQPVA002\0x", 10), Header(), 0, nullptr, 1, -1, {entering, kWriter + "BAD! Already Encrypted..."}, ""},
         {"VQPVA003, any ninth byte", 40, std::string("VQPVA003\0Z", 10), Header(), 0, nullptr, 1, -1, {}, kWriter + "BAD! Already Encrypted..."},
         {"VQPVA004", 3000, std::string("VQPVA004\0\0", 10), Header(), 0, nullptr, 1, -1, {}, kWriter + "BAD! Already Encrypted..."},
+        {"one-byte header", 40, "", Bytes{'h'}, 0, nullptr, 1, 0, {}, ""},
         {"VQPVA002, 10 bytes", 10, std::string("VQPVA002\0x", 10), Header(), 0, nullptr, 1, 0, {}, ""},
         {"ninth byte not zero", 40, std::string("VQPVA0022\0", 10), Header(), 0, nullptr, 1, 0, {}, ""},
         {"lower case", 40, std::string("vqpva002\0\0", 10), Header(), 0, nullptr, 1, 0, {}, ""},
@@ -242,7 +205,8 @@ TEST(MemoryContainers, WriterBadInputAndTraceLines)
             EXPECT_TRUE(std::equal(image.bytes.begin(), c.status == 1 ? image.bytes.end() : image.bytes.begin() + 32,
                                    before.begin()));
         } else if (c.resultSize == 0) {
-            EXPECT_TRUE(image.Container() == Reference(c.header.empty() ? Form::Bare : Form::Default, document));
+            const Bytes head = c.header.empty() ? Bytes() : reference::DefaultHeader("VQPVA002", c.header);
+            EXPECT_TRUE(image.Container() == reference::Concat(head, reference::SegmentedBody(kKey, document)));
             EXPECT_EQ(image.Stored(), image.result);
         }
     }
@@ -261,10 +225,11 @@ Bytes Damaged(size_t size, size_t cut, int flip = -1)
     return container;
 }
 
-// The memory reader's answers to short, truncated, altered and odd images, and its trace lines.
-TEST(MemoryContainers, MemoryReaderBadInput)
+// Each reader's answers to short, cut, altered and odd input, and its trace lines.
+TEST(MemoryContainers, ReadersBadInputAndTraceLines)
 {
     RegistrySandbox registry;
+    TempDir dir;
     const int off = 14 + int(Header().size());
     const Bytes c100 = Reference(Form::Default, DocumentOf(100));
     Bytes trailerLike = DocumentOf(1034), hugeTrailer(10), nine = {'V', 'Q', 'P', 'V', 'A', '0', '0', '4', 0};
@@ -275,54 +240,94 @@ TEST(MemoryContainers, MemoryReaderBadInput)
     const Bytes emptyAria = reference::ExtendedHeader(reference::ExtendedPrefix('A'), Header());
     const std::string keyed = kMem + "WATCH! AFTER pvCodec(pKey)";
     const std::string padDecrypt = kMem + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)";
-    const struct {
-        const char* name;
-        Bytes container;
-        int offset;
-        std::string key;
-        int status, size;  // size -2: any
-        Bytes plain;       // compared when not empty
-        Lines tail;        // the last trace lines
-    } cases[] = {
-        {"wrong key, padded end", Reference(Form::Default, DocumentOf(1030)), off, kWrongKey, 0, -1, {}, {kMem + "ERROR! nSizeResult=-7"}},
-        {"wrong key, whole segments", Reference(Form::Default, DocumentOf(2048)), off, kWrongKey, 1, 2048, {}, {}},
-        {"altered end", Damaged(1100, 0, int(Reference(Form::Default, DocumentOf(1100)).size()) - 1), off, kKey, 0, -1, {}, {}},
-        {"trailer removed: the zero fill stays", Damaged(2040, 16), off, kKey, 1, 2048, {}, {}},
-        {"trailer cut to 15", Damaged(2040, 1), off, kKey, 1, 2048, {}, {}},
-        {"trailer cut to 1", Damaged(2040, 15), off, kKey, 1, 2048, {}, {}},
-        {"padded piece cut to 29", Damaged(1050, 3), off, kKey, 0, -1, {}, {}},
-        {"padded piece removed", Damaged(1050, 32), off, kKey, 1, 1024, {}, {}},
-        {"cut into the segment", Damaged(1050, 40), off, kKey, 0, -1, {}, {}},
-        {"offset beyond the end", c100, int(c100.size()) + 1, kKey, 0, -1, {}, {kMem + "WATCH! AFTER nSrcFileSize=" + std::to_string(c100.size()) + ", Encrypted nDocSize=-1"}},
-        {"offset at the end", c100, int(c100.size()), kKey, 1, 0, {}, {}},
-        {"negative offset", c100, -16, kKey, 0, -1, {}, {}},
-        {"bare body", reference::SegmentedBody(kKey, DocumentOf(37)), 0, kKey, 1, 37, DocumentOf(37), {}},
-        {"nine bytes: the rest of the probe counts as zero", nine, 9, kKey, 1, 0, {}, {}},
-        {"trailer recognised by content", Reference(Form::Default, trailerLike), off, kKey, 1, 1021, Bytes(trailerLike.begin(), trailerLike.begin() + 1021), {}},
-        {"trailer claiming more than produced", Reference(Form::Default, hugeTrailer), off, kKey, 1, 0, {}, {}},
-        {"empty ARIA body lacks its final piece", emptyAria, 92 + int(Header().size()), kKey, 0, -1, {}, {kMem + "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0"}},
-        {"default form, byte 10 'A'", defaultA, off, kKey, 1, 300, DocumentOf(300), {}},
-
-        {"'X' tag: Rijndael", reference::Concat(reference::ExtendedHeader(reference::ExtendedPrefix('X'), Header()), reference::SegmentedBody(kKey, DocumentOf(300))), 92 + int(Header().size()), kKey, 1, 300, DocumentOf(300), {}},
-        {"trailer", Reference(Form::Default, DocumentOf(2040)), off, kKey, 1, 2040, DocumentOf(2040),
-         {kMem + "WATCH! AFTER nSrcFileSize=2088, Encrypted nDocSize=2064", keyed, "[PVCodec.dll]CPVCodec::DecryptMemroyToMemory() WATCH! Pad 1, VQPVZP+size(8)",
-          padDecrypt, kMem + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0", kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=2040"}},
-        {"padded end", Reference(Form::Default, DocumentOf(1025)), off, kKey, 1, 1025, DocumentOf(1025),
-         {kMem + "WATCH! AFTER nSrcFileSize=1064, Encrypted nDocSize=1040", keyed, padDecrypt,
-          kMem + "WATCH! PadDecrypt() nPos=1024, nSizeResult=1", kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1025"}},
-        {"whole segments", Reference(Form::Default, DocumentOf(1024)), off, kKey, 1, 1024, DocumentOf(1024),
-         {kMem + "WATCH! AFTER nSrcFileSize=1048, Encrypted nDocSize=1024", keyed, kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1024"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Result r = Read(Reader::Memory, c.container, c.offset, c.key);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.size, c.size);
-        EXPECT_TRUE(r.clean);
-        EXPECT_EQ(r.stored, c.status == 1 ? c.size : 0x5A5A5A5A);
-        const size_t common = std::min(r.plain.size(), c.plain.size());  // a prefix where the document was cut
-        EXPECT_TRUE(std::equal(c.plain.begin(), c.plain.begin() + std::ptrdiff_t(common), r.plain.begin()));
-        EXPECT_EQ(Lines(r.lines.end() - std::ptrdiff_t(std::min(c.tail.size(), r.lines.size())), r.lines.end()), c.tail);
+    const Container& c1500 = Make(Form::Default, 1500);
+    const Container& c2040 = Make(Form::Default, 2040);
+    const Container& c2048 = Make(Form::Default, 2048);
+    const Container& big = Make(Form::Default, 5000);
+    Bytes tail15 = Make(Form::Default, 1024).bytes;
+    tail15.insert(tail15.end(), 15, 'x');
+    const std::string missing = dir.Path() + "/no/missing.pvc";  // not even its folder is made
+    for (Reader reader : {Reader::Memory, Reader::File, Reader::File2}) {
+        const std::string p = Prefix(reader);
+        const bool file = reader != Reader::Memory;
+        const std::string end = reader == Reader::File ? "DecryptToMemroy()" : "DecryptFileToMemory2()";
+        const Lines opened = {p + "WATCH! AFTER if (!pBuffer)", p + "WATCH! AFTER pvCodec(pKey);",
+                              p + "WATCH! AFTER while( (nRead=(int)fread(szInBuff, 1, ENC_BUFFER_SIZE, f)) == ENC_BUFFER_SIZE)"};
+        const struct Case {
+            const char* name;
+            Bytes container;
+            int offset;
+            std::string key;
+            int status, size;
+            Bytes plain;              // compared when not empty
+            Lines lines;              // the last trace lines; the files': all after the entry line when long or failed
+            int stored = -1;          // -1: the size on success, else the fill
+            bool nullBuffer = false;
+            int readers = 1;          // a bit per reader: 1 memory, 2 file, 4 file2
+            unsigned failRead = 0;    // the read that meets a file exception (the 12-byte probe, the body)
+        } cases[] = {
+            {"wrong key, padded end", Reference(Form::Default, DocumentOf(1030)), off, kWrongKey, 0, -1, {}, {kMem + "ERROR! nSizeResult=-7"}},
+            {"wrong key, whole segments", Reference(Form::Default, DocumentOf(2048)), off, kWrongKey, 1, 2048, {}, {}},
+            {"altered end", Damaged(1100, 0, int(Reference(Form::Default, DocumentOf(1100)).size()) - 1), off, kKey, 0, -1, {}, {}},
+            {"trailer removed: the zero fill stays", Damaged(2040, 16), off, kKey, 1, 2048, {}, {}},
+            {"trailer cut to 15", Damaged(2040, 1), off, kKey, 1, 2048, {}, {}},
+            {"trailer cut to 1", Damaged(2040, 15), off, kKey, 1, 2048, {}, {}},
+            {"padded piece cut to 29", Damaged(1050, 3), off, kKey, 0, -1, {}, {}},
+            {"padded piece removed", Damaged(1050, 32), off, kKey, 1, 1024, {}, {}},
+            {"cut into the segment", Damaged(1050, 40), off, kKey, 0, -1, {}, {}},
+            {"offset beyond the end", c100, int(c100.size()) + 1, kKey, 0, -1, {}, {kMem + "WATCH! AFTER nSrcFileSize=" + std::to_string(c100.size()) + ", Encrypted nDocSize=-1"}},
+            {"offset at the end", c100, int(c100.size()), kKey, 1, 0, {}, {}, -1, false, 7},
+            {"negative offset", c100, -16, kKey, 0, -1, {}, {}},
+            {"bare body", reference::SegmentedBody(kKey, DocumentOf(37)), 0, kKey, 1, 37, DocumentOf(37), {}},
+            {"nine bytes: the rest of the probe counts as zero", nine, 9, kKey, 1, 0, {}, {}},
+            {"trailer recognised by content", Reference(Form::Default, trailerLike), off, kKey, 1, 1021, Bytes(trailerLike.begin(), trailerLike.begin() + 1021), {}},
+            {"trailer claiming more than produced", Reference(Form::Default, hugeTrailer), off, kKey, 1, 0, {}, {}},
+            {"empty ARIA body lacks its final piece", emptyAria, 92 + int(Header().size()), kKey, 0, -1, {}, {kMem + "ERROR! Src file Read size is incorrect, nTotalSrcFileReadSize=16, nDocSize=0"}},
+            {"default form, byte 10 'A'", defaultA, off, kKey, 1, 300, DocumentOf(300), {}},
+            {"'X' tag: Rijndael", reference::Concat(reference::ExtendedHeader(reference::ExtendedPrefix('X'), Header()), reference::SegmentedBody(kKey, DocumentOf(300))), 92 + int(Header().size()), kKey, 1, 300, DocumentOf(300), {}},
+            {"trailer", Reference(Form::Default, DocumentOf(2040)), off, kKey, 1, 2040, DocumentOf(2040),
+             {kMem + "WATCH! AFTER nSrcFileSize=2088, Encrypted nDocSize=2064", keyed, "[PVCodec.dll]CPVCodec::DecryptMemroyToMemory() WATCH! Pad 1, VQPVZP+size(8)",
+              padDecrypt, kMem + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0", kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=2040"}},
+            {"padded end", Reference(Form::Default, DocumentOf(1025)), off, kKey, 1, 1025, DocumentOf(1025),
+             {kMem + "WATCH! AFTER nSrcFileSize=1064, Encrypted nDocSize=1040", keyed, padDecrypt,
+              kMem + "WATCH! PadDecrypt() nPos=1024, nSizeResult=1", kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1025"}},
+            {"whole segments", Reference(Form::Default, DocumentOf(1024)), off, kKey, 1, 1024, DocumentOf(1024),
+             {kMem + "WATCH! AFTER nSrcFileSize=1048, Encrypted nDocSize=1024", keyed, kMem + "WATCH! End of DecryptMemoryToMemory() Decrypted nDocSize=1024"}},
+            {"15-byte tail", tail15, off, kKey, 1, 1024, DocumentOf(1024), {}, 1039, false, 6},
+            {"offset past the end", c2048.bytes, int(c2048.bytes.size()) + 7, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=-7"}, -1, false, 6},
+            {"negative offset, files", c100, -1, kKey, 0, -1, {}, {}, -1, false, 6},
+            {"missing file", {}, 0, kKey, 0, -1, {}, {p + "WATCH! Fail f=fopen();"}, -1, false, 6},
+            {"null buffer", c100, off, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=112"}, -1, true, 6},
+            {"wrong key, files", c1500.bytes, off, kWrongKey, 0, -1, {}, {p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)", p + "WATCH! else"}, 1504, false, 6},
+            {"trailer, files", c2040.bytes, off, kKey, 1, 2040, DocumentOf(2040),
+             {p + "WATCH! AFTER Encrypted nDocSize=2064", opened[0], opened[1], opened[2], p + "WATCH! Pad 1, VQPVZP+size(8)",
+              p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)", p + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0",
+              p + "WATCH! End of " + end + " Decrypted nDocSize=2040"}, 2064, false, 6},
+            {"whole segments, files", c2048.bytes, off, kKey, 1, 2048, DocumentOf(2048),
+             {p + "WATCH! AFTER Encrypted nDocSize=2048", opened[0], opened[1], opened[2], p + "WATCH! End of " + end + " Decrypted nDocSize=2048"}, -1, false, 6},
+            {"file exception, probe", big.bytes, off, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=5008", p + "ERROR! Unexpected file exception, m_cause=10"}, -1, false, 2, 1},
+            {"file exception, body", big.bytes, off, kKey, 0, -1, {}, {p + "WATCH! AFTER Encrypted nDocSize=5008", p + "ERROR! Unexpected file exception, m_cause=10"}, -1, false, 2, 2},
+        };
+        for (const Case& c : cases) {
+            if ((c.readers & (1 << int(reader))) == 0)
+                continue;
+            SCOPED_TRACE(p + c.name);
+            plat::fault::Scope seam;
+            if (c.failRead != 0)
+                plat::fault::FailNthCall(plat::fault::Op::FileRead, c.failRead, {plat::ERROR_READ_FAULT, plat::CFileException::hardIO});
+            const Result r = Read(reader, c.container, c.offset, c.key, c.nullBuffer, c.container.empty() ? missing : dir.Path() + "/c.pvc");
+            EXPECT_EQ(r.status, c.status);
+            EXPECT_EQ(r.size, c.size);
+            EXPECT_EQ(r.stored, c.stored != -1 ? c.stored : c.status == 1 ? c.size : 0x5A5A5A5A);
+            EXPECT_TRUE(r.clean);
+            const size_t common = std::min(r.plain.size(), c.plain.size());  // a prefix where the document was cut
+            EXPECT_TRUE(std::equal(c.plain.begin(), c.plain.begin() + std::ptrdiff_t(common), r.plain.begin()));
+            ASSERT_FALSE(r.lines.empty());
+            EXPECT_EQ(r.lines[0], p + "WATCH! Entering the Function");
+            const bool all = file && (c.lines.size() > 2 || (c.status == 0 && c.lines.size() == 1));
+            const auto from = all ? r.lines.begin() + 1 : r.lines.end() - std::ptrdiff_t(std::min(c.lines.size(), r.lines.size()));
+            EXPECT_EQ(Lines(from, r.lines.end()), c.lines);
+        }
     }
     // Without a key the padded end fails too; null buffers are refused after the entry line.
     Bytes c1030 = Reference(Form::Default, DocumentOf(1030)), out(32 + c1030.size());
@@ -333,76 +338,6 @@ TEST(MemoryContainers, MemoryReaderBadInput)
     EXPECT_EQ(CPVCodec::DecryptMemoryToMemory(c1030.data(), nullptr, int(c1030.size()), &size, KeyArg(kKey), off), 0);
     EXPECT_EQ(size, -1);
     EXPECT_EQ(trace.Lines(), Lines(2, kMem + "WATCH! Entering the Function"));
-}
-
-// Both file readers' edge cases and bad input.
-TEST(MemoryContainers, FileReadersBadInputAndTraceLines)
-{
-    TempDir dir;
-    const Container& c100 = Make(Form::Default, 100);
-    const Container& c1500 = Make(Form::Default, 1500);
-    const Container& c2040 = Make(Form::Default, 2040);
-    const Container& c2048 = Make(Form::Default, 2048);
-    Bytes tail15 = Make(Form::Default, 1024).bytes;
-    tail15.insert(tail15.end(), 15, 'x');
-    const std::string missing = dir.Path() + "/no/missing.pvc";  // not even its folder is made
-    for (Reader reader : {Reader::File, Reader::File2}) {
-        const std::string p = Prefix(reader);
-        const std::string end = reader == Reader::File ? "DecryptToMemroy()" : "DecryptFileToMemory2()";
-        const Lines opened = {p + "WATCH! AFTER if (!pBuffer)", p + "WATCH! AFTER pvCodec(pKey);",
-                              p + "WATCH! AFTER while( (nRead=(int)fread(szInBuff, 1, ENC_BUFFER_SIZE, f)) == ENC_BUFFER_SIZE)"};
-        const struct {
-            const char* name;
-            Bytes bytes;
-            int offset;
-            std::string key;
-            bool nullBuffer;
-            int status, size, stored;
-            Lines lines;  // after the entry line, when given; else the last two lines when given
-        } cases[] = {
-            {"15-byte tail", tail15, c100.offset, kKey, false, 1, 1024, 1039, {}},
-            {"offset at the end", c100.bytes, int(c100.bytes.size()), kKey, false, 1, 0, 0, {}},
-            {"offset past the end", c2048.bytes, int(c2048.bytes.size()) + 7, kKey, false, 0, -1, 0x5A5A5A5A, {p + "WATCH! AFTER Encrypted nDocSize=-7"}},
-            {"negative offset", c100.bytes, -1, kKey, false, 0, -1, 0x5A5A5A5A, {}},
-            {"missing file", {}, 0, kKey, false, 0, -1, 0x5A5A5A5A, {p + "WATCH! Fail f=fopen();"}},
-            {"null buffer", c100.bytes, c100.offset, kKey, true, 0, -1, 0x5A5A5A5A, {p + "WATCH! AFTER Encrypted nDocSize=112"}},
-            {"wrong key", c1500.bytes, c1500.offset, kWrongKey, false, 0, -1, 1504, {p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)", p + "WATCH! else"}},
-            {"trailer", c2040.bytes, c2040.offset, kKey, false, 1, 2040, 2064,
-             {p + "WATCH! AFTER Encrypted nDocSize=2064", opened[0], opened[1], opened[2], p + "WATCH! Pad 1, VQPVZP+size(8)",
-              p + "WATCH! AFTER pvCodec.PadDecrypt(szInBuff, nRead, szOutBuff)", p + "WATCH! PadDecrypt() nPos=2040, nSizeResult=0",
-              p + "WATCH! End of " + end + " Decrypted nDocSize=2040"}},
-            {"whole segments", c2048.bytes, c2048.offset, kKey, false, 1, 2048, 2048,
-             {p + "WATCH! AFTER Encrypted nDocSize=2048", opened[0], opened[1], opened[2], p + "WATCH! End of " + end + " Decrypted nDocSize=2048"}},
-        };
-        for (const auto& c : cases) {
-            SCOPED_TRACE(p + c.name);
-            const Result r = Read(reader, c.bytes, c.offset, c.key, c.nullBuffer, c.bytes.empty() ? missing : dir.Path() + "/c.pvc");
-            EXPECT_EQ(r.status, c.status);
-            EXPECT_EQ(r.size, c.size);
-            EXPECT_EQ(r.stored, c.stored);
-            EXPECT_TRUE(r.clean);
-            EXPECT_TRUE(c.status != 1 || r.plain == DocumentOf(size_t(c.size)));
-            ASSERT_FALSE(r.lines.empty());
-            EXPECT_EQ(r.lines[0], p + "WATCH! Entering the Function");
-            const bool all = c.lines.size() > 2 || (c.status == 0 && c.lines.size() == 1);  // else the last ones
-            const auto from = all ? r.lines.begin() + 1 : r.lines.end() - std::ptrdiff_t(c.lines.size());
-            EXPECT_EQ(Lines(from, r.lines.end()), c.lines);
-        }
-    }
-}
-
-// A file exception never reaches the host: the call ends with 0 (and the image is freed).
-TEST(MemoryContainers, FileReaderKeepsFileExceptions)
-{
-    TempDir dir;
-    const Container& big = Make(Form::Default, 5000);
-    for (unsigned nth : {1u, 2u}) {  // the 12-byte probe, the body
-        plat::fault::Scope seam;
-        plat::fault::FailNthCall(plat::fault::Op::FileRead, nth, {plat::ERROR_READ_FAULT, plat::CFileException::hardIO});
-        const Result r = Read(Reader::File, big.bytes, big.offset, kKey, false, dir.Path() + "/c.pvc");
-        EXPECT_EQ(std::tie(r.status, r.size, r.stored), std::make_tuple(0, -1, int32_t(0x5A5A5A5A))) << nth;
-        EXPECT_EQ(r.lines.back(), Prefix(Reader::File) + "ERROR! Unexpected file exception, m_cause=10");
-    }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The raw buffer functions against OpenSSL and their result codes, the
-// dispatcher, the algorithm tags, and the "ALG" setting (read on every call).
+// Raw buffer functions against OpenSSL, their codes, the dispatcher, tags, the "ALG" setting.
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
 #include "support/OpenSslCipher.h"
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -25,13 +25,7 @@ char* C(Bytes& b)
     return reinterpret_cast<char*>(b.data());
 }
 
-Bytes Random(std::mt19937& rng, size_t n)
-{
-    Bytes b(n);
-    for (auto& x : b)
-        x = static_cast<uint8_t>(rng());
-    return b;
-}
+using reference::Random;
 
 // AES-128-CBC, zero IV: whole blocks (the tail left alone), or PKCS#7 padded.
 TEST(RawBuffer, AgainstOpenSslOverRandomKeysAndLengths)
@@ -75,56 +69,39 @@ TEST(RawBuffer, AgainstOpenSslOverRandomKeysAndLengths)
     }
 }
 
-TEST(RawBuffer, ResultCodesOfTheExFunctions)
+// The "Ex" functions (direction 0) and the dispatcher: codes by direction, input, key, length, algorithm.
+TEST(RawBuffer, ResultCodesByDirectionAndAlgorithm)
 {
-    const struct {
-        const char* name;
-        bool nullInput, nullKey;
-        int length, algorithm;
-        int blockEncrypt, blockDecrypt, padEncrypt, padDecrypt;
-    } cases[] = {
-        {"odd 17 bytes (pad decryption wants a multiple of 16)", false, false, 17, 0, 16, 16, 32, -7},
-        {"null input", true, false, 32, 0, 0, 0, 0, 0},
-        {"zero length", false, false, 0, 0, 0, 0, 0, 0},
-        {"negative length (a huge unsigned one for the blocks)", false, false, -16, 0, 0, 0, 0, 0},
-        {"null key: not ready", false, true, 32, 0, 0, 0, -5, -5},
-        {"null key and input", true, true, 32, 0, 0, 0, -5, -5},
-        {"algorithm 5", false, false, 17, 5, -1, -1, -1, -1},
-        {"algorithm 3", false, false, 32, 3, -1, -1, -1, -1},
-        {"algorithm -2", false, false, 32, -2, -1, -1, -1, -1},
-        {"algorithm INT_MIN", true, true, 0, INT_MIN, -1, -1, -1, -1},
+    const std::tuple<int, bool, bool, int, int, int, int, int, int> cases[] = {
+        {0, false, false, 17, 0, 16, 16, 32, -7},  // pad decryption wants a multiple of 16
+        {0, true, false, 32, 0, 0, 0, 0, 0}, {0, false, false, 0, 0, 0, 0, 0, 0},
+        {0, false, false, -16, 0, 0, 0, 0, 0},  // a huge unsigned length for the blocks
+        {0, false, true, 32, 0, 0, 0, -5, -5}, {0, true, true, 32, 0, 0, 0, -5, -5},
+        {0, false, false, 17, 5, -1, -1, -1, -1}, {0, false, false, 32, 3, -1, -1, -1, -1},
+        {0, false, false, 32, -2, -1, -1, -1, -1}, {0, true, true, 0, INT_MIN, -1, -1, -1, -1},
+        {2, false, false, 32, 0, 0, 32, -5, -7}, {1, false, false, 32, 0, 32, 0, 48, -6},
+        {3, false, false, 32, 0, 0, 0, -5, -5}, {1, false, false, 32, 3, -1, -1, -1, -1},
+        {2, false, false, 32, -2, -1, -1, -1, -1}, {1, false, false, 32, 256, -1, -1, -1, -1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [direction, nullInput, nullKey, length, algorithm, blockEncrypt, blockDecrypt, padEncrypt, padDecrypt] :
+         cases) {
+        SCOPED_TRACE(std::to_string(direction) + " " + std::to_string(length) + " " + std::to_string(algorithm));
         std::vector<char> in(64, 'p'), out(96, 0x5a);
-        char* input = c.nullInput ? nullptr : in.data();
-        char* key = c.nullKey ? nullptr : kKey;
-        const auto length = static_cast<unsigned int>(c.length);
-        EXPECT_EQ(CPVCodec::SFMemoryBlockEncrypt16Ex(input, out.data(), key, length, c.algorithm), c.blockEncrypt);
-        EXPECT_EQ(CPVCodec::SFMemoryBlockDecrypt16Ex(input, out.data(), key, length, c.algorithm), c.blockDecrypt);
-        EXPECT_EQ(CPVCodec::SFPadEncryptEx(input, out.data(), key, c.length, c.algorithm), c.padEncrypt);
-        EXPECT_EQ(CPVCodec::SFPadDecryptEx(input, out.data(), key, c.length, c.algorithm), c.padDecrypt);
-        EXPECT_TRUE(c.blockEncrypt > 0 || c.padEncrypt > 0 || out == std::vector<char>(96, 0x5a));
-    }
-}
-
-TEST(RawBuffer, DispatcherAnswersByDirectionAndAlgorithm)
-{
-    const struct {
-        int direction, algorithm;
-        int blockEncrypt, blockDecrypt, padEncrypt, padDecrypt;
-    } cases[] = {{2, 0, 0, 32, -5, -7},     {1, 0, 32, 0, 32, -6},    {0, 0, 0, 0, -5, -5},
-                 {3, 0, 0, 0, -5, -5},      {1, 3, -1, -1, -1, -1},   {2, -2, -1, -1, -1, -1},
-                 {1, 256, -1, -1, -1, -1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.direction) + "/" + std::to_string(c.algorithm));
-        CRawCodec codec(c.direction, kKey, c.algorithm);
-        EXPECT_EQ(codec.Algorithm(), c.algorithm);
-        std::vector<char> in(32, 'i'), out(48);
-        EXPECT_EQ(codec.BlockEncrypt(in.data(), 32, out.data()), c.blockEncrypt);
-        EXPECT_EQ(codec.BlockDecrypt(in.data(), 32, out.data()), c.blockDecrypt);
-        EXPECT_EQ(codec.PadEncrypt(in.data(), 20, out.data()), c.padEncrypt);
-        EXPECT_EQ(codec.PadDecrypt(in.data(), 32, out.data()), c.padDecrypt);
+        char* input = nullInput ? nullptr : in.data();
+        char* key = nullKey ? nullptr : kKey;
+        const auto bytes = static_cast<unsigned int>(length);
+        CRawCodec codec(direction, key, algorithm);
+        const bool ex = direction == 0;
+        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockEncrypt16Ex(input, out.data(), key, bytes, algorithm)
+                     : codec.BlockEncrypt(input, length, out.data()), blockEncrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFMemoryBlockDecrypt16Ex(input, out.data(), key, bytes, algorithm)
+                     : codec.BlockDecrypt(input, length, out.data()), blockDecrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFPadEncryptEx(input, out.data(), key, length, algorithm)
+                     : codec.PadEncrypt(input, length, out.data()), padEncrypt);
+        EXPECT_EQ(ex ? CPVCodec::SFPadDecryptEx(input, out.data(), key, length, algorithm)
+                     : codec.PadDecrypt(input, length, out.data()), padDecrypt);
+        EXPECT_TRUE(!ex || blockEncrypt > 0 || padEncrypt > 0 || out == std::vector<char>(96, 0x5a));
+        EXPECT_TRUE(ex || codec.Algorithm() == algorithm);
     }
 }
 
@@ -142,11 +119,8 @@ TEST(RawBuffer, AlgorithmTagsBothWays)
 // "ALG" (algorithm -1): the user's hive before the machine's.
 TEST(Settings, AlgValueFromTheHives)
 {
-    const struct {
-        const char* name;
-        std::string machine, user;  // hive bodies ("" = no file); the user's is UTF-16
-        int expected;
-    } cases[] = {
+    // Name, the machine's and the user's hive bodies ("" = no file; the user's is UTF-16), the id.
+    const std::tuple<const char*, std::string, std::string, int> cases[] = {
         {"no value anywhere is Rijndael", "", "", 0},
         {"user wins over machine", DAT_M "\"ALG\"=dword:00000002\n", DAT_U "\"ALG\"=dword:00000001\n", 1},
         {"machine only", DAT_M "\"ALG\"=dword:00000002\n", "", 2},
@@ -162,19 +136,19 @@ TEST(Settings, AlgValueFromTheHives)
         {"another root's key in the file", DAT_U "\"ALG\"=dword:00000002\n", "", 0},
         {"malformed header: no hive", "!" DAT_M "\"ALG\"=dword:2\n", "", 0},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, machine, user, expected] : cases) {
+        SCOPED_TRACE(name);
         RegistrySandbox registry;
-        if (c.machine.starts_with("!"))
-            registry.WriteRaw("HKEY_LOCAL_MACHINE", "not a registry file\n" + c.machine.substr(1));
-        else if (!c.machine.empty())
-            registry.WriteUtf8("HKEY_LOCAL_MACHINE", c.machine);
-        if (!c.user.empty())
-            registry.WriteUtf16("HKEY_CURRENT_USER", c.user);
-        EXPECT_EQ(CRawCodec(1, kKey, -1).Algorithm(), c.expected);
+        if (machine.starts_with("!"))
+            registry.WriteRaw("HKEY_LOCAL_MACHINE", "not a registry file\n" + machine.substr(1));
+        else if (!machine.empty())
+            registry.WriteUtf8("HKEY_LOCAL_MACHINE", machine);
+        if (!user.empty())
+            registry.WriteUtf16("HKEY_CURRENT_USER", user);
+        EXPECT_EQ(CRawCodec(1, kKey, -1).Algorithm(), expected);
         char in[16] = "abcdefghijklmno", out[32], want[32];  // the settings forms read it on every call
-        EXPECT_EQ(CPVCodec::SFPadEncrypt(in, out, kKey, 16), CPVCodec::SFPadEncryptEx(in, want, kKey, 16, c.expected));
-        EXPECT_TRUE(c.expected > 2 || std::memcmp(out, want, 32) == 0);
+        EXPECT_EQ(CPVCodec::SFPadEncrypt(in, out, kKey, 16), CPVCodec::SFPadEncryptEx(in, want, kKey, 16, expected));
+        EXPECT_TRUE(expected > 2 || std::memcmp(out, want, 32) == 0);
     }
 }
 

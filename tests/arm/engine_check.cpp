@@ -1,36 +1,29 @@
-// The ARMv8 Crypto Extensions engine against the table engine, cross-compiled
-// by scripts/arm_check.sh and run under an emulator (no ARM machine here):
-// every mode, key length and operation over random keys, IVs and lengths, in
-// place and apart, and the side-by-side CBC chains must give the same result
-// and bytes. Ends with the line "N passed, M failed".
+// The ARMv8 engine = the table engine (scripts/arm_check.sh, under an emulator): every mode, key,
+// operation and the CBC chains over random data, in place and apart. Ends with "N passed, M failed".
 #include "codec/Rjdl.h"
 #include "codec/RjdlEngine.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <random>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-uint64_t g_state = 0x9E3779B97F4A7C15ull;
+std::mt19937 g_random(20240612u);
 
 Bytes Random(size_t n)
 {
     Bytes b(n);
-    for (auto& x : b) {
-        g_state ^= g_state << 13;
-        g_state ^= g_state >> 7;
-        g_state ^= g_state << 17;
-        x = static_cast<uint8_t>(g_state);
-    }
+    for (auto& x : b)
+        x = static_cast<uint8_t>(g_random());
     return b;
 }
 
-// Operation 0 block encrypt, 1 block decrypt, 2 pad encrypt, 3 pad decrypt,
-// 4 CBC chains encrypt, 5 CBC chains decrypt (`chains` of equal length);
-// the result code first (4 bytes, big-endian), then the output buffer.
-Bytes Run(rjdl::Engine engine, int operation, int mode, int keyCode, const Bytes& key, const Bytes& iv,
+// Operation: block, pad, CBC chains (`chains` equal ones), encrypt even, decrypt odd: result, output.
+std::pair<int, Bytes> Run(rjdl::Engine engine, int operation, int mode, int keyCode, const Bytes& key, const Bytes& iv,
           const Bytes& input, bool inPlace, size_t chains)
 {
     rjdl::ScopedEngine scope(engine);
@@ -52,9 +45,7 @@ Bytes Run(rjdl::Engine engine, int operation, int mode, int keyCode, const Bytes
         default: ops.decryptCbcChains(state, in, out.data(), chains, input.size() / 16 / chains); break;
         }
     }
-    for (int shift = 0; shift < 32; shift += 8)
-        out.insert(out.begin(), static_cast<uint8_t>(static_cast<uint32_t>(result) >> shift));
-    return out;
+    return {result, out};
 }
 
 }  // namespace
@@ -78,10 +69,9 @@ int main()
                         continue;
                     Bytes data = operation >= 4 ? Random(chains * blocks * 16) : input;
                     if (operation == 3 && round % 5 != 0) {  // a real padded text most of the time
-                        const Bytes sealed = Run(rjdl::Engine::Table, 2, mode, keyCode, key, iv, input, false, 1);
-                        const int n = sealed[0] << 24 | sealed[1] << 16 | sealed[2] << 8 | sealed[3];
+                        const auto [n, sealed] = Run(rjdl::Engine::Table, 2, mode, keyCode, key, iv, input, false, 1);
                         if (n > 0)
-                            data.assign(sealed.begin() + 4, sealed.begin() + 4 + n);
+                            data.assign(sealed.begin(), sealed.begin() + n);
                     }
                     for (bool inPlace : {false, true}) {
                         const bool same = Run(rjdl::Engine::Table, operation, mode, keyCode, key, iv, data, inPlace,

@@ -1,18 +1,16 @@
-// OpenSSL's EVP ciphers as the reference the engine and the raw functions are
-// compared against.
+// OpenSSL's EVP ciphers: the reference the engines and the raw functions are compared against.
 #pragma once
 
 #include <openssl/evp.h>
 
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace reference {
 
-// Runs `cipher` over `data` in one go. `padding` selects PKCS#7; without it
-// the data must be a whole number of blocks. Empty on a cipher failure (for
-// instance a bad padding on decryption).
+// `cipher` over `data` in one go (`padding`: PKCS#7, else whole blocks); empty on a failure (bad padding).
 std::optional<std::vector<uint8_t>> Evp(const EVP_CIPHER* cipher, bool encrypt, bool padding, const uint8_t* key,
                                         const uint8_t* iv, const uint8_t* data, size_t size);
 
@@ -20,5 +18,13 @@ std::optional<std::vector<uint8_t>> Evp(const EVP_CIPHER* cipher, bool encrypt, 
 const EVP_CIPHER* AesEcb(size_t keyBytes);
 const EVP_CIPHER* AesCbc(size_t keyBytes);
 const EVP_CIPHER* AesCfb1(size_t keyBytes);
+
+inline std::vector<uint8_t> Random(std::mt19937& rng, size_t n)
+{
+    std::vector<uint8_t> b(n);
+    for (auto& x : b)
+        x = static_cast<uint8_t>(rng());
+    return b;
+}
 
 }  // namespace reference

@@ -4,6 +4,7 @@
 #include "support/ContainerFiles.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -19,23 +20,10 @@ Container Write(Form form, const Bytes& document, const std::string& key)
 {
     if (form == Form::Bare)
         return {reference::SegmentedBody(key, document), 0};
-    Bytes header = Header();
-    const char tag = form == Form::ExtendedT ? 'T' : form == Form::ExtendedA ? 'A' : 'R';
-    Bytes magicOrPrefix = form == Form::CallerMagic ? Bytes{'V', 'Q', 'P', 'V', 'A', '0', '0', '3', 0}
-                          : form == Form::Default   ? Bytes{}
-                                                    : reference::ExtendedPrefix(tag);
-    const unsigned mode = form == Form::Default ? 0 : form == Form::CallerMagic ? 1 : 2;
-    const size_t headerPart = (mode == 2 ? 92 : 14) + header.size();
-    Bytes image(32 + headerPart + document.size() + 64, 0);
-    std::copy(document.begin(), document.end(), image.begin() + 32);
-    int resultSize = -1;
-    const int status = CPVCodec::DoEncryptMemoryToMemory(image.data(), static_cast<int>(document.size()),
-                                                         &resultSize, KeyArg(key), header.data(),
-                                                         static_cast<int>(header.size()), mode,
-                                                         magicOrPrefix.empty() ? nullptr : magicOrPrefix.data());
-    if (status != 1 || resultSize < 0)
+    Image image(document);
+    if (image.EncryptAs(form, key) != 1 || image.result < 0)
         throw std::runtime_error(std::string("the memory writer refused a ") + FormName(form) + " container");
-    return {Bytes(image.begin() + 32, image.begin() + 32 + resultSize), static_cast<int>(headerPart)};
+    return {image.Container(), OffsetOf(form)};
 }
 
 }  // namespace
@@ -61,6 +49,53 @@ bool Available(Form form)
 {
     return (form != Form::ExtendedA && form != Form::ExtendedT) ||
            containerfiles::OutsideCipherAvailable(form == Form::ExtendedA ? 1 : 2);
+}
+
+int OffsetOf(Form form)
+{
+    return form == Form::Bare ? 0 : int(form >= Form::ExtendedR ? 92 : 14) + int(Header().size());
+}
+
+Image::Image(const Bytes& document) : bytes(32 + 92 + 64 + document.size() + 32 + 64, kFill), size(document.size())
+{
+    std::copy(document.begin(), document.end(), bytes.begin() + 32);
+}
+
+int Image::Encrypt(size_t n, const Bytes& header, unsigned mode, const char* magic, char* key)
+{
+    Bytes h = header;
+    char* const hp = h.empty() ? nullptr : h.data();
+    char* const m = const_cast<char*>(magic);
+    if (mode == 0 && magic == nullptr)
+        return CPVCodec::EncryptMemoryToMemory(bytes.data(), int(n), &result, key, hp, int(h.size()));
+    if (mode == 0)
+        return CPVCodec::EncryptMemoryToMemoryEx(bytes.data(), int(n), &result, key, hp, int(h.size()), mode, m);
+    return CPVCodec::DoEncryptMemoryToMemory(bytes.data(), int(n), &result, key, hp, int(h.size()), mode, m);
+}
+
+int Image::EncryptAs(Form form, const std::string& key)
+{
+    const Bytes prefix = reference::ExtendedPrefix(form == Form::ExtendedT ? 'T' : form == Form::ExtendedA ? 'A' : 'R');
+    const unsigned mode = form == Form::Default ? 0 : form == Form::CallerMagic ? 1 : 2;
+    return Encrypt(size, Header(), mode, mode == 1 ? "VQPVA003" : mode == 2 ? prefix.data() : nullptr, KeyArg(key));
+}
+
+int32_t Image::Stored() const
+{
+    int32_t stored = 0;
+    std::memcpy(&stored, bytes.data(), 4);
+    return stored;
+}
+
+Bytes Image::Container() const
+{
+    return Bytes(bytes.begin() + 32, bytes.begin() + 32 + std::max(result, 0));
+}
+
+bool Image::Untouched(size_t from) const
+{
+    return std::count(bytes.begin() + 4, bytes.begin() + 32, kFill) == 28 &&
+           std::count(bytes.begin() + std::ptrdiff_t(from), bytes.end(), kFill) == std::ptrdiff_t(bytes.size() - from);
 }
 
 const Container& Make(Form form, size_t size, const std::string& key)

@@ -1,5 +1,4 @@
-// Containers for the readers' tests in each header form, made once per form,
-// size and key by the memory writer (a bare body by ReferenceContainer.h).
+// The readers' containers in each form, made once per form, size and key by the memory writer.
 #pragma once
 
 #include "support/ReferenceContainer.h"
@@ -25,8 +24,7 @@ struct Container {
     int offset = 0;  // nOffsetToMain
 };
 
-// The container of Document(size, size) in `form`. An empty document in the
-// ARIA form cannot be written: check AvailableFor first.
+// The container of DocumentOf(size) in `form` (the ARIA form needs a document of a byte or more).
 const Container& Make(Form form, size_t size, const std::string& key = kKey);
 // The document Make enciphered.
 Bytes DocumentOf(size_t size);
@@ -38,5 +36,25 @@ inline char* KeyArg(const std::string& key)
 {
     return const_cast<char*>(key.data());
 }
+
+inline constexpr char kFill = static_cast<char>(0x5A);
+// nOffsetToMain of `form`'s container.
+int OffsetOf(Form form);
+
+// A memory image: the document at 32, the fill around it and after the largest container.
+struct Image {
+    explicit Image(const Bytes& document);
+    // The plain entry for the default form, Ex for a magic in mode 0, else DoEncryptMemoryToMemory.
+    int Encrypt(size_t size, const Bytes& header, unsigned mode = 0, const char* magic = nullptr,
+                char* key = KeyArg(kKey));
+    // The whole document in `form` (not bare) with Header().
+    int EncryptAs(Form form, const std::string& key = kKey);
+    int32_t Stored() const;
+    Bytes Container() const;
+    bool Untouched(size_t from) const;  // bytes 4..31 and those from `from` on
+    Bytes bytes;
+    int result = -1;
+    size_t size = 0;
+};
 
 }  // namespace readercontainers

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <random>
-#include <stdexcept>
 
 namespace reference {
 namespace {
@@ -13,13 +12,9 @@ const uint8_t kZeroIv[16] = {};
 
 Bytes Aes(const std::string& key, bool encrypt, bool padding, const char* data, size_t size)
 {
-    if (key.size() != 16)
-        throw std::invalid_argument("reference containers use 16-byte keys");
     auto out = Evp(AesCbc(16), encrypt, padding, reinterpret_cast<const uint8_t*>(key.data()), kZeroIv,
                    reinterpret_cast<const uint8_t*>(data), size);
-    if (!out)
-        return {};
-    return Bytes(out->begin(), out->end());
+    return out ? Bytes(out->begin(), out->end()) : Bytes();
 }
 
 void Append(Bytes& to, const Bytes& piece)

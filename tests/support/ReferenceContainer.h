@@ -1,6 +1,5 @@
-// Containers built byte by byte from the format's description with OpenSSL's
-// AES-128-CBC (zero IV, a fresh chain per piece), independently of the
-// library's own layout code: the writers' output is compared with these.
+// Containers built byte by byte with OpenSSL's AES-128-CBC (zero IV, a chain per piece), apart from
+// the library's layout code: the writers' output is compared with these.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +10,8 @@ namespace reference {
 
 using Bytes = std::vector<char>;
 
-// A Rijndael segmented body: 1024-byte segments, then a PKCS#7 final piece,
-// or (tail of 1008..1023 bytes) the zero-filled segment and the 15-byte
-// trailer "VQPVZP" + z + five zeros, pad-encrypted.
+// 1024-byte segments, then a PKCS#7 final piece, or (tail of 1008..1023 bytes) the zero-filled
+// segment and the pad-encrypted 15-byte trailer "VQPVZP" + z + five zeros.
 Bytes SegmentedBody(const std::string& key, const Bytes& document);
 
 // "magic" (at most 10 bytes, zero-filled), N, the header bytes.
