@@ -1,10 +1,7 @@
-// CFile: what each open does to the scratch layout, the calls it refuses,
-// reading, writing and positioning through the object's buffer with 64-bit
-// lengths, and share modes within a process and between two.
+// CFile: opens on the scratch layout, refused calls, buffered I/O with 64-bit lengths, share modes.
 #include "platform/File.h"
 #include "platform/LastError.h"
 #include "platform/Stdio.h"
-#include "support/ChildProcess.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
 
@@ -15,19 +12,17 @@ using E = CFileException;
 
 namespace {
 
-constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kReadWrite = CFile::modeReadWrite;
-constexpr UINT kCreate = CFile::modeCreate;
+constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kReadWrite = CFile::modeReadWrite,
+               kCreate = CFile::modeCreate;
 constexpr UINT kDenyNone = CFile::shareDenyNone, kDenyRead = CFile::shareDenyRead,
                kDenyWrite = CFile::shareDenyWrite, kExclusive = CFile::shareExclusive;
-// Not CFile flags: the runtime's stream ("rb"), the destination probe
-// (CreateFileW for writing, sharing reading), DeleteFileW, MoveFileW.
+// Not CFile flags: _wfopen "rb", CreateFileW for writing sharing reading, DeleteFileW, MoveFileW.
 constexpr UINT kStream = 1u << 28, kProbe = 2u << 28, kDelete = 3u << 28, kMove = 4u << 28;
 const char* const kLayout = "dir/ f=content ro=keep(ro)";
 
 }  // namespace
 
-// Each open: its cause and OS error (also the last error, and what the
-// constructor throws), and the folder afterwards.
+// Each open: its cause and OS error (also the last error and the constructor's throw), and the folder after.
 TEST(CFileContract, Open)
 {
     const struct { const char* name; UINT flags; int cause; DWORD error; const char* after; } rows[] = {
@@ -83,8 +78,7 @@ TEST(CFileContract, RefusedCalls)
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
-// Small writes are held back in the object; every other call sees them as
-// if they had reached the file, and a read ahead is given back before a write.
+// Held-back small writes are seen by every other call; a read ahead is given back before a write.
 TEST(CFile, BufferedIoPositionsAndLengths)
 {
     TempDir dir;
@@ -159,35 +153,18 @@ TEST(ShareModeContract, HolderMeetsTheNextCall)
         {kStream, kWrite | kDenyNone, 0},                      {kStream, kRead | kDenyRead, kViolation},
         {kRead | kExclusive, kStream, kViolation},
     };
-    for (const bool otherProcess : {false, true})
-        for (const auto& r : rows) {
-            SCOPED_TRACE(testing::Message() << std::hex << r.holder << " then " << r.next << " " << otherProcess);
-            TempDir dir;
-            LayOut(dir.Path());
-            const std::u16string path = PathIn(dir.Path(), "f");
-            auto held = std::make_unique<Held>();
-            std::unique_ptr<ChildProcess> child;
-            if (otherProcess) {
-                child = std::make_unique<ChildProcess>([&](ChildProcess& self) {
-                    const DWORD error = Act(path, r.holder, std::move(*held));
-                    self.SignalParent();
-                    self.WaitForParent();
-                    return static_cast<int>(error);
-                });
-                ASSERT_TRUE(child->WaitForChild());
-            } else {
-                ASSERT_EQ(Act(path, r.holder, std::move(*held)), 0u);
-            }
-            EXPECT_EQ(Act(path, r.next), r.error);
-            EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");  // no refused call changed a thing
-            held.reset();
-            if (child != nullptr)
-                child->ReleaseChild();
-            EXPECT_EQ(child != nullptr ? child->Join() : 0, 0);
-            if (r.error != 0) {
-                EXPECT_EQ(Act(path, r.next), 0u) << "the holder's locks went with it";
-            }
-        }
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << r.holder << " then " << r.next);
+        TempDir dir;
+        LayOut(dir.Path());
+        const std::u16string path = PathIn(dir.Path(), "f");
+        auto held = std::make_unique<Held>();
+        ASSERT_EQ(Act(path, r.holder, std::move(*held)), 0u);
+        EXPECT_EQ(Act(path, r.next), r.error);
+        EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");  // no refused call changed a thing
+        held.reset();
+        EXPECT_EQ(Act(path, r.next), 0u) << "the holder's locks went with it";
+    }
     EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x1234)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }

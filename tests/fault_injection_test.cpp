@@ -1,5 +1,4 @@
-// The test seam: a chosen call of an operation fails with a chosen error and
-// cause, hook points run, and nothing is counted while the seam is off.
+// The test seam: a chosen call fails with a chosen error and cause; hooks run; nothing counts while off.
 #include "PVCommon.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
@@ -14,8 +13,7 @@
 
 using namespace plat;
 
-// The second of three calls fails with error 1450 (no cause of its own) and
-// the cause hardIO; each call gets a file of its own ("f<n>", "content").
+// The second of three calls fails with error 1450 and cause hardIO; each call has its own file "f<n>".
 TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
 {
     using Call = std::function<bool(const std::u16string& file, const std::u16string& fresh)>;
@@ -47,14 +45,14 @@ TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
     for (const auto& r : rows) {
         SCOPED_TRACE(fault::OpName(r.op));
         TempDir dir;
-        for (const char* n : {"1", "2", "3"})
-            WriteBytes(dir / ("f" + std::string(n)), "content");
+        for (const std::string n : {"1", "2", "3"})
+            WriteBytes(dir / ("f" + n), "content");
         fault::Scope seam;
         fault::FailNthCall(r.op, 2, fault::Failure{ERROR_NO_SYSTEM_RESOURCES, CFileException::hardIO});
         std::vector<bool> failed;
-        for (const char* n : {"1", "2", "3"}) {
+        for (const std::string n : {"1", "2", "3"}) {
             SetLastError(0);
-            failed.push_back(r.failed(Wide(dir / ("f" + std::string(n))), Wide(dir / ("new" + std::string(n)))));
+            failed.push_back(r.failed(Wide(dir / ("f" + n)), Wide(dir / ("new" + n))));
             EXPECT_EQ(GetLastError() == ERROR_NO_SYSTEM_RESOURCES, failed.back());
         }
         EXPECT_EQ(failed, (std::vector<bool>{false, true, false}));
@@ -64,9 +62,8 @@ TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
     }
 }
 
-// A refused read leaves the position; CFile's own rename and removal leave
-// the Win32 calls' plans for those calls.
-TEST(FaultInjection, RefusedReadAndPlansThatFrameworkCallsLeave)
+// A refused read leaves the position; CFile's rename and removal leave the Win32 calls' plans; hooks.
+TEST(FaultInjection, RefusedReadPlansLeftAndHooks)
 {
     TempDir dir;
     LayOut(dir.Path());
@@ -86,10 +83,6 @@ TEST(FaultInjection, RefusedReadAndPlansThatFrameworkCallsLeave)
     EXPECT_EQ(fault::CallCount(fault::Op::MoveFileW) + fault::CallCount(fault::Op::DeleteFileW), 0u);
     EXPECT_FALSE(MoveFileW(PathIn(dir.Path(), "ro").c_str(), PathIn(dir.Path(), "h").c_str()));  // still planned
     EXPECT_EQ(Listing(dir.Path()), "dir/ ro=keep(ro)");
-}
-
-TEST(FaultInjection, HooksAndNothingCountedWhileOff)
-{
     fault::ResetAll();
     ASSERT_FALSE(fault::Active());
     CoTaskMemFree(CoTaskMemAlloc(8));

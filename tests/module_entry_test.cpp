@@ -1,5 +1,4 @@
-// Where the library meets its host: the module entry and the framework's
-// module list, window messages, IsFileInLocalDrive and IsExplorerIconsOnly.
+// Where the library meets its host: module entry and list, messages, local drives, IsExplorerIconsOnly.
 #include "PVCodec.h"
 #include "fileops/FileChecks.h"
 #include "module/ModuleEntry.h"

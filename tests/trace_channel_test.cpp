@@ -1,6 +1,4 @@
-// The trace channel: Windows placeholders, no cut whatever the arguments, and
-// where lines go without a sink (nowhere by default, standard error or the
-// file QZTRACE names), stamped with UTC time and the writing thread's id.
+// Trace lines: Windows placeholders, no cut; without a sink to nowhere, stderr or QZTRACE's file, stamped.
 #include "QZTracer.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
@@ -17,7 +15,7 @@ namespace {
 
 const std::regex kStamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[(\d+)\] (.*)\n)");
 
-// Runs `body` with QZTRACE set to `target` (null: unset), restoring it after.
+// Runs `body` with QZTRACE set to `target` (null: unset).
 template <typename Body>
 void WithTraceTarget(const char* target, Body body)
 {
@@ -35,13 +33,13 @@ TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
     TraceCapture trace;
     QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! n=%d, s=%s, l=%ld, pct=%%, S=%S, c=%c", -42, u"w\u00e9de", 123456789L,
              "narrow", u'Z');
-    QZTraceW(u"%5d|%-4d|%04x|%s", 7, 3, 255, static_cast<const char16_t*>(nullptr));
+    QZTraceW(u"%5d|%-4d|%04x|%.3d|%s", 7, 3, 255, 9, static_cast<const char16_t*>(nullptr));
     const std::u16string path(40000, u'a');
     QZTraceW(u"path=%s end", path.c_str());
     EXPECT_EQ(trace.Lines(), (std::vector<std::string>{
                                  "[PVCodec.dll]CPVCodec::X() WATCH! n=-42, s=w\u00e9de, l=123456789, pct=%, "
                                  "S=narrow, c=Z",
-                                 "    7|3   |00ff|(null)", "path=" + std::string(40000, 'a') + " end"}));
+                                 "    7|3   |00ff|009|(null)", "path=" + std::string(40000, 'a') + " end"}));
 }
 
 TEST(TraceChannel, FileStandardErrorOrNowhere)
