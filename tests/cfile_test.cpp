@@ -22,43 +22,6 @@ const char* const kLayout = "dir/ f=content ro=keep(ro)";
 
 }  // namespace
 
-// Each open: its cause and OS error (also the last error and the constructor's throw), and the folder after.
-TEST(CFileContract, Open)
-{
-    const struct { const char* name; UINT flags; int cause; DWORD error; const char* after; } rows[] = {
-        {"f", kRead, E::none, 0, kLayout},
-        {"f", kCreate | CFile::modeNoTruncate | kWrite, E::none, 0, kLayout},
-        {"f", kCreate | kWrite, E::none, 0, "dir/ f= ro=keep(ro)"},
-        {"new", kCreate | kWrite, E::none, 0, "dir/ f=content new= ro=keep(ro)"},
-        {"none", CFile::modeNoTruncate | kRead, E::fileNotFound, ERROR_FILE_NOT_FOUND, kLayout},
-        {"none/f", kCreate | kWrite, E::badPath, ERROR_PATH_NOT_FOUND, kLayout},
-        {"x|", kRead, E::badPath, ERROR_INVALID_NAME, kLayout},
-        {"ro", kWrite, E::accessDenied, ERROR_ACCESS_DENIED, kLayout},
-        {"ro", kCreate | kWrite, E::accessDenied, ERROR_ACCESS_DENIED, kLayout},
-        {"dir", kRead, E::accessDenied, ERROR_ACCESS_DENIED, kLayout},
-        {"ro", 3u, E::genericException, ERROR_INVALID_PARAMETER, kLayout},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(std::string(r.name) + " flags " + std::to_string(r.flags));
-        TempDir dir;
-        LayOut(dir.Path());
-        const std::u16string path = PathIn(dir.Path(), r.name);
-        CFile file;
-        CFileException error;
-        SetLastError(0);
-        EXPECT_EQ(file.Open(path.c_str(), r.flags, &error) != FALSE, r.cause == E::none);
-        file.Close();
-        if (r.cause != E::none) {
-            EXPECT_EQ(error.m_cause, r.cause);
-            EXPECT_EQ(error.m_lOsError, static_cast<LONG>(r.error));
-            EXPECT_EQ(GetLastError(), r.error);
-            EXPECT_EQ(error.m_strFileName, path);
-            EXPECT_EQ(ThrownCause([&] { CFile again(path.c_str(), r.flags); }), r.cause);
-        }
-        EXPECT_EQ(Listing(dir.Path()), r.after);
-    }
-}
-
 TEST(CFileContract, RefusedCalls)
 {
     TempDir dir;

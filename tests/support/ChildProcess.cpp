@@ -5,8 +5,7 @@
 #include <unistd.h>
 #include <utility>
 
-// Socket pairs rather than pipes: a message to a child that has already
-// exited must not kill the parent with SIGPIPE.
+// Socket pairs, not pipes: a message to a child that has exited must not SIGPIPE the parent.
 ChildProcess::ChildProcess(std::function<int(ChildProcess&)> body)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_toParent) != 0 ||

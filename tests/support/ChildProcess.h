@@ -1,6 +1,4 @@
-// Runs part of a test in a forked child process, for behaviour that must hold
-// between processes. The child can signal that it is ready and wait until
-// the parent lets it go on.
+// Runs part of a test in a forked child that can signal the parent and wait until it is let go on.
 #pragma once
 
 #include <functional>

@@ -38,8 +38,3 @@ void RegistrySandbox::WriteUtf16(const std::string& root, const std::string& bod
         bytes += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{c, '\0'};
     WriteRaw(root, bytes);
 }
-
-void RegistrySandbox::Remove(const std::string& root)
-{
-    std::filesystem::remove(m_dir + "/" + root + ".reg");
-}

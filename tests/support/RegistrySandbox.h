@@ -1,5 +1,4 @@
-// Points the registry layer at a scratch folder for one test and writes hive
-// files into it, in UTF-8 or as the Windows registry editor writes them.
+// Points the registry layer at a scratch folder for one test and writes hive files into it.
 #pragma once
 
 #include <string>
@@ -15,8 +14,6 @@ public:
     void WriteUtf8(const std::string& root, const std::string& body);
     void WriteUtf16(const std::string& root, const std::string& body);  // UTF-16LE with BOM, CRLF
     void WriteRaw(const std::string& root, const std::string& bytes);
-    void Remove(const std::string& root);
-    const std::string& Dir() const { return m_dir; }
 
 private:
     std::string m_dir;

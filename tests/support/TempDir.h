@@ -1,6 +1,4 @@
-// A scratch folder for one test, removed with everything in it afterwards:
-// in memory (/dev/shm) where the machine has it, so that the drivers'
-// flushes cost nothing, else in /tmp; or in the folder given.
+// A scratch folder for one test, removed afterwards: in /dev/shm where there is one (flushes cost nothing).
 #pragma once
 
 #include <cstdlib>
