@@ -20,8 +20,7 @@ TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
     const auto throws = [](auto call) { return ThrownCause(call) == CFileException::hardIO; };
     const struct { fault::Op op; Call failed; } rows[] = {
         {fault::Op::CoTaskMemAlloc, [](auto&, auto&) {
-             void* block = CoTaskMemAlloc(64);
-             CoTaskMemFree(block);
+             const std::unique_ptr<void, void (*)(void*)> block(CoTaskMemAlloc(64), CoTaskMemFree);
              return block == nullptr;
          }},
         {fault::Op::FileOpen, [](auto& f, auto&) {

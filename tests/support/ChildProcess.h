@@ -2,23 +2,60 @@
 #pragma once
 
 #include <functional>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
 
 class ChildProcess {
 public:
-    // Forks and runs `body` in the child; its result is the child's exit status.
-    explicit ChildProcess(std::function<int(ChildProcess&)> body);
-    ~ChildProcess();
+    // Forks and runs `body` in the child; its result is the child's exit status. Socket pairs, not pipes:
+    // a message to a child that has exited must not SIGPIPE the parent.
+    explicit ChildProcess(std::function<int(ChildProcess&)> body)
+    {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_toParent) != 0 ||
+            ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_toChild) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            int status = 98;
+            try {
+                status = body(*this);
+            } catch (...) {
+            }
+            ::_exit(status);  // no destructors or test-framework teardown in the child
+        }
+        for (int* fd : {&m_toParent[1], &m_toChild[0]})
+            ::close(std::exchange(*fd, -1));
+    }
+    ~ChildProcess()
+    {
+        Join();
+        ::close(m_toParent[0]);
+    }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // In the child: tell the parent it may go on / wait until the parent says so.
-    void SignalParent();
-    void WaitForParent();
+    void SignalParent() { (void)!::send(m_toParent[1], "", 1, MSG_NOSIGNAL); }
+    void WaitForParent() { (void)!::read(m_toChild[0], m_byte, 1); }
     // In the parent: wait for the child's signal / let the child go on.
-    bool WaitForChild();
-    void ReleaseChild();
+    bool WaitForChild() { return ::read(m_toParent[0], m_byte, 1) == 1; }
+    void ReleaseChild()
+    {
+        (void)!::send(m_toChild[1], "", 1, MSG_NOSIGNAL);
+        ::close(std::exchange(m_toChild[1], -1));
+    }
     // In the parent: lets the child go on and answers its exit status (-1 when it did not exit normally).
-    int Join();
+    int Join()
+    {
+        ReleaseChild();
+        int raw = 0;
+        if (!m_joined && m_pid > 0 && ::waitpid(m_pid, &raw, 0) == m_pid && WIFEXITED(raw))
+            m_status = WEXITSTATUS(raw);
+        m_joined = true;
+        return m_status;
+    }
 
 private:
     int m_toParent[2] = {-1, -1};
@@ -26,4 +63,5 @@ private:
     int m_pid = -1;
     int m_status = -1;
     bool m_joined = false;
+    char m_byte[1] = {};
 };
