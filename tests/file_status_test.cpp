@@ -22,13 +22,20 @@ using namespace plat;
 // 2021-06-01 12:00:00 UTC plus 1234567 ticks: every digit below the second in use.
 constexpr ULONGLONG kT = 132'670'224'000'000'000ull + 1'234'567, kSecond = 10'000'000;
 
-// Each step puts (access, write, attribute; zero: not given) on "f"; GetStatus and the entry report back.
+// Each step puts (access, write, attribute; zero: not given) on "f"; GetStatus and the entry report back,
+// and IsFileTimeInRange (all three times in 1970 to 2037; a new file's creation time is).
 TEST(FileStatusContract, SetThenGet)
 {
-    const struct { ULONGLONG access, write; BYTE attribute; ULONGLONG accessAfter, writeAfter; } steps[] = {
-        {kT, kT + kSecond, CFile::normal, kT, kT + kSecond}, {0, 0, CFile::normal, kT, kT + kSecond},
-        {0, kT + 5, CFile::normal, kT, kT + 5},              {kT + 1, kT + 7, CFile::readOnly, kT + 1, kT + 7},
-        {0, kT + 2 * kSecond, CFile::normal, kT + 1, kT + 2 * kSecond},  // onto the read-only file
+    constexpr LONGLONG kNow = 1'700'000'000, k2038 = 2'145'916'800;
+    const auto u = [](LONGLONG seconds) -> ULONGLONG { return (seconds + kFileTimeEpochOffsetSeconds) * kSecond; };
+    const struct { ULONGLONG access, write; BYTE attribute; ULONGLONG accessAfter, writeAfter; int inRange; } steps[] = {
+        {u(0), u(0), 0, u(0), u(0), 1}, {u(k2038 - 1), u(k2038 - 1), 0, u(k2038 - 1), u(k2038 - 1), 1},
+        {u(-1), u(kNow), 0, u(-1), u(kNow), 0}, {u(kNow), u(-1), 0, u(kNow), u(-1), 0},
+        {u(k2038), u(kNow), 0, u(k2038), u(kNow), 0}, {u(kNow), u(k2038), 0, u(kNow), u(k2038), 0},
+        {u(kNow), u(2'147'483'648), 0, u(kNow), u(2'147'483'648), 0},
+        {kT, kT + kSecond, CFile::normal, kT, kT + kSecond, 1}, {0, 0, CFile::normal, kT, kT + kSecond, 1},
+        {0, kT + 5, CFile::normal, kT, kT + 5, 1},              {kT + 1, kT + 7, CFile::readOnly, kT + 1, kT + 7, 1},
+        {0, kT + 2 * kSecond, CFile::normal, kT + 1, kT + 2 * kSecond, 1},  // onto the read-only file
     };
     TempDir dir;
     LayOut(dir.Path());
@@ -50,6 +57,7 @@ TEST(FileStatusContract, SetThenGet)
         EXPECT_EQ(status.m_attribute, s.attribute);  // NORMAL is no attribute bit of the status
         EXPECT_EQ(status.m_size, 7u);
         EXPECT_EQ(status.m_szFullName, path);
+        EXPECT_EQ(IsFileTimeInRange(path.c_str()), s.inRange);
     }
     status.m_attribute = CFile::readOnly;  // the whole status onto another file
     WriteBytes(dir / "g", "g");
@@ -63,6 +71,10 @@ TEST(FileStatusContract, SetThenGet)
     EXPECT_EQ(ThrownCause([&] { CFile::SetStatus(PathIn(dir.Path(), "none").c_str(), status); }, &error),
               CFileException::fileNotFound);
     EXPECT_EQ(error, static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(IsFileTimeInRange(PathIn(dir.Path(), "none").c_str()) + IsFileTimeInRange(nullptr), 0);
+    const timespec before1601[2] = {{kNow, 0}, {-12'000'000'000, 0}};  // POSIX only: no FILETIME for it
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "f").c_str(), before1601, 0), 0);
+    EXPECT_EQ(IsFileTimeInRange(path.c_str()), 0);
 }
 
 // FILETIME to calendar and back (below the millisecond dropped); the top bit or a field out of range fails.
@@ -98,30 +110,6 @@ TEST(FileTimeContract, Calendar)
                            SYSTEMTIME{2001, 13, 0, 1, 0, 0, 0, 0}, SYSTEMTIME{2001, 4, 0, 31, 0, 0, 0, 0},
                            SYSTEMTIME{2001, 1, 0, 1, 24, 0, 0, 0}, SYSTEMTIME{2001, 1, 0, 1, 0, 0, 0, 1000}})
         EXPECT_FALSE(SystemTimeToFileTime(&bad, &time)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
-}
-
-// All three times must lie in 1970 to 2037 (a new file's creation time does).
-TEST(FileTimeContract, InRange)
-{
-    constexpr LONGLONG kNow = 1'700'000'000, k2038 = 2'145'916'800;
-    const struct { LONGLONG access, write; int expected; } rows[] = {
-        {kNow, kNow, 1}, {0, 0, 1}, {k2038 - 1, k2038 - 1, 1}, {-1, kNow, 0}, {kNow, -1, 0},
-        {k2038, kNow, 0}, {kNow, k2038, 0}, {kNow, 2'147'483'648, 0},
-    };
-    TempDir dir;
-    LayOut(dir.Path());
-    const std::u16string path = PathIn(dir.Path(), "f");
-    CFileStatus status;
-    for (const auto& r : rows) {
-        status.m_atime = TicksToFileTime((r.access + kFileTimeEpochOffsetSeconds) * kSecond);
-        status.m_mtime = TicksToFileTime((r.write + kFileTimeEpochOffsetSeconds) * kSecond);
-        CFile::SetStatus(path.c_str(), status);
-        EXPECT_EQ(IsFileTimeInRange(path.c_str()), r.expected) << r.access << " " << r.write;
-    }
-    EXPECT_EQ(IsFileTimeInRange(PathIn(dir.Path(), "none").c_str()) + IsFileTimeInRange(nullptr), 0);
-    const timespec before1601[2] = {{kNow, 0}, {-12'000'000'000, 0}};  // POSIX only: no FILETIME for it
-    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "f").c_str(), before1601, 0), 0);
-    EXPECT_EQ(IsFileTimeInRange(path.c_str()), 0);
 }
 
 namespace {  // POSIX only from here: access-control lists and permission bits
