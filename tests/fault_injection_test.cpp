@@ -23,15 +23,10 @@ TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
              const std::unique_ptr<void, void (*)(void*)> block(CoTaskMemAlloc(64), CoTaskMemFree);
              return block == nullptr;
          }},
-        {fault::Op::FileOpen, [](auto& f, auto&) {
-             CFile file;
-             CFileException e;
-             return !file.Open(f.c_str(), CFile::modeRead, &e) && e.m_cause == CFileException::hardIO;
-         }},
+        {fault::Op::FileOpen, [&](auto& f, auto&) { return throws([&] { CFile file(f.c_str(), CFile::modeRead); }); }},
         {fault::Op::FileRead, [&](auto& f, auto&) {
-             CFile file(f.c_str(), CFile::modeRead);
              char b[8];
-             return throws([&] { file.Read(b, 8); });
+             return throws([&] { CFile(f.c_str(), CFile::modeRead).Read(b, 8); });
          }},
         {fault::Op::FileRemove, [&](auto& f, auto&) { return throws([&] { CFile::Remove(f.c_str()); }); }},
         {fault::Op::MoveFileW, [](auto& f, auto& n) { return !MoveFileW(f.c_str(), n.c_str()); }},

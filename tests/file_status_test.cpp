@@ -116,22 +116,19 @@ namespace {  // POSIX only from here: access-control lists and permission bits
 
 const std::string kTrace = "[PVCodec.dll]CPVCodec::CopyFileSecurity() ";
 
+using AclPtr = std::unique_ptr<void, int (*)(void*)>;
+
 std::string AclText(const std::string& path, acl_type_t type = ACL_TYPE_ACCESS)
 {
-    acl_t acl = acl_get_file(path.c_str(), type);
-    char* text = acl != nullptr ? acl_to_any_text(acl, nullptr, ',', 0) : nullptr;
-    const std::string out = text != nullptr ? text : "<none>";
-    acl_free(text);
-    acl_free(acl);
-    return out;
+    const AclPtr acl(acl_get_file(path.c_str(), type), acl_free);
+    const AclPtr text(acl ? acl_to_any_text(static_cast<acl_t>(acl.get()), nullptr, ',', 0) : nullptr, acl_free);
+    return text ? static_cast<const char*>(text.get()) : "<none>";
 }
 
 bool SetAcl(const std::string& path, const char* text, acl_type_t type = ACL_TYPE_ACCESS)
 {
-    acl_t acl = acl_from_text(text);
-    const bool ok = acl != nullptr && acl_set_file(path.c_str(), type, acl) == 0;
-    acl_free(acl);
-    return ok;
+    const AclPtr acl(acl_from_text(text), acl_free);
+    return acl && acl_set_file(path.c_str(), type, static_cast<acl_t>(acl.get())) == 0;
 }
 
 }  // namespace
