@@ -18,7 +18,30 @@ constexpr UINT kDenyNone = CFile::shareDenyNone, kDenyRead = CFile::shareDenyRea
                kDenyWrite = CFile::shareDenyWrite, kExclusive = CFile::shareExclusive;
 // Not CFile flags: _wfopen "rb", CreateFileW for writing sharing reading, DeleteFileW, MoveFileW.
 constexpr UINT kStream = 1u << 28, kProbe = 2u << 28, kDelete = 3u << 28, kMove = 4u << 28;
-const char* const kLayout = "dir/ f=content ro=keep(ro)";
+
+struct Held {
+    CFile file;
+    std::unique_ptr<FILE, int (*)(FILE*)> stream{nullptr, plat::fclose};
+};
+
+// What `how` does to `path`: 0, or the last error of its failure; `held` keeps what it opened.
+DWORD Act(const std::u16string& path, UINT how, Held&& held = Held{})
+{
+    SetLastError(0);
+    bool ok = true;
+    if (how == kStream) {
+        held.stream.reset(plat::_wfopen(path.c_str(), u"rb"));
+        ok = held.stream != nullptr;
+    } else if (how == kProbe) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
+    } else if (how == kDelete || how == kMove) {
+        ok = how == kDelete ? DeleteFileW(path.c_str()) : MoveFileW(path.c_str(), (path + u"-moved").c_str());
+    } else {
+        ok = held.file.Open(path.c_str(), how);
+    }
+    return ok ? 0 : GetLastError();
+}
 
 }  // namespace
 
@@ -70,34 +93,6 @@ TEST(CFile, BufferedIoPositionsAndLengths)
     moved.SetLength(3);
     EXPECT_EQ(moved.GetPosition(), 3u);
 }
-
-namespace {
-
-struct Held {
-    CFile file;
-    std::unique_ptr<FILE, int (*)(FILE*)> stream{nullptr, plat::fclose};
-};
-
-// What `how` does to `path`: 0, or the last error of its failure; `held` keeps what it opened.
-DWORD Act(const std::u16string& path, UINT how, Held&& held = Held{})
-{
-    SetLastError(0);
-    bool ok = true;
-    if (how == kStream) {
-        held.stream.reset(plat::_wfopen(path.c_str(), u"rb"));
-        ok = held.stream != nullptr;
-    } else if (how == kProbe) {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
-    } else if (how == kDelete || how == kMove) {
-        ok = how == kDelete ? DeleteFileW(path.c_str()) : MoveFileW(path.c_str(), (path + u"-moved").c_str());
-    } else {
-        ok = held.file.Open(path.c_str(), how);
-    }
-    return ok ? 0 : GetLastError();
-}
-
-}  // namespace
 
 TEST(ShareModeContract, HolderMeetsTheNextCall)
 {

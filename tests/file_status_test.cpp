@@ -28,7 +28,7 @@ TEST(FileStatusContract, SetThenGet)
 {
     constexpr LONGLONG kNow = 1'700'000'000, k2038 = 2'145'916'800;
     const auto u = [](LONGLONG seconds) -> ULONGLONG { return (seconds + kFileTimeEpochOffsetSeconds) * kSecond; };
-    const struct { ULONGLONG access, write; BYTE attribute; ULONGLONG accessAfter, writeAfter; int inRange; } steps[] = {
+    const struct { ULONGLONG access, write; BYTE attr; ULONGLONG accessAfter, writeAfter; int inRange; } steps[] = {
         {u(0), u(0), 0, u(0), u(0), 1}, {u(k2038 - 1), u(k2038 - 1), 0, u(k2038 - 1), u(k2038 - 1), 1},
         {u(-1), u(kNow), 0, u(-1), u(kNow), 0}, {u(kNow), u(-1), 0, u(kNow), u(-1), 0},
         {u(k2038), u(kNow), 0, u(k2038), u(kNow), 0}, {u(kNow), u(k2038), 0, u(kNow), u(k2038), 0},
@@ -44,7 +44,7 @@ TEST(FileStatusContract, SetThenGet)
     for (const auto& s : steps) {
         put.m_atime = TicksToFileTime(s.access);
         put.m_mtime = TicksToFileTime(s.write);
-        put.m_attribute = s.attribute;
+        put.m_attribute = s.attr;
         CFile::SetStatus(path.c_str(), put);
         ASSERT_TRUE(CFile::GetStatus(path.c_str(), status));
         WIN32_FIND_DATAW entry{};
@@ -54,7 +54,7 @@ TEST(FileStatusContract, SetThenGet)
         EXPECT_EQ((Times{ticks(status.m_atime), ticks(status.m_mtime), ticks(entry.ftLastAccessTime),
                          ticks(entry.ftLastWriteTime), ticks(entry.ftCreationTime)}),
                   (Times{s.accessAfter, s.writeAfter, s.accessAfter, s.writeAfter, ticks(status.m_ctime)}));
-        EXPECT_EQ(status.m_attribute, s.attribute);  // NORMAL is no attribute bit of the status
+        EXPECT_EQ(status.m_attribute, s.attr);  // NORMAL is no attribute bit of the status
         EXPECT_EQ(status.m_size, 7u);
         EXPECT_EQ(status.m_szFullName, path);
         EXPECT_EQ(IsFileTimeInRange(path.c_str()), s.inRange);
@@ -84,8 +84,7 @@ TEST(FileTimeContract, Calendar)
         return std::array{t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
     };
     const struct { ULONGLONG ticks; SYSTEMTIME calendar; } rows[] = {
-        {0, {1601, 1, 1, 1, 0, 0, 0, 0}},
-        {863'999'999'999, {1601, 1, 1, 1, 23, 59, 59, 999}},
+        {0, {1601, 1, 1, 1, 0, 0, 0, 0}},  {863'999'999'999, {1601, 1, 1, 1, 23, 59, 59, 999}},
         {116'444'736'000'000'000, {1970, 1, 4, 1, 0, 0, 0, 0}},
         {116'444'735'990'000'000, {1969, 12, 3, 31, 23, 59, 59, 0}},
         {137'903'903'999'990'000, {2037, 12, 4, 31, 23, 59, 59, 999}},
