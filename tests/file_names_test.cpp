@@ -11,8 +11,7 @@
 using namespace plat;
 using E = CFileException;
 
-// A step: call (Get/SetFileAttributesW, DeleteFileW, MoveFileW; CFile's Remove, Rename and opening constructor
-// give cause and OS error), result, last error (kAny: not looked at), the folder after it (null: as before).
+// A step: call (CFile's Remove, Rename, constructor give cause, OS error), result, last error, folder after.
 TEST(FileNamesContract, Script)
 {
     constexpr DWORD kAny = ~0u, kBad = INVALID_FILE_ATTRIBUTES;
@@ -79,7 +78,8 @@ TEST(FileNamesContract, Script)
     }
 }
 
-TEST(TempFileName, CreatesOrComposesANameAndRefusesBadFolders)
+// Temporary names created or composed, bad folders refused; the shell's path helpers.
+TEST(TempFileNameAndShellPath, NamesFoldersAndFileSpecs)
 {
     TempDir dir;
     char16_t name[MAX_PATH] = {}, large[1024] = {};
@@ -99,10 +99,8 @@ TEST(TempFileName, CreatesOrComposesANameAndRefusesBadFolders)
     EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
     EXPECT_EQ(Listing(deep), "");
     EXPECT_NE(GetTempFileNameW(Wide(deep).c_str(), u"~PV", 0, large, 1024), 0u);
-}
-
-TEST(ShellPath, RemoveFileSpecAndFileExists)
-{
+    EXPECT_TRUE(PathFileExistsW(large) && PathFileExistsW(Wide(deep).c_str()));
+    EXPECT_FALSE(PathFileExistsW(Wide(dir / "none").c_str()) || PathFileExistsW(nullptr));
     const struct { std::u16string path, stripped; bool removed; } cases[] = {
         {u"/tmp/dir/file.txt", u"/tmp/dir", true},   {u"C:\\dir\\file.txt", u"C:\\dir", true},
         {u"C:\\file.txt", u"C:\\", true},            {u"C:\\", u"C:\\", false},
@@ -116,8 +114,4 @@ TEST(ShellPath, RemoveFileSpecAndFileExists)
         EXPECT_EQ(PathRemoveFileSpecW(buffer.data()) != FALSE, c.removed) << Utf16ToUtf8(c.path).value();
         EXPECT_EQ(std::u16string(buffer.c_str()), c.stripped) << Utf16ToUtf8(c.path).value();
     }
-    TempDir dir;
-    LayOut(dir.Path());
-    EXPECT_TRUE(PathFileExistsW(PathIn(dir.Path(), "dir").c_str()));
-    EXPECT_FALSE(PathFileExistsW(PathIn(dir.Path(), "none").c_str()) || PathFileExistsW(nullptr));
 }

@@ -22,8 +22,7 @@ using namespace plat;
 // 2021-06-01 12:00:00 UTC plus 1234567 ticks: every digit below the second in use.
 constexpr ULONGLONG kT = 132'670'224'000'000'000ull + 1'234'567, kSecond = 10'000'000;
 
-// Each step puts (access, write, attribute; zero: not given) on "f"; GetStatus and the entry report back,
-// and IsFileTimeInRange (all three times in 1970 to 2037; a new file's creation time is).
+// Each step puts (access, write, attribute; 0: not given) on "f"; GetStatus, entry and IsFileTimeInRange judge.
 TEST(FileStatusContract, SetThenGet)
 {
     constexpr LONGLONG kNow = 1'700'000'000, k2038 = 2'145'916'800;

@@ -9,8 +9,7 @@
 
 class ChildProcess {
 public:
-    // Forks and runs `body` in the child; its result is the child's exit status. Socket pairs, not pipes:
-    // a message to a child that has exited must not SIGPIPE the parent.
+    // `body`'s result is the child's exit status. Socket pairs: a message to an exited child must not SIGPIPE.
     explicit ChildProcess(std::function<int(ChildProcess&)> body)
     {
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_toParent) != 0 ||
