@@ -28,18 +28,15 @@ struct Held {
 DWORD Act(const std::u16string& path, UINT how, Held&& held = Held{})
 {
     SetLastError(0);
-    bool ok = true;
-    if (how == kStream) {
+    if (how == kStream)
         held.stream.reset(plat::_wfopen(path.c_str(), u"rb"));
-        ok = held.stream != nullptr;
-    } else if (how == kProbe) {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
-    } else if (how == kDelete || how == kMove) {
-        ok = how == kDelete ? DeleteFileW(path.c_str()) : MoveFileW(path.c_str(), (path + u"-moved").c_str());
-    } else {
-        ok = held.file.Open(path.c_str(), how);
-    }
+    HANDLE h = how != kProbe ? nullptr : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr);
+    const bool ok = how == kStream   ? held.stream != nullptr
+                    : how == kProbe  ? h != INVALID_HANDLE_VALUE && CloseHandle(h)
+                    : how == kDelete ? DeleteFileW(path.c_str())
+                    : how == kMove   ? MoveFileW(path.c_str(), (path + u"-moved").c_str())
+                                     : held.file.Open(path.c_str(), how);
     return ok ? 0 : GetLastError();
 }
 

@@ -11,22 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
-
 const std::regex kStamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[(\d+)\] (.*)\n)");
-
-// Runs `body` with QZTRACE set to `target` (null: unset).
-template <typename Body>
-void WithTraceTarget(const char* target, Body body)
-{
-    const char* old = std::getenv("QZTRACE");
-    const std::string saved = old != nullptr ? old : "";
-    target != nullptr ? setenv("QZTRACE", target, 1) : unsetenv("QZTRACE");
-    body();
-    old != nullptr ? setenv("QZTRACE", saved.c_str(), 1) : unsetenv("QZTRACE");
-}
-
-}  // namespace
 
 TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
 {
@@ -46,10 +31,9 @@ TEST(TraceChannel, FileStandardErrorOrNowhere)
 {
     TempDir dir;
     long mainThread = syscall(SYS_gettid), otherThread = 0;
-    WithTraceTarget((dir / "trace.log").c_str(), [&] {
-        QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! first %d", 1);
-        std::thread([&] { otherThread = syscall(SYS_gettid), QZTraceW(u"path=%s", u"a\nb\rc"); }).join();
-    });
+    setenv("QZTRACE", (dir / "trace.log").c_str(), 1);
+    QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! first %d", 1);
+    std::thread([&] { otherThread = syscall(SYS_gettid), QZTraceW(u"path=%s", u"a\nb\rc"); }).join();
     std::smatch m;
     const std::string text = ReadBytes(dir / "trace.log"), first = text.substr(0, text.find('\n') + 1);
     ASSERT_TRUE(std::regex_match(first, m, kStamped)) << text;
@@ -58,8 +42,9 @@ TEST(TraceChannel, FileStandardErrorOrNowhere)
     ASSERT_TRUE(std::regex_match(second, m, kStamped)) << text;
     EXPECT_EQ(m[1].str() + " " + m[2].str(), std::to_string(otherThread) + " path=a b c");
     for (const char* target : {"stderr", static_cast<const char*>(nullptr)}) {
+        target != nullptr ? setenv("QZTRACE", target, 1) : unsetenv("QZTRACE");  // unset: nowhere
         testing::internal::CaptureStderr();
-        WithTraceTarget(target, [] { QZTraceW(u"to stderr %d", 5); });
+        QZTraceW(u"to stderr %d", 5);
         const std::string out = testing::internal::GetCapturedStderr();
         EXPECT_TRUE(target != nullptr ? std::regex_match(out, m, kStamped) && m[2] == "to stderr 5" : out.empty())
             << out;

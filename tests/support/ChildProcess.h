@@ -35,12 +35,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // In the child: tell the parent it may go on / wait until the parent says so.
-    void SignalParent() { (void)!::send(m_toParent[1], "", 1, MSG_NOSIGNAL); }
-    void WaitForParent() { (void)!::read(m_toChild[0], m_byte, 1); }
-    // In the parent: wait for the child's signal / let the child go on.
-    bool WaitForChild() { return ::read(m_toParent[0], m_byte, 1) == 1; }
-    void ReleaseChild()
+    void SignalParent() { (void)!::send(m_toParent[1], "", 1, MSG_NOSIGNAL); }  // in the child
+    void WaitForParent() { (void)!::read(m_toChild[0], m_byte, 1); }           // in the child, until ReleaseChild
+    bool WaitForChild() { return ::read(m_toParent[0], m_byte, 1) == 1; }      // in the parent, until SignalParent
+    void ReleaseChild()  // in the parent: let the child go on
     {
         (void)!::send(m_toChild[1], "", 1, MSG_NOSIGNAL);
         ::close(std::exchange(m_toChild[1], -1));
