@@ -1,10 +1,7 @@
-// CFile: what each open does to the scratch layout, the calls it refuses,
-// reading, writing and positioning through the object's buffer with 64-bit
-// lengths, and share modes within a process and between two.
+// CFile: opens on the scratch layout, refused calls, buffered I/O with 64-bit lengths, share modes.
 #include "platform/File.h"
 #include "platform/LastError.h"
 #include "platform/Stdio.h"
-#include "support/ChildProcess.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
 
@@ -15,54 +12,35 @@ using E = CFileException;
 
 namespace {
 
-constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kReadWrite = CFile::modeReadWrite;
-constexpr UINT kCreate = CFile::modeCreate;
+constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kReadWrite = CFile::modeReadWrite,
+               kCreate = CFile::modeCreate;
 constexpr UINT kDenyNone = CFile::shareDenyNone, kDenyRead = CFile::shareDenyRead,
                kDenyWrite = CFile::shareDenyWrite, kExclusive = CFile::shareExclusive;
-// Not CFile flags: the runtime's stream ("rb"), the destination probe
-// (CreateFileW for writing, sharing reading), DeleteFileW, MoveFileW.
+// Not CFile flags: _wfopen "rb", CreateFileW for writing sharing reading, DeleteFileW, MoveFileW.
 constexpr UINT kStream = 1u << 28, kProbe = 2u << 28, kDelete = 3u << 28, kMove = 4u << 28;
-const char* const kLayout = "dir/ f=content ro=keep(ro)";
+
+struct Held {
+    CFile file;
+    std::unique_ptr<FILE, int (*)(FILE*)> stream{nullptr, plat::fclose};
+};
+
+// What `how` does to `path`: 0, or the last error of its failure; `held` keeps what it opened.
+DWORD Act(const std::u16string& path, UINT how, Held&& held = Held{})
+{
+    SetLastError(0);
+    if (how == kStream)
+        held.stream.reset(plat::_wfopen(path.c_str(), u"rb"));
+    HANDLE h = how != kProbe ? nullptr : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr);
+    const bool ok = how == kStream   ? held.stream != nullptr
+                    : how == kProbe  ? h != INVALID_HANDLE_VALUE && CloseHandle(h)
+                    : how == kDelete ? DeleteFileW(path.c_str())
+                    : how == kMove   ? MoveFileW(path.c_str(), (path + u"-moved").c_str())
+                                     : held.file.Open(path.c_str(), how);
+    return ok ? 0 : GetLastError();
+}
 
 }  // namespace
-
-// Each open: its cause and OS error (also the last error, and what the
-// constructor throws), and the folder afterwards.
-TEST(CFileContract, Open)
-{
-    const struct { const char* name; UINT flags; int cause; DWORD error; const char* after; } rows[] = {
-        {"f", kRead, E::none, 0, kLayout},
-        {"f", kCreate | CFile::modeNoTruncate | kWrite, E::none, 0, kLayout},
-        {"f", kCreate | kWrite, E::none, 0, "dir/ f= ro=keep(ro)"},
-        {"new", kCreate | kWrite, E::none, 0, "dir/ f=content new= ro=keep(ro)"},
-        {"none", CFile::modeNoTruncate | kRead, E::fileNotFound, ERROR_FILE_NOT_FOUND, kLayout},
-        {"none/f", kCreate | kWrite, E::badPath, ERROR_PATH_NOT_FOUND, kLayout},
-        {"x|", kRead, E::badPath, ERROR_INVALID_NAME, kLayout},
-        {"ro", kWrite, E::accessDenied, ERROR_ACCESS_DENIED, kLayout},
-        {"ro", kCreate | kWrite, E::accessDenied, ERROR_ACCESS_DENIED, kLayout},
-        {"dir", kRead, E::accessDenied, ERROR_ACCESS_DENIED, kLayout},
-        {"ro", 3u, E::genericException, ERROR_INVALID_PARAMETER, kLayout},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(std::string(r.name) + " flags " + std::to_string(r.flags));
-        TempDir dir;
-        LayOut(dir.Path());
-        const std::u16string path = PathIn(dir.Path(), r.name);
-        CFile file;
-        CFileException error;
-        SetLastError(0);
-        EXPECT_EQ(file.Open(path.c_str(), r.flags, &error) != FALSE, r.cause == E::none);
-        file.Close();
-        if (r.cause != E::none) {
-            EXPECT_EQ(error.m_cause, r.cause);
-            EXPECT_EQ(error.m_lOsError, static_cast<LONG>(r.error));
-            EXPECT_EQ(GetLastError(), r.error);
-            EXPECT_EQ(error.m_strFileName, path);
-            EXPECT_EQ(ThrownCause([&] { CFile again(path.c_str(), r.flags); }), r.cause);
-        }
-        EXPECT_EQ(Listing(dir.Path()), r.after);
-    }
-}
 
 TEST(CFileContract, RefusedCalls)
 {
@@ -83,8 +61,7 @@ TEST(CFileContract, RefusedCalls)
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
-// Small writes are held back in the object; every other call sees them as
-// if they had reached the file, and a read ahead is given back before a write.
+// Held-back small writes are seen by every other call; a read ahead is given back before a write.
 TEST(CFile, BufferedIoPositionsAndLengths)
 {
     TempDir dir;
@@ -114,34 +91,6 @@ TEST(CFile, BufferedIoPositionsAndLengths)
     EXPECT_EQ(moved.GetPosition(), 3u);
 }
 
-namespace {
-
-struct Held {
-    CFile file;
-    std::unique_ptr<FILE, int (*)(FILE*)> stream{nullptr, plat::fclose};
-};
-
-// What `how` does to `path`: 0, or the last error of its failure; `held` keeps what it opened.
-DWORD Act(const std::u16string& path, UINT how, Held&& held = Held{})
-{
-    SetLastError(0);
-    bool ok = true;
-    if (how == kStream) {
-        held.stream.reset(plat::_wfopen(path.c_str(), u"rb"));
-        ok = held.stream != nullptr;
-    } else if (how == kProbe) {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        ok = h != INVALID_HANDLE_VALUE && CloseHandle(h);
-    } else if (how == kDelete || how == kMove) {
-        ok = how == kDelete ? DeleteFileW(path.c_str()) : MoveFileW(path.c_str(), (path + u"-moved").c_str());
-    } else {
-        ok = held.file.Open(path.c_str(), how);
-    }
-    return ok ? 0 : GetLastError();
-}
-
-}  // namespace
-
 TEST(ShareModeContract, HolderMeetsTheNextCall)
 {
     constexpr DWORD kViolation = ERROR_SHARING_VIOLATION;
@@ -159,35 +108,18 @@ TEST(ShareModeContract, HolderMeetsTheNextCall)
         {kStream, kWrite | kDenyNone, 0},                      {kStream, kRead | kDenyRead, kViolation},
         {kRead | kExclusive, kStream, kViolation},
     };
-    for (const bool otherProcess : {false, true})
-        for (const auto& r : rows) {
-            SCOPED_TRACE(testing::Message() << std::hex << r.holder << " then " << r.next << " " << otherProcess);
-            TempDir dir;
-            LayOut(dir.Path());
-            const std::u16string path = PathIn(dir.Path(), "f");
-            auto held = std::make_unique<Held>();
-            std::unique_ptr<ChildProcess> child;
-            if (otherProcess) {
-                child = std::make_unique<ChildProcess>([&](ChildProcess& self) {
-                    const DWORD error = Act(path, r.holder, std::move(*held));
-                    self.SignalParent();
-                    self.WaitForParent();
-                    return static_cast<int>(error);
-                });
-                ASSERT_TRUE(child->WaitForChild());
-            } else {
-                ASSERT_EQ(Act(path, r.holder, std::move(*held)), 0u);
-            }
-            EXPECT_EQ(Act(path, r.next), r.error);
-            EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");  // no refused call changed a thing
-            held.reset();
-            if (child != nullptr)
-                child->ReleaseChild();
-            EXPECT_EQ(child != nullptr ? child->Join() : 0, 0);
-            if (r.error != 0) {
-                EXPECT_EQ(Act(path, r.next), 0u) << "the holder's locks went with it";
-            }
-        }
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << r.holder << " then " << r.next);
+        TempDir dir;
+        LayOut(dir.Path());
+        const std::u16string path = PathIn(dir.Path(), "f");
+        auto held = std::make_unique<Held>();
+        ASSERT_EQ(Act(path, r.holder, std::move(*held)), 0u);
+        EXPECT_EQ(Act(path, r.next), r.error);
+        EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");  // no refused call changed a thing
+        held.reset();
+        EXPECT_EQ(Act(path, r.next), 0u) << "the holder's locks went with it";
+    }
     EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x1234)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }

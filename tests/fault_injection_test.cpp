@@ -1,5 +1,4 @@
-// The test seam: a chosen call of an operation fails with a chosen error and
-// cause, hook points run, and nothing is counted while the seam is off.
+// The test seam: a chosen call fails with a chosen error and cause; hooks run; nothing counts while off.
 #include "PVCommon.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
@@ -14,27 +13,20 @@
 
 using namespace plat;
 
-// The second of three calls fails with error 1450 (no cause of its own) and
-// the cause hardIO; each call gets a file of its own ("f<n>", "content").
+// The second of three calls fails with error 1450 and cause hardIO; each call has its own file "f<n>".
 TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
 {
     using Call = std::function<bool(const std::u16string& file, const std::u16string& fresh)>;
     const auto throws = [](auto call) { return ThrownCause(call) == CFileException::hardIO; };
     const struct { fault::Op op; Call failed; } rows[] = {
         {fault::Op::CoTaskMemAlloc, [](auto&, auto&) {
-             void* block = CoTaskMemAlloc(64);
-             CoTaskMemFree(block);
+             const std::unique_ptr<void, void (*)(void*)> block(CoTaskMemAlloc(64), CoTaskMemFree);
              return block == nullptr;
          }},
-        {fault::Op::FileOpen, [](auto& f, auto&) {
-             CFile file;
-             CFileException e;
-             return !file.Open(f.c_str(), CFile::modeRead, &e) && e.m_cause == CFileException::hardIO;
-         }},
+        {fault::Op::FileOpen, [&](auto& f, auto&) { return throws([&] { CFile file(f.c_str(), CFile::modeRead); }); }},
         {fault::Op::FileRead, [&](auto& f, auto&) {
-             CFile file(f.c_str(), CFile::modeRead);
              char b[8];
-             return throws([&] { file.Read(b, 8); });
+             return throws([&] { CFile(f.c_str(), CFile::modeRead).Read(b, 8); });
          }},
         {fault::Op::FileRemove, [&](auto& f, auto&) { return throws([&] { CFile::Remove(f.c_str()); }); }},
         {fault::Op::MoveFileW, [](auto& f, auto& n) { return !MoveFileW(f.c_str(), n.c_str()); }},
@@ -47,14 +39,14 @@ TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
     for (const auto& r : rows) {
         SCOPED_TRACE(fault::OpName(r.op));
         TempDir dir;
-        for (const char* n : {"1", "2", "3"})
-            WriteBytes(dir / ("f" + std::string(n)), "content");
+        for (const std::string n : {"1", "2", "3"})
+            WriteBytes(dir / ("f" + n), "content");
         fault::Scope seam;
         fault::FailNthCall(r.op, 2, fault::Failure{ERROR_NO_SYSTEM_RESOURCES, CFileException::hardIO});
         std::vector<bool> failed;
-        for (const char* n : {"1", "2", "3"}) {
+        for (const std::string n : {"1", "2", "3"}) {
             SetLastError(0);
-            failed.push_back(r.failed(Wide(dir / ("f" + std::string(n))), Wide(dir / ("new" + std::string(n)))));
+            failed.push_back(r.failed(Wide(dir / ("f" + n)), Wide(dir / ("new" + n))));
             EXPECT_EQ(GetLastError() == ERROR_NO_SYSTEM_RESOURCES, failed.back());
         }
         EXPECT_EQ(failed, (std::vector<bool>{false, true, false}));
@@ -64,9 +56,8 @@ TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
     }
 }
 
-// A refused read leaves the position; CFile's own rename and removal leave
-// the Win32 calls' plans for those calls.
-TEST(FaultInjection, RefusedReadAndPlansThatFrameworkCallsLeave)
+// A refused read leaves the position; CFile's rename and removal leave the Win32 calls' plans; hooks.
+TEST(FaultInjection, RefusedReadPlansLeftAndHooks)
 {
     TempDir dir;
     LayOut(dir.Path());
@@ -86,10 +77,6 @@ TEST(FaultInjection, RefusedReadAndPlansThatFrameworkCallsLeave)
     EXPECT_EQ(fault::CallCount(fault::Op::MoveFileW) + fault::CallCount(fault::Op::DeleteFileW), 0u);
     EXPECT_FALSE(MoveFileW(PathIn(dir.Path(), "ro").c_str(), PathIn(dir.Path(), "h").c_str()));  // still planned
     EXPECT_EQ(Listing(dir.Path()), "dir/ ro=keep(ro)");
-}
-
-TEST(FaultInjection, HooksAndNothingCountedWhileOff)
-{
     fault::ResetAll();
     ASSERT_FALSE(fault::Active());
     CoTaskMemFree(CoTaskMemAlloc(8));

@@ -1,6 +1,4 @@
-// Names on disk: attributes, deletion and moves (never over an existing
-// name) as one script on the scratch layout; temporary names, unique under
-// concurrency; the shell's path helpers with both separators.
+// Names on disk: attributes, deletion and moves as one script; temporary names; the shell's path helpers.
 #include "platform/File.h"
 #include "platform/LastError.h"
 #include "platform/PathText.h"
@@ -13,14 +11,22 @@
 using namespace plat;
 using E = CFileException;
 
-// A step: the call ('a' GetFileAttributesW, 's' SetFileAttributesW, 'd'
-// DeleteFileW, 'm' MoveFileW; 'R' CFile::Remove and 'N' CFile::Rename give the
-// cause thrown and its OS error), result, last error (kAny: not looked at),
-// and the folder after it (null: as before).
+// A step: call (CFile's Remove, Rename, constructor give cause, OS error), result, last error, folder after.
 TEST(FileNamesContract, Script)
 {
     constexpr DWORD kAny = ~0u, kBad = INVALID_FILE_ATTRIBUTES;
+    constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kCreate = CFile::modeCreate;
     const struct { char call; const char* a; const char* b; DWORD value, result, error; const char* after; } steps[] = {
+        {'o', "f", "", kRead, E::none, kAny, nullptr},
+        {'o', "f", "", kCreate | CFile::modeNoTruncate | kWrite, E::none, kAny, nullptr},
+        {'o', "f", "", kCreate | kWrite, E::none, kAny, ".hidden= dir/ f= ro=keep(ro)"},
+        {'o', "none", "", CFile::modeNoTruncate | kRead, E::fileNotFound, ERROR_FILE_NOT_FOUND, nullptr},
+        {'o', "none/f", "", kCreate | kWrite, E::badPath, ERROR_PATH_NOT_FOUND, nullptr},
+        {'o', "x|", "", kRead, E::badPath, ERROR_INVALID_NAME, nullptr},
+        {'o', "ro", "", kWrite, E::accessDenied, ERROR_ACCESS_DENIED, nullptr},
+        {'o', "ro", "", kCreate | kWrite, E::accessDenied, ERROR_ACCESS_DENIED, nullptr},
+        {'o', "dir", "", kRead, E::accessDenied, ERROR_ACCESS_DENIED, nullptr},
+        {'o', "ro", "", 3u, E::genericException, ERROR_INVALID_PARAMETER, nullptr},
         {'a', "f", "", 0, FILE_ATTRIBUTE_NORMAL, kAny, nullptr},
         {'a', ".hidden", "", 0, FILE_ATTRIBUTE_HIDDEN, kAny, nullptr},
         {'a', "dir/", "", 0, FILE_ATTRIBUTE_DIRECTORY, kAny, nullptr},
@@ -34,14 +40,15 @@ TEST(FileNamesContract, Script)
         {'N', "f", "ro", 0, E::accessDenied, ERROR_ALREADY_EXISTS, nullptr},
         {'m', "none", "e", 0, FALSE, ERROR_FILE_NOT_FOUND, nullptr},
         {'m', "f", "nofolder/e", 0, FALSE, ERROR_PATH_NOT_FOUND, nullptr},
-        {'m', "\\f", "\\c", 0, TRUE, kAny, ".hidden= c=content dir/ ro=keep(ro)"},
-        {'N', "c", "d", 0, E::none, kAny, ".hidden= d=content dir/ ro=keep(ro)"},
-        {'s', "d", "", FILE_ATTRIBUTE_READONLY, TRUE, kAny, ".hidden= d=content(ro) dir/ ro=keep(ro)"},
-        {'s', "ro", "", FILE_ATTRIBUTE_NORMAL, TRUE, kAny, ".hidden= d=content(ro) dir/ ro=keep"},
-        {'d', "ro", "", 0, TRUE, kAny, ".hidden= d=content(ro) dir/"},
+        {'m', "\\f", "\\c", 0, TRUE, kAny, ".hidden= c= dir/ ro=keep(ro)"},
+        {'N', "c", "d", 0, E::none, kAny, ".hidden= d= dir/ ro=keep(ro)"},
+        {'s', "d", "", FILE_ATTRIBUTE_READONLY, TRUE, kAny, ".hidden= d=(ro) dir/ ro=keep(ro)"},
+        {'s', "ro", "", FILE_ATTRIBUTE_NORMAL, TRUE, kAny, ".hidden= d=(ro) dir/ ro=keep"},
+        {'d', "ro", "", 0, TRUE, kAny, ".hidden= d=(ro) dir/"},
         {'s', "none", "", FILE_ATTRIBUTE_NORMAL, FALSE, ERROR_FILE_NOT_FOUND, nullptr},
-        {'s', "d", "", FILE_ATTRIBUTE_NORMAL, TRUE, kAny, ".hidden= d=content dir/"},
+        {'s', "d", "", FILE_ATTRIBUTE_NORMAL, TRUE, kAny, ".hidden= d= dir/"},
         {'R', "d", "", 0, E::none, kAny, ".hidden= dir/"},
+        {'o', "new", "", kCreate | kWrite, E::none, kAny, ".hidden= dir/ new="},
     };
     TempDir dir;
     LayOut(dir.Path());
@@ -57,9 +64,12 @@ TEST(FileNamesContract, Script)
                              : s.call == 'd' ? DeleteFileW(a.c_str())
                              : s.call == 'm' ? MoveFileW(a.c_str(), b.c_str())
                              : s.call == 'R' ? ThrownCause([&] { CFile::Remove(a.c_str()); }, &thrown, &name)
+                             : s.call == 'o' ? ThrownCause([&] { CFile opened(a.c_str(), s.value); }, &thrown, &name)
                                              : ThrownCause([&] { CFile::Rename(a.c_str(), b.c_str()); },
                                                            &thrown, &name);
-        const DWORD error = s.call == 'R' || s.call == 'N' ? static_cast<DWORD>(thrown) : GetLastError();
+        const bool throws = s.call == 'R' || s.call == 'N' || s.call == 'o';
+        const DWORD error = throws ? static_cast<DWORD>(thrown) : GetLastError();
+        EXPECT_TRUE(s.call != 'o' || thrown == 0 || GetLastError() == error) << s.a;
         state = s.after != nullptr ? s.after : state;
         EXPECT_EQ(result, s.result) << s.call << " " << s.a;
         EXPECT_TRUE(s.error == kAny || error == s.error) << s.call << " " << s.a << ": " << error;
@@ -68,7 +78,8 @@ TEST(FileNamesContract, Script)
     }
 }
 
-TEST(TempFileName, CreatesOrComposesANameAndRefusesBadFolders)
+// Temporary names created or composed, bad folders refused; the shell's path helpers.
+TEST(TempFileNameAndShellPath, NamesFoldersAndFileSpecs)
 {
     TempDir dir;
     char16_t name[MAX_PATH] = {}, large[1024] = {};
@@ -88,10 +99,8 @@ TEST(TempFileName, CreatesOrComposesANameAndRefusesBadFolders)
     EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
     EXPECT_EQ(Listing(deep), "");
     EXPECT_NE(GetTempFileNameW(Wide(deep).c_str(), u"~PV", 0, large, 1024), 0u);
-}
-
-TEST(ShellPath, RemoveFileSpecAndFileExists)
-{
+    EXPECT_TRUE(PathFileExistsW(large) && PathFileExistsW(Wide(deep).c_str()));
+    EXPECT_FALSE(PathFileExistsW(Wide(dir / "none").c_str()) || PathFileExistsW(nullptr));
     const struct { std::u16string path, stripped; bool removed; } cases[] = {
         {u"/tmp/dir/file.txt", u"/tmp/dir", true},   {u"C:\\dir\\file.txt", u"C:\\dir", true},
         {u"C:\\file.txt", u"C:\\", true},            {u"C:\\", u"C:\\", false},
@@ -105,8 +114,4 @@ TEST(ShellPath, RemoveFileSpecAndFileExists)
         EXPECT_EQ(PathRemoveFileSpecW(buffer.data()) != FALSE, c.removed) << Utf16ToUtf8(c.path).value();
         EXPECT_EQ(std::u16string(buffer.c_str()), c.stripped) << Utf16ToUtf8(c.path).value();
     }
-    TempDir dir;
-    LayOut(dir.Path());
-    EXPECT_TRUE(PathFileExistsW(PathIn(dir.Path(), "dir").c_str()));
-    EXPECT_FALSE(PathFileExistsW(PathIn(dir.Path(), "none").c_str()) || PathFileExistsW(nullptr));
 }

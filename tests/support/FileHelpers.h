@@ -1,6 +1,4 @@
-// Helpers for tests that work on files: wide paths, whole files written and
-// read without the platform layer, and the scratch layout and listing that
-// the platform's contract tables start from and check.
+// Whole files written and read without the platform layer; the contract tables' scratch layout and listing.
 #pragma once
 
 #include "platform/FileApi.h"
@@ -44,8 +42,7 @@ inline mode_t ModeOf(const std::string& path)
     return st.st_mode & 07777;
 }
 
-// `name` in `folder`: a leading '\' joins with Windows' separator, and '|'
-// stands for an unpaired surrogate (a name no system takes).
+// `name` in `folder`: a leading '\' joins with Windows' separator; '|' is an unpaired surrogate.
 inline std::u16string PathIn(const std::string& folder, const std::string& name)
 {
     std::u16string path = Wide(folder + (name.starts_with('\\') ? "" : "/") + name);

@@ -1,6 +1,4 @@
-// A scratch folder for one test, removed with everything in it afterwards:
-// in memory (/dev/shm) where the machine has it, so that the drivers'
-// flushes cost nothing, else in /tmp; or in the folder given.
+// A scratch folder for one test, removed afterwards: in /dev/shm where there is one (flushes cost nothing).
 #pragma once
 
 #include <cstdlib>
@@ -9,7 +7,7 @@
 
 class TempDir {
 public:
-    explicit TempDir(const std::string& base = DefaultBase())
+    explicit TempDir(const std::string& base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp")
     {
         std::string pattern = base + "/pvcodec-test-XXXXXX";
         m_path = mkdtemp(pattern.data()) != nullptr ? pattern : "";
@@ -24,11 +22,6 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    static std::string DefaultBase()
-    {
-        std::error_code ignored;
-        return std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : "/tmp";
-    }
     const std::string& Path() const { return m_path; }
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
