@@ -142,7 +142,7 @@ Bytes Der(Encode encode)
 // Made once each: key generation is the slow part.
 const KeyPair& Pair(unsigned bits)
 {
-    static std::map<unsigned, KeyPair> pairs;
+    static auto& pairs = *new std::map<unsigned, KeyPair>;  // never destroyed: OpenSSL may be cleaned up first
     KeyPair& pair = pairs[bits];
     if (pair.key == nullptr) {
         pair.key = EVP_RSA_gen(bits);

@@ -51,7 +51,7 @@ Result Read(Reader reader, const Bytes& container, int offset, const std::string
     TraceCapture trace;
     if (reader == Reader::Memory) {
         auto source = std::make_unique<char[]>(container.size());  // not null when empty
-        std::memcpy(source.get(), container.data(), container.size());
+        std::copy(container.begin(), container.end(), source.get());
         r.status = CPVCodec::DecryptMemoryToMemory(source.get(), buffer, int(container.size()), &r.size, KeyArg(key),
                                                    offset);
     } else {
