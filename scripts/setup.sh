@@ -1,5 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing pvcodec needs on a Debian machine.
+#
+#   scripts/setup.sh [--windows]
+#
+# --windows adds what the Windows build needs: the mingw-w64 cross compilers
+# (x86_64 and i686, POSIX threads for std::thread) and wine64, which runs the
+# x86_64 tests (/usr/lib/wine/wine64; it is not put on PATH).
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
@@ -11,6 +17,9 @@ packages=(
   g++-aarch64-linux-gnu qemu-user   # the ARMv8 engine, checked under emulation
   clang-14 libclang-rt-14-dev       # the fuzz targets: libFuzzer and the sanitizer runtimes
 )
+if [ "${1:-}" = --windows ]; then
+  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
