@@ -11,7 +11,7 @@
 #include "extcrypto/LibraryPaths.h"
 #include "fileops/FileChecks.h"
 #include "platform/Registry.h"
-#include "platform/RegistryHive.h"
+#include "platform/posix/RegistryHive.h"
 #include "platform/WideString.h"
 
 namespace {

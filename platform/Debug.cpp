@@ -1,12 +1,13 @@
 #include "platform/Debug.h"
 
+#include "platform/Backend.h"
 #include "platform/WideString.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 namespace plat {
 namespace {
@@ -32,13 +33,14 @@ void OutputDebugStringW(LPCWSTR text)
         hook(view);
         return;
     }
+    backend::DebuggerOutput(view);
     const char* target = std::getenv("PVCODEC_DEBUG_OUTPUT");
     if (target == nullptr || std::strcmp(target, "stderr") != 0)
         return;
     std::string line = Utf16ToUtf8(view).value_or("?");
     if (line.empty() || line.back() != '\n')
         line.push_back('\n');
-    (void)!write(STDERR_FILENO, line.data(), line.size());
+    (void)std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
 void OutputDebugStringA(LPCSTR text)

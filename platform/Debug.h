@@ -1,8 +1,9 @@
 // The debugger output channel (OutputDebugString). Texts written here are
 // not trace lines: on Windows only an attached debugger sees them.
 //
-// Here they go nowhere by default; the environment variable
-// PVCODEC_DEBUG_OUTPUT=stderr sends each text as one line to standard error.
+// On Windows they go to the debugger; elsewhere nowhere by default. The
+// environment variable PVCODEC_DEBUG_OUTPUT=stderr also sends each text as one
+// line to standard error.
 // A test or host can install a hook that receives every text instead.
 #pragma once
 

@@ -15,7 +15,8 @@
 // conflicts with the access or share mode of another open of the same file,
 // in this process or in another process that uses this layer, fails with
 // sharingViolation (ERROR_SHARING_VIOLATION). Only opens made through this
-// layer take part (see platform/posix/ShareLock.h); other programs are not held back.
+// layer take part where the system has no share modes of its own (see
+// platform/posix/ShareLock.h); other programs are not held back there.
 #pragma once
 
 #include "platform/FileException.h"
@@ -26,10 +27,6 @@
 #include <string>
 
 namespace plat {
-
-namespace posix {
-struct IoBuffer;
-}
 
 // A file's status as the framework reports it. Times are exact to 100 ns; a
 // time of zero is "not given" to SetStatus, which then leaves it alone.
@@ -115,7 +112,7 @@ public:
     ULONGLONG GetLength() const;
     // Cuts or extends the file; the position moves to the new end.
     void SetLength(ULONGLONG newLength);
-    // Writes the file's data and metadata through to the disk (fsync).
+    // Writes the file's data and metadata through to the disk.
     void Flush();
     // Hands the bytes held back from small writes to the file now, without
     // the disk sync of Flush: a caller that handles failed writes calls it
@@ -126,7 +123,7 @@ public:
     // Closes without throwing.
     void Abort() noexcept;
 
-    BOOL IsOpen() const { return m_fd >= 0; }
+    BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
     BOOL GetStatus(CFileStatus& status) const;
     const std::u16string& GetFilePath() const { return m_strFileName; }
 
@@ -143,31 +140,33 @@ public:
     static void SetStatus(LPCWSTR fileName, const CFileStatus& status);
 
 private:
+    struct IoBuffer;
+
     [[noreturn]] void ThrowLastError() const;
-    // ThrowLastError with the Win32 code of errno value `err` as the last error.
-    [[noreturn]] void ThrowErrno(int err) const;
+    // ThrowLastError with `error` as the last error, unless it is 0.
+    void ThrowIfFailed(DWORD error) const;
     // A CFileException (ERROR_INVALID_HANDLE) unless the file is open.
     void ThrowIfClosed() const;
     // Buffered bytes reach the file (writing) or are given back (reading), so
-    // that the descriptor's position is the object's.
+    // that the handle's position is the object's.
     void SettleBuffer() const;
     // Where the bytes held back from writes end in the file; 0 when none are.
     ULONGLONG BufferedWritesEnd() const;
     UINT ReadDirect(char* out, size_t count);
     void WriteDirect(const char* in, size_t count);
 
-    int m_fd = -1;
-    mutable std::unique_ptr<posix::IoBuffer> m_io;  // small reads and writes; see above
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    mutable std::unique_ptr<IoBuffer> m_io;  // small reads and writes; see above
     bool m_canRead = false;
     bool m_canWrite = false;
     std::u16string m_strFileName;
 };
 
 // Durability: writes a file's data, then the folder entry that names it,
-// through to the disk (fsync of the file and of its folder). FALSE with the
-// last error set when either fails.
+// through to the disk. FALSE with the last error set when either fails.
 BOOL FlushFileToDisk(LPCWSTR fileName);
-// fsync of the folder that holds `path` (after a rename or removal in it).
+// Writes the folder that holds `path` through to the disk (after a rename
+// or removal in it).
 BOOL FlushFolderToDisk(LPCWSTR path);
 
 }  // namespace plat

@@ -2,8 +2,8 @@
 
 #include "platform/WideString.h"
 
+#include <cstdio>
 #include <mutex>
-#include <unistd.h>
 
 namespace plat {
 namespace {
@@ -27,7 +27,7 @@ int AfxMessageBox(LPCWSTR text, UINT type, UINT helpContext)
         return hook(view, type, helpContext);
     std::string line = Utf16ToUtf8(view).value_or("?");
     line.push_back('\n');
-    (void)!write(STDERR_FILENO, line.data(), line.size());
+    (void)std::fwrite(line.data(), 1, line.size(), stderr);
     return IDOK;
 }
 

@@ -1,5 +1,6 @@
-// Registry calls, with the Win32 names and results. Keys are read from the
-// per-root hive files of RegistryHive.h; nothing is ever written.
+// Registry calls, with the Win32 names and results; nothing is ever written.
+// On Windows they are the real registry; elsewhere keys are read from the
+// per-root hive files of platform/posix/RegistryHive.h.
 #pragma once
 
 #include "platform/WinTypes.h"

@@ -1,13 +1,15 @@
 #include "platform/Shell.h"
 
+#include "platform/Backend.h"
 #include "platform/FaultInjection.h"
 #include "platform/FileApi.h"
 #include "platform/PathText.h"
 
 namespace plat {
 
-void SHChangeNotify(LONG eventId, UINT flags, LPCVOID item1, LPCVOID /*item2*/)
+void SHChangeNotify(LONG eventId, UINT flags, LPCVOID item1, LPCVOID item2)
 {
+    backend::AnnounceShellChange(eventId, flags, item1, item2);
     if (!fault::Active())
         return;
     std::u16string_view path;

@@ -1,5 +1,5 @@
 // CreateFileW and CloseHandle, through the same open as CFile.
-#include "platform/FaultInjection.h"
+#include "platform/Backend.h"
 #include "platform/FileApi.h"
 #include "platform/LastError.h"
 #include "platform/posix/NativePath.h"
@@ -26,18 +26,14 @@ std::map<HANDLE, std::unique_ptr<FileHandle>>& Handles()
 
 }  // namespace
 
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPVOID /*securityAttributes*/,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/)
+HANDLE backend::CreateHandle(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition,
+                             DWORD flagsAndAttributes)
 {
-    if (auto failure = fault::Check(fault::Op::CreateFileW)) {
-        SetLastError(failure->error);
-        return INVALID_HANDLE_VALUE;
-    }
     auto native = posix::NativePathOrFail(fileName);
     if (!native)
         return INVALID_HANDLE_VALUE;
     constexpr DWORD kWriteThrough = 0x80000000u;  // FILE_FLAG_WRITE_THROUGH
-    posix::OpenRequest request;
+    backend::OpenRequest request;
     request.share.read = (desiredAccess & GENERIC_READ) != 0;
     request.share.write = (desiredAccess & GENERIC_WRITE) != 0;
     request.share.shareRead = (shareMode & FILE_SHARE_READ) != 0;

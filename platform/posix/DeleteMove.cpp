@@ -1,10 +1,9 @@
 // DeleteFileW and MoveFileW with Windows' rules: a read-only or open file is
 // not deleted, an open file is not moved, and a move never replaces a file.
-#include "platform/FaultInjection.h"
+#include "platform/Backend.h"
 #include "platform/FileApi.h"
 #include "platform/LastError.h"
 #include "platform/posix/FileInfo.h"
-#include "platform/posix/FileOps.h"
 #include "platform/posix/NativePath.h"
 #include "platform/posix/ShareLock.h"
 
@@ -41,8 +40,13 @@ BOOL RenameIfAbsent(const std::string& from, const std::string& to)
 }
 
 }  // namespace
+}  // namespace posix
 
-BOOL DeleteFileUncounted(LPCWSTR fileName)
+namespace backend {
+
+using namespace posix;
+
+BOOL RemoveFile(LPCWSTR fileName)
 {
     auto native = NativePathOrFail(fileName);
     if (!native)
@@ -63,7 +67,7 @@ BOOL DeleteFileUncounted(LPCWSTR fileName)
     return TRUE;
 }
 
-BOOL MoveFileUncounted(LPCWSTR existingName, LPCWSTR newName)
+BOOL RenameFile(LPCWSTR existingName, LPCWSTR newName)
 {
     auto from = NativePathOrFail(existingName);
     if (!from)
@@ -107,24 +111,5 @@ BOOL MoveFileUncounted(LPCWSTR existingName, LPCWSTR newName)
     return TRUE;
 }
 
-}  // namespace posix
-
-BOOL DeleteFileW(LPCWSTR fileName)
-{
-    if (auto failure = fault::Check(fault::Op::DeleteFileW)) {
-        SetLastError(failure->error);
-        return FALSE;
-    }
-    return posix::DeleteFileUncounted(fileName);
-}
-
-BOOL MoveFileW(LPCWSTR existingName, LPCWSTR newName)
-{
-    if (auto failure = fault::Check(fault::Op::MoveFileW)) {
-        SetLastError(failure->error);
-        return FALSE;
-    }
-    return posix::MoveFileUncounted(existingName, newName);
-}
-
+}  // namespace backend
 }  // namespace plat

@@ -1,5 +1,5 @@
 // GetShortPathNameW and GetTempFileNameW.
-#include "platform/FaultInjection.h"
+#include "platform/Backend.h"
 #include "platform/FileApi.h"
 #include "platform/LastError.h"
 #include "platform/PathText.h"
@@ -69,17 +69,8 @@ DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD bufferChars)
     return static_cast<DWORD>(length);
 }
 
-UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName)
+UINT backend::MakeTempFile(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName, DWORD bufferChars)
 {
-    return GetTempFileNameW(pathName, prefix, unique, tempFileName, MAX_PATH);
-}
-
-UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName, DWORD bufferChars)
-{
-    if (pathName == nullptr || tempFileName == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (auto failure = fault::Check(fault::Op::GetTempFileNameW))
-        return Fail(failure->error);
     const std::u16string_view folder(pathName, WideLength(pathName));
     const std::u16string_view pre(prefix != nullptr ? prefix : u"", WideLength(prefix));
     auto nativeFolder = posix::NativePathOrFail(folder.empty() ? u"." : pathName);

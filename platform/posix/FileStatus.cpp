@@ -1,16 +1,13 @@
-// CFile's static operations on a file by name: status, renaming, removal.
-#include "platform/FaultInjection.h"
-#include "platform/File.h"
+// A file's status: read from an open file or by name, and put on a file.
+#include "platform/Backend.h"
 #include "platform/FileApi.h"
 #include "platform/FileTime.h"
 #include "platform/LastError.h"
 #include "platform/WideString.h"
 #include "platform/posix/FileInfo.h"
-#include "platform/posix/FileOps.h"
 #include "platform/posix/NativePath.h"
 #include "platform/posix/OpenFile.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,19 +19,6 @@ namespace {
 // What a status carries of a file's mode: owner, group and others; not the
 // set-id and sticky bits, which a result does not take.
 constexpr mode_t kPermissionBits = 0777;
-
-[[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
-{
-    SetLastError(failure.error);
-    const int cause = failure.cause >= 0 ? failure.cause
-                                         : CFileException::OsErrorToException(static_cast<LONG>(failure.error));
-    throw CFileException(cause, static_cast<LONG>(failure.error), name);
-}
-
-[[noreturn]] void ThrowLastErrorFor(LPCWSTR name)
-{
-    CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), name);
-}
 
 void Fill(CFileStatus& status, const std::string& native, const posix::FileInfo& info)
 {
@@ -78,18 +62,15 @@ bool IsGiven(const FILETIME& time)
 
 // Puts access and write times on the file, through an open for reading and
 // writing that lets others read, as the framework does it.
-void SetTimes(LPCWSTR fileName, const CFileStatus& status)
+BOOL SetTimes(const std::string& native, const CFileStatus& status)
 {
-    auto native = posix::NativePathOrFail(fileName);
-    if (!native)
-        ThrowLastErrorFor(fileName);
-    posix::OpenRequest request;
-    request.share = posix::ShareMode{true, true, true, false, false};
+    backend::OpenRequest request;
+    request.share = backend::ShareMode{true, true, true, false, false};
     request.disposition = OPEN_EXISTING;
     DWORD error = 0;
-    const int fd = posix::OpenFile(*native, request, error);
+    const int fd = posix::OpenFile(native, request, error);
     if (fd < 0)
-        ThrowLastErrorFor(fileName);
+        return FALSE;
     timespec times[2];
     times[0] = IsGiven(status.m_atime) ? FileTimeToTimespec(status.m_atime) : timespec{0, UTIME_OMIT};
     times[1] = FileTimeToTimespec(status.m_mtime);
@@ -97,14 +78,17 @@ void SetTimes(LPCWSTR fileName, const CFileStatus& status)
     const int err = errno;
     ::close(fd);
     if (result != 0) {
-        posix::SetLastErrorFromErrno(err, *native);
-        ThrowLastErrorFor(fileName);
+        posix::SetLastErrorFromErrno(err, native);
+        return FALSE;
     }
+    return TRUE;
 }
 
 }  // namespace
 
-BOOL CFile::GetStatus(LPCWSTR fileName, CFileStatus& status)
+namespace backend {
+
+BOOL PathStatus(LPCWSTR fileName, CFileStatus& status)
 {
     auto native = posix::NativePathOrFail(fileName);
     if (!native)
@@ -118,61 +102,41 @@ BOOL CFile::GetStatus(LPCWSTR fileName, CFileStatus& status)
     return TRUE;
 }
 
-BOOL CFile::GetStatus(CFileStatus& status) const
+BOOL HandleStatus(HANDLE file, const std::u16string& name, CFileStatus& status)
 {
-    if (m_fd < 0)
-        return FALSE;
-    auto native = ToNativePath(m_strFileName.c_str());
+    auto native = ToNativePath(name.c_str());
     posix::FileInfo info;
-    if (!native || posix::StatDescriptor(m_fd, info) != 0)
+    if (!native || posix::StatDescriptor(static_cast<int>(reinterpret_cast<intptr_t>(file)), info) != 0)
         return FALSE;
     Fill(status, *native, info);
-    // The size counts the bytes still held in the object's buffer. They stay
-    // there: a write error is left to the calls that throw (Close at last).
-    status.m_size = std::max(status.m_size, BufferedWritesEnd());
     return TRUE;
 }
 
-void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status)
+BOOL PutStatus(LPCWSTR fileName, const CFileStatus& status)
 {
-    if (auto failure = fault::Check(fault::Op::FileSetStatus))
-        ThrowInjected(*failure, fileName);
     struct stat st{};
     auto native = posix::StatPathOrFail(fileName, st);
     if (!native)
-        ThrowLastErrorFor(fileName);
+        return FALSE;
     const mode_t current = st.st_mode & 07777;
     const mode_t wanted = ModeFor(status, current, TakeGroup(*native, st, status));
     const auto setMode = [&] {
         if (wanted != current && ::chmod(native->c_str(), wanted) != 0) {
             posix::SetLastErrorFromErrno(errno, *native);
-            ThrowLastErrorFor(fileName);
+            return false;
         }
+        return true;
     };
     // A read-only file is made writable first, so that its times can be set.
     const bool readOnly = posix::IsReadOnlyMode(current);
-    if (readOnly)
-        setMode();
-    if (IsGiven(status.m_mtime))
-        SetTimes(fileName, status);
-    if (!readOnly)
-        setMode();
+    if (readOnly && !setMode())
+        return FALSE;
+    if (IsGiven(status.m_mtime) && !SetTimes(*native, status))
+        return FALSE;
+    if (!readOnly && !setMode())
+        return FALSE;
+    return TRUE;
 }
 
-void CFile::Rename(LPCWSTR oldName, LPCWSTR newName)
-{
-    if (auto failure = fault::Check(fault::Op::FileRename))
-        ThrowInjected(*failure, oldName);
-    if (!posix::MoveFileUncounted(oldName, newName))
-        ThrowLastErrorFor(oldName);
-}
-
-void CFile::Remove(LPCWSTR fileName)
-{
-    if (auto failure = fault::Check(fault::Op::FileRemove))
-        ThrowInjected(*failure, fileName);
-    if (!posix::DeleteFileUncounted(fileName))
-        ThrowLastErrorFor(fileName);
-}
-
+}  // namespace backend
 }  // namespace plat

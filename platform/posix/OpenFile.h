@@ -19,11 +19,7 @@ namespace plat::posix {
 // inheritable access entries instead.
 inline constexpr mode_t kNewFileMode = S_IRUSR | S_IWUSR;
 
-struct OpenRequest {
-    ShareMode share;              // share.read / share.write: the access asked for
-    DWORD disposition = 3;        // CREATE_NEW 1, CREATE_ALWAYS 2, OPEN_EXISTING 3, OPEN_ALWAYS 4, TRUNCATE_EXISTING 5
-    bool writeThrough = false;
-};
+using backend::OpenRequest;
 
 // A descriptor (close-on-exec, blocking) or -1. A file it creates has
 // kNewFileMode (a folder's default ACL is masked down to it). On failure the

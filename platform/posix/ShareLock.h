@@ -20,19 +20,14 @@
 // seen as held open.
 #pragma once
 
+#include "platform/Backend.h"
 #include "platform/WinTypes.h"
 
 #include <string>
 
 namespace plat::posix {
 
-struct ShareMode {
-    bool read = false;         // this open reads
-    bool write = false;        // this open writes
-    bool shareRead = true;     // others may read
-    bool shareWrite = true;    // others may write
-    bool shareDelete = false;  // others may delete or rename
-};
+using backend::ShareMode;
 
 // Takes the locks for an open on `fd` and checks them against the other
 // opens of the file. 0 when the open may go on (also when the file system

@@ -8,6 +8,8 @@
 // still be given and refused, as Windows refuses it, when it does not fit.
 #include "platform/TaskMemory.h"
 
+#include "platform/Backend.h"
+
 #include "platform/FaultInjection.h"
 #include "platform/LastError.h"
 #include "platform/posix/MemoryRoom.h"
@@ -97,12 +99,8 @@ void AdviseHugePages([[maybe_unused]] void* block, [[maybe_unused]] SIZE_T size)
 
 }  // namespace
 
-LPVOID CoTaskMemAlloc(SIZE_T size)
+LPVOID backend::AllocateTaskMemory(SIZE_T size)
 {
-    if (auto failure = fault::Check(fault::Op::CoTaskMemAlloc)) {
-        SetLastError(failure->error);
-        return nullptr;
-    }
     const bool large = size >= kLargeBlock;
     if (large && !CanBeBacked(size)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

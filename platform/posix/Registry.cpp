@@ -1,6 +1,6 @@
 #include "platform/Registry.h"
 
-#include "platform/RegistryHive.h"
+#include "platform/posix/RegistryHive.h"
 #include "platform/WideString.h"
 
 #include <cstring>

@@ -1,45 +1,41 @@
-// CFile: opening, reading, writing, positioning and closing one file.
+// CFile: opening, reading, writing, positioning and closing one file, and
+// its static operations on files by name, over the backend's open files.
 #include "platform/File.h"
 
+#include "platform/Backend.h"
 #include "platform/FaultInjection.h"
 #include "platform/LastError.h"
-#include "platform/posix/FileInfo.h"
-#include "platform/posix/NativePath.h"
-#include "platform/posix/OpenFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
 #include <memory>
-#include <unistd.h>
 #include <utility>
 
 namespace plat {
 namespace {
 
-// One read or write call moves at most this much (the kernel's own cap is a
-// little below 2 GiB).
-constexpr size_t kChunk = size_t{1} << 30;
 // Reads and writes smaller than this go through the object's buffer.
 constexpr size_t kBufferSize = size_t{128} << 10;
 
-[[noreturn]] void ThrowInjected(const fault::Failure& failure, const std::u16string& name)
+[[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
 {
     SetLastError(failure.error);
     const int cause = failure.cause >= 0 ? failure.cause
                                          : CFileException::OsErrorToException(static_cast<LONG>(failure.error));
-    throw CFileException(cause, static_cast<LONG>(failure.error), name.c_str());
+    throw CFileException(cause, static_cast<LONG>(failure.error), name);
+}
+
+[[noreturn]] void ThrowLastErrorFor(LPCWSTR name)
+{
+    CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), name);
 }
 
 }  // namespace
 
-namespace posix {
-
 // At most one direction at a time: bytes read ahead of the caller
 // [next, end), or bytes the caller wrote that the file has not had yet [0, end).
-struct IoBuffer {
+struct CFile::IoBuffer {
     enum class Use { none, reading, writing };
     std::unique_ptr<char[]> bytes{new char[kBufferSize]};
     size_t next = 0;
@@ -47,8 +43,6 @@ struct IoBuffer {
     Use use = Use::none;
     bool writeThrough = false;  // writes go to the file at once
 };
-
-}  // namespace posix
 
 CFile::CFile() = default;
 
@@ -65,7 +59,7 @@ CFile::~CFile()
 }
 
 CFile::CFile(CFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)),
+    : m_hFile(std::exchange(other.m_hFile, INVALID_HANDLE_VALUE)),
       m_io(std::move(other.m_io)),
       m_canRead(other.m_canRead),
       m_canWrite(other.m_canWrite),
@@ -77,7 +71,7 @@ CFile& CFile::operator=(CFile&& other) noexcept
 {
     if (this != &other) {
         Abort();
-        m_fd = std::exchange(other.m_fd, -1);
+        m_hFile = std::exchange(other.m_hFile, INVALID_HANDLE_VALUE);
         m_io = std::move(other.m_io);
         m_canRead = other.m_canRead;
         m_canWrite = other.m_canWrite;
@@ -91,15 +85,17 @@ void CFile::ThrowLastError() const
     CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName.c_str());
 }
 
-void CFile::ThrowErrno(int err) const
+void CFile::ThrowIfFailed(DWORD error) const
 {
-    posix::SetLastErrorFromErrno(err);
-    ThrowLastError();
+    if (error != 0) {
+        SetLastError(error);
+        ThrowLastError();
+    }
 }
 
 void CFile::ThrowIfClosed() const
 {
-    if (m_fd < 0)
+    if (!IsOpen())
         CFileException::ThrowOsError(static_cast<LONG>(ERROR_INVALID_HANDLE), m_strFileName.c_str());
 }
 
@@ -123,11 +119,7 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags, CFileException* pError)
     const UINT share = openFlags & 0x70;
     if (access == 0x3 || share > shareDenyNone)
         return fail(ERROR_INVALID_PARAMETER, -1);
-    auto native = posix::NativePathOrFail(fileName);
-    if (!native)
-        return fail(GetLastError(), -1);
-
-    posix::OpenRequest request;
+    backend::OpenRequest request;
     request.share.read = access != modeWrite;
     request.share.write = access != modeRead;
     request.share.shareRead = share == shareDenyWrite || share == shareDenyNone;
@@ -137,12 +129,12 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags, CFileException* pError)
     request.writeThrough = (openFlags & osWriteThrough) != 0;
 
     DWORD error = 0;
-    const int fd = posix::OpenFile(*native, request, error);
-    if (fd < 0)
+    const HANDLE file = backend::OpenHandle(fileName, request, error);
+    if (file == INVALID_HANDLE_VALUE)
         return fail(error, -1);
-    m_fd = fd;
+    m_hFile = file;
     if (!m_io)
-        m_io = std::make_unique<posix::IoBuffer>();
+        m_io = std::make_unique<IoBuffer>();
     m_io->writeThrough = (openFlags & (osWriteThrough | osNoBuffer)) != 0;
     m_canRead = request.share.read;
     m_canWrite = request.share.write;
@@ -152,17 +144,17 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags, CFileException* pError)
 
 void CFile::SettleBuffer() const
 {
-    if (!m_io || m_fd < 0)
+    if (!m_io || !IsOpen())
         return;
-    posix::IoBuffer& io = *m_io;
-    const posix::IoBuffer::Use use = std::exchange(io.use, posix::IoBuffer::Use::none);
+    IoBuffer& io = *m_io;
+    const IoBuffer::Use use = std::exchange(io.use, IoBuffer::Use::none);
     const size_t next = std::exchange(io.next, 0);
     const size_t end = std::exchange(io.end, 0);
-    if (use == posix::IoBuffer::Use::reading && end > next) {
+    if (use == IoBuffer::Use::reading && end > next) {
         // Give back what was read ahead, so the file position is the caller's.
-        if (::lseek(m_fd, -static_cast<off_t>(end - next), SEEK_CUR) < 0)
-            ThrowErrno(errno);
-    } else if (use == posix::IoBuffer::Use::writing && end > 0) {
+        ULONGLONG position = 0;
+        ThrowIfFailed(backend::SeekHandle(m_hFile, -static_cast<LONGLONG>(end - next), current, position));
+    } else if (use == IoBuffer::Use::writing && end > 0) {
         // Once: a failed flush drops the bytes and reports it to this caller.
         const_cast<CFile*>(this)->WriteDirect(io.bytes.get(), end);
     }
@@ -170,45 +162,23 @@ void CFile::SettleBuffer() const
 
 ULONGLONG CFile::BufferedWritesEnd() const
 {
-    if (!m_io || m_fd < 0 || m_io->use != posix::IoBuffer::Use::writing)
+    ULONGLONG position = 0;
+    if (!m_io || !IsOpen() || m_io->use != IoBuffer::Use::writing ||
+        backend::SeekHandle(m_hFile, 0, current, position) != 0)
         return 0;
-    const off_t position = ::lseek(m_fd, 0, SEEK_CUR);
-    return position < 0 ? 0 : static_cast<ULONGLONG>(position) + m_io->end;
+    return position + m_io->end;
 }
 
 UINT CFile::ReadDirect(char* out, size_t count)
 {
     size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::read(m_fd, out + done, std::min<size_t>(count - done, kChunk));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowErrno(errno);
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    ThrowIfFailed(backend::ReadHandle(m_hFile, out, count, done));
     return static_cast<UINT>(done);
 }
 
 void CFile::WriteDirect(const char* in, size_t count)
 {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(m_fd, in + done, std::min<size_t>(count - done, kChunk));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowErrno(errno);
-        }
-        if (n == 0) {
-            SetLastError(ERROR_DISK_FULL);
-            ThrowLastError();
-        }
-        done += static_cast<size_t>(n);
-    }
+    ThrowIfFailed(backend::WriteHandle(m_hFile, in, count));
 }
 
 UINT CFile::Read(void* buffer, UINT count)
@@ -217,17 +187,17 @@ UINT CFile::Read(void* buffer, UINT count)
     if (count == 0)
         return 0;
     if (auto failure = fault::Check(fault::Op::FileRead))
-        ThrowInjected(*failure, m_strFileName);
+        ThrowInjected(*failure, m_strFileName.c_str());
     if (buffer == nullptr || !m_canRead) {
         SetLastError(buffer == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
         ThrowLastError();
     }
-    posix::IoBuffer& io = *m_io;
-    if (io.use == posix::IoBuffer::Use::writing)
+    IoBuffer& io = *m_io;
+    if (io.use == IoBuffer::Use::writing)
         SettleBuffer();
     auto* out = static_cast<char*>(buffer);
     size_t done = 0;
-    if (io.use == posix::IoBuffer::Use::reading) {
+    if (io.use == IoBuffer::Use::reading) {
         done = std::min<size_t>(count, io.end - io.next);
         std::memcpy(out, io.bytes.get() + io.next, done);
         io.next += done;
@@ -243,7 +213,7 @@ UINT CFile::Read(void* buffer, UINT count)
     const size_t take = std::min(got, count - done);
     std::memcpy(out + done, io.bytes.get(), take);
     if (got > take) {
-        io.use = posix::IoBuffer::Use::reading;
+        io.use = IoBuffer::Use::reading;
         io.next = take;
         io.end = got;
     }
@@ -256,14 +226,14 @@ void CFile::Write(const void* buffer, UINT count)
     if (count == 0)
         return;
     if (auto failure = fault::Check(fault::Op::FileWrite))
-        ThrowInjected(*failure, m_strFileName);
+        ThrowInjected(*failure, m_strFileName.c_str());
     if (buffer == nullptr || !m_canWrite) {
         SetLastError(buffer == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
         ThrowLastError();
     }
-    posix::IoBuffer& io = *m_io;
+    IoBuffer& io = *m_io;
     const auto* in = static_cast<const char*>(buffer);
-    if (io.use == posix::IoBuffer::Use::reading || io.end + count > kBufferSize)
+    if (io.use == IoBuffer::Use::reading || io.end + count > kBufferSize)
         SettleBuffer();
     if (io.writeThrough || count >= kBufferSize) {
         WriteDirect(in, count);
@@ -271,82 +241,68 @@ void CFile::Write(const void* buffer, UINT count)
     }
     std::memcpy(io.bytes.get() + io.end, in, count);
     io.end += count;
-    io.use = posix::IoBuffer::Use::writing;
+    io.use = IoBuffer::Use::writing;
 }
 
 ULONGLONG CFile::Seek(LONGLONG offset, UINT from)
 {
     ThrowIfClosed();
     SettleBuffer();
-    int whence;
-    switch (from) {
-    case begin: whence = SEEK_SET; break;
-    case current: whence = SEEK_CUR; break;
-    case end: whence = SEEK_END; break;
-    default:
+    if (from > end) {
         SetLastError(ERROR_INVALID_PARAMETER);
         ThrowLastError();
     }
-    const off_t position = ::lseek(m_fd, static_cast<off_t>(offset), whence);
-    if (position < 0) {
-        SetLastError(errno == EINVAL ? ERROR_NEGATIVE_SEEK : posix::Win32ErrorFromErrno(errno));
-        ThrowLastError();
-    }
-    return static_cast<ULONGLONG>(position);
+    ULONGLONG position = 0;
+    ThrowIfFailed(backend::SeekHandle(m_hFile, offset, from, position));
+    return position;
 }
 
 ULONGLONG CFile::GetPosition() const
 {
     ThrowIfClosed();
     SettleBuffer();
-    const off_t position = ::lseek(m_fd, 0, SEEK_CUR);
-    if (position < 0)
-        ThrowErrno(errno);
-    return static_cast<ULONGLONG>(position);
+    ULONGLONG position = 0;
+    ThrowIfFailed(backend::SeekHandle(m_hFile, 0, current, position));
+    return position;
 }
 
 ULONGLONG CFile::GetLength() const
 {
     ThrowIfClosed();
     SettleBuffer();
-    posix::FileInfo info;
-    if (int err = posix::StatDescriptor(m_fd, info); err != 0)
-        ThrowErrno(err);
-    return info.size;
+    ULONGLONG length = 0;
+    ThrowIfFailed(backend::HandleLength(m_hFile, length));
+    return length;
 }
 
 void CFile::SetLength(ULONGLONG newLength)
 {
     ThrowIfClosed();
-    if (!m_canWrite || newLength > static_cast<ULONGLONG>(std::numeric_limits<off_t>::max())) {
+    if (!m_canWrite || newLength > static_cast<ULONGLONG>(std::numeric_limits<LONGLONG>::max())) {
         SetLastError(!m_canWrite ? ERROR_ACCESS_DENIED : ERROR_INVALID_PARAMETER);
         ThrowLastError();
     }
     SettleBuffer();
-    if (::ftruncate(m_fd, static_cast<off_t>(newLength)) != 0 ||
-        ::lseek(m_fd, static_cast<off_t>(newLength), SEEK_SET) < 0) {
-        ThrowErrno(errno);
-    }
+    ThrowIfFailed(backend::SetHandleLength(m_hFile, newLength));
 }
 
 void CFile::Flush()
 {
-    if (m_fd < 0)
+    if (!IsOpen())
         return;
     SettleBuffer();
-    if (::fsync(m_fd) != 0 && errno != EINVAL)
-        ThrowErrno(errno);
+    ThrowIfFailed(backend::SyncHandle(m_hFile));
 }
 
 void CFile::DeliverWrites()
 {
-    if (m_io && m_io->use == posix::IoBuffer::Use::writing)
+    if (m_io && m_io->use == IoBuffer::Use::writing)
         SettleBuffer();
 }
 
 void CFile::Close()
 {
-    if (m_fd < 0)
+    if (!IsOpen())
         return;
     try {
         SettleBuffer();
@@ -354,10 +310,9 @@ void CFile::Close()
         Abort();
         throw;
     }
-    const int fd = std::exchange(m_fd, -1);
+    const HANDLE file = std::exchange(m_hFile, INVALID_HANDLE_VALUE);
     m_canRead = m_canWrite = false;
-    if (::close(fd) != 0 && errno != EINTR)
-        ThrowErrno(errno);
+    ThrowIfFailed(backend::CloseFileHandle(file));
 }
 
 void CFile::Abort() noexcept
@@ -370,50 +325,51 @@ void CFile::Abort() noexcept
     }
     // Nothing read ahead or held back survives into a later Open of this object.
     if (m_io) {
-        m_io->use = posix::IoBuffer::Use::none;
+        m_io->use = IoBuffer::Use::none;
         m_io->next = m_io->end = 0;
     }
-    if (m_fd >= 0)
-        ::close(std::exchange(m_fd, -1));
+    if (IsOpen())
+        (void)backend::CloseFileHandle(std::exchange(m_hFile, INVALID_HANDLE_VALUE));
     m_canRead = m_canWrite = false;
 }
 
-namespace {
-
-BOOL SyncPath(const std::string& native, int extraFlags)
+BOOL CFile::GetStatus(CFileStatus& status) const
 {
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | extraFlags);
-    if (fd < 0) {
-        posix::SetLastErrorFromErrno(errno, native);
+    if (!IsOpen() || !backend::HandleStatus(m_hFile, m_strFileName, status))
         return FALSE;
-    }
-    const int result = ::fsync(fd);
-    const int err = errno;
-    ::close(fd);
-    // File systems that cannot sync a folder say EINVAL: nothing more to do there.
-    if (result != 0 && err != EINVAL) {
-        posix::SetLastErrorFromErrno(err, native);
-        return FALSE;
-    }
+    // The size counts the bytes still held in the object's buffer. They stay
+    // there: a write error is left to the calls that throw (Close at last).
+    status.m_size = std::max(status.m_size, BufferedWritesEnd());
     return TRUE;
 }
 
-}  // namespace
-
-BOOL FlushFolderToDisk(LPCWSTR path)
+BOOL CFile::GetStatus(LPCWSTR fileName, CFileStatus& status)
 {
-    auto native = posix::NativePathOrFail(path);
-    if (!native)
-        return FALSE;
-    return SyncPath(posix::ParentFolder(*native), O_DIRECTORY);
+    return backend::PathStatus(fileName, status);
 }
 
-BOOL FlushFileToDisk(LPCWSTR fileName)
+void CFile::SetStatus(LPCWSTR fileName, const CFileStatus& status)
 {
-    auto native = posix::NativePathOrFail(fileName);
-    if (!native)
-        return FALSE;
-    return SyncPath(*native, 0) && SyncPath(posix::ParentFolder(*native), O_DIRECTORY);
+    if (auto failure = fault::Check(fault::Op::FileSetStatus))
+        ThrowInjected(*failure, fileName);
+    if (!backend::PutStatus(fileName, status))
+        ThrowLastErrorFor(fileName);
+}
+
+void CFile::Rename(LPCWSTR oldName, LPCWSTR newName)
+{
+    if (auto failure = fault::Check(fault::Op::FileRename))
+        ThrowInjected(*failure, oldName);
+    if (!backend::RenameFile(oldName, newName))
+        ThrowLastErrorFor(oldName);
+}
+
+void CFile::Remove(LPCWSTR fileName)
+{
+    if (auto failure = fault::Check(fault::Op::FileRemove))
+        ThrowInjected(*failure, fileName);
+    if (!backend::RemoveFile(fileName))
+        ThrowLastErrorFor(fileName);
 }
 
 }  // namespace plat
