@@ -8,7 +8,7 @@ namespace plat {
 inline constexpr LONG SHCNE_DELETE = 0x00000004;
 inline constexpr UINT SHCNF_PATHW = 0x0005;
 inline constexpr UINT SHCNF_FLUSH = 0x1000;
-inline constexpr UINT SHCNF_FLUSHNOWAIT = 0x2000;
+inline constexpr UINT SHCNF_FLUSHNOWAIT = 0x3000;  // includes SHCNF_FLUSH, as the system defines it
 
 // Tells the shell that an item changed. No shell here watches for it: the
 // call does nothing (the test seam records it).
