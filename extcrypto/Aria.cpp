@@ -2,9 +2,10 @@
 
 #include "extcrypto/LibraryPaths.h"
 
+#include "SystemServices.h"
+
 #include <climits>
 #include <cstring>
-#include <strings.h>
 
 namespace {
 
@@ -18,7 +19,7 @@ unsigned char* Bytes(char* p) { return reinterpret_cast<unsigned char*>(p); }
 CAria::~CAria()
 {
     FreeHandles();
-    explicit_bzero(m_cipherParam, sizeof m_cipherParam);
+    os::SecureZero(m_cipherParam, sizeof m_cipherParam);
 }
 
 void CAria::FreeHandles()
@@ -81,7 +82,7 @@ int CAria::ImportSecretKey(SFC_HANDLE keyHandle, const unsigned char* key, int k
     blob[5] = static_cast<unsigned char>(keyLength);
     std::memcpy(blob + xecure::kSecretKeyHeader, key, static_cast<size_t>(keyLength));
     int result = SFC_SKEY_SecretKey_FromBinary(keyHandle, blob, xecure::kSecretKeyHeader + keyLength);
-    explicit_bzero(blob, sizeof blob);
+    os::SecureZero(blob, sizeof blob);
     return result;
 }
 

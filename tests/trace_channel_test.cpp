@@ -1,5 +1,6 @@
 // Trace lines: Windows placeholders, no cut; without a sink to nowhere, stderr or QZTRACE's file, stamped.
 #include "QZTracer.h"
+#include "SystemServices.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
 #include "support/TraceCapture.h"
@@ -7,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -30,10 +30,10 @@ TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
 TEST(TraceChannel, FileStandardErrorOrNowhere)
 {
     TempDir dir;
-    long mainThread = syscall(SYS_gettid), otherThread = 0;
+    long mainThread = static_cast<long>(os::CurrentThreadId()), otherThread = 0;
     setenv("QZTRACE", (dir / "trace.log").c_str(), 1);
     QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! first %d", 1);
-    std::thread([&] { otherThread = syscall(SYS_gettid), QZTraceW(u"path=%s", u"a\nb\rc"); }).join();
+    std::thread([&] { otherThread = static_cast<long>(os::CurrentThreadId()), QZTraceW(u"path=%s", u"a\nb\rc"); }).join();
     std::smatch m;
     const std::string text = ReadBytes(dir / "trace.log"), first = text.substr(0, text.find('\n') + 1);
     ASSERT_TRUE(std::regex_match(first, m, kStamped)) << text;

@@ -6,9 +6,10 @@
 #include "platform/LastError.h"
 #include "platform/PathText.h"
 
+#include "SystemServices.h"
+
 #include <algorithm>
 #include <cerrno>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -17,22 +18,6 @@ using namespace plat;
 namespace {
 
 constexpr UINT kChunk = 64 * 1024;
-
-bool FillRandom(void* buffer, size_t length)
-{
-    auto* out = static_cast<unsigned char*>(buffer);
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::getrandom(out + done, length - done, 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // What lies under the path, without following a symbolic link; 0 when nothing.
 mode_t KindAt(const char16_t* path)
@@ -54,7 +39,7 @@ bool Overwrite(const char16_t* path)
         std::vector<unsigned char> noise(kChunk);
         for (ULONGLONG written = 0; written < length;) {
             const UINT n = static_cast<UINT>(std::min<ULONGLONG>(kChunk, length - written));
-            if (!FillRandom(noise.data(), n))
+            if (!os::SystemRandom(noise.data(), n))
                 return false;
             file.Write(noise.data(), n);
             written += n;
@@ -80,7 +65,7 @@ std::u16string MoveAside(const char16_t* path)
     static constexpr char16_t kHex[] = u"0123456789abcdef";
     for (int attempt = 0; attempt < 8; ++attempt) {
         unsigned char bytes[8];
-        if (!FillRandom(bytes, sizeof bytes))
+        if (!os::SystemRandom(bytes, sizeof bytes))
             break;
         std::u16string name = folder + u"~WO";
         for (unsigned char b : bytes) {

@@ -1,6 +1,7 @@
 #include "QZTracer.h"
 
 #include "TraceFormat.h"
+#include "SystemServices.h"
 #include "Utf8Encoding.h"
 
 #include <atomic>
@@ -10,8 +11,6 @@
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
 
@@ -48,7 +47,7 @@ void WriteToEnvironmentTarget(const std::u16string& text)
     strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
     std::string line = stamp;
     char tail[64];
-    snprintf(tail, sizeof tail, ".%03ldZ [%ld] ", now.tv_nsec / 1000000, static_cast<long>(syscall(SYS_gettid)));
+    snprintf(tail, sizeof tail, ".%03ldZ [%ld] ", now.tv_nsec / 1000000, static_cast<long>(os::CurrentThreadId()));
     line += tail;
     // One line per trace: a line break inside the text (a path may hold one)
     // becomes a blank.

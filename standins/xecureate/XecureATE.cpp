@@ -1,10 +1,10 @@
 #include "XecureATE.h"
 
 #include "Seed.h"
+#include "SystemServices.h"
 
 #include <cstring>
 #include <new>
-#include <strings.h>
 
 struct XATE_Cipher {
     seed::KeySchedule schedule;
@@ -46,7 +46,7 @@ int XATE_CBC_Process(XATE_Cipher* cipher, const unsigned char* input, unsigned c
             std::memcpy(cipher->chain, saved, seed::kBlockSize);
         }
     }
-    explicit_bzero(block, sizeof block);
+    os::SecureZero(block, sizeof block);
     return 0;
 }
 
@@ -54,6 +54,6 @@ void XATE_CBC_Free(XATE_Cipher* cipher)
 {
     if (cipher == nullptr)
         return;
-    explicit_bzero(cipher, sizeof *cipher);
+    os::SecureZero(cipher, sizeof *cipher);
     delete cipher;
 }

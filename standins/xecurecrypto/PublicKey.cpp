@@ -10,6 +10,8 @@
 #include "Objects.h"
 #include "XecureCryptoCodes.h"
 
+#include "SystemServices.h"
+
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -17,7 +19,6 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
-#include <sys/random.h>
 #include <memory>
 #include <vector>
 
@@ -188,16 +189,6 @@ XECURE_EXPORT int32_t SFC_GetRandom(unsigned char* buffer, int32_t length)
 {
     if (length < 0 || (length > 0 && buffer == nullptr))
         return SFC_ERR_ARGUMENT;
-    size_t done = 0;
-    while (done < static_cast<size_t>(length)) {
-        ssize_t n = getrandom(buffer + done, static_cast<size_t>(length) - done, 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return SFC_ERR_RANDOM;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return SFC_OK;
+    return os::SystemRandom(buffer, static_cast<size_t>(length)) ? SFC_OK : SFC_ERR_RANDOM;
 }
 #endif
