@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 
 #if defined(_WIN32)
 #include "platform/win32/WinApi.h"
@@ -35,6 +36,18 @@ inline unsigned long CurrentThreadId()
 #else
     return static_cast<unsigned long>(::syscall(SYS_gettid));
 #endif
+}
+
+// The calendar fields of `time` in UTC (thread-safe, unlike std::gmtime).
+inline std::tm UtcCalendar(std::time_t time)
+{
+    std::tm fields{};
+#if defined(_WIN32)
+    ::gmtime_s(&fields, &time);
+#else
+    ::gmtime_r(&time, &fields);
+#endif
+    return fields;
 }
 
 // Fills `size` bytes from the system's random-number generator

@@ -75,6 +75,10 @@ UINT MakeTempFile(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFile
 LPVOID AllocateTaskMemory(SIZE_T size);
 // SHChangeNotify where a shell listens; nothing elsewhere.
 void AnnounceShellChange(LONG eventId, UINT flags, LPCVOID item1, LPCVOID item2);
+// SendMessageW to a window that is not a receiver of RegisterWindow: the
+// system's window on Windows; elsewhere none exists (0 with
+// ERROR_INVALID_WINDOW_HANDLE).
+LRESULT SendToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // OutputDebugStringW where a debugger can listen; nothing elsewhere.
 void DebuggerOutput(std::u16string_view text);
 

@@ -1,5 +1,6 @@
 #include "platform/Messaging.h"
 
+#include "platform/Backend.h"
 #include "platform/LastError.h"
 
 #include <map>
@@ -50,10 +51,8 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         if (it != w.receivers.end())
             receiver = it->second;
     }
-    if (!receiver || !*receiver) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    if (!receiver || !*receiver)
+        return backend::SendToWindow(window, message, wParam, lParam);
     // Called outside the lock: the receiver may send or unregister itself.
     return (*receiver)(message, wParam, lParam);
 }

@@ -1,6 +1,7 @@
 // Window messages. A window here is a receiver that the caller registers: a
 // function of (message, wParam, lParam). SendMessageW calls it at once, on
-// the sending thread, and returns its result.
+// the sending thread, and returns its result. On Windows a handle that is no
+// registered receiver is the system's window, and gets the system's call.
 #pragma once
 
 #include "platform/WinTypes.h"

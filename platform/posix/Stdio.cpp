@@ -1,4 +1,4 @@
-// _wfopen and the stream functions the library reads containers with.
+// _wfopen through the layer's open, so that the stream takes part in share modes.
 #include "platform/Stdio.h"
 
 #include "platform/LastError.h"
@@ -58,26 +58,6 @@ FILE* _wfopen(LPCWSTR fileName, LPCWSTR mode)
         errno = err;
     }
     return stream;
-}
-
-int fseek(FILE* stream, long offset, int origin)
-{
-    return std::fseek(stream, offset, origin);
-}
-
-long ftell(FILE* stream)
-{
-    return std::ftell(stream);
-}
-
-size_t fread(void* buffer, size_t size, size_t count, FILE* stream)
-{
-    return std::fread(buffer, size, count, stream);
-}
-
-int fclose(FILE* stream)
-{
-    return std::fclose(stream);
 }
 
 }  // namespace plat

@@ -19,14 +19,25 @@ namespace {
 
 constexpr UINT kChunk = 64 * 1024;
 
-// What lies under the path, without following a symbolic link; 0 when nothing.
-mode_t KindAt(const char16_t* path)
+enum class Kind { none, link, file, other };
+
+// What lies under the path, without following a symbolic link.
+Kind KindAt(const char16_t* path)
 {
+#if defined(_WIN32)
+    const plat::DWORD attributes = plat::GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Kind::none;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return Kind::link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::other : Kind::file;
+#else
     auto native = ToNativePath(path);
     struct stat st{};
     if (!native || ::lstat(native->c_str(), &st) != 0)
-        return 0;
-    return st.st_mode & S_IFMT;
+        return Kind::none;
+    return S_ISLNK(st.st_mode) ? Kind::link : S_ISREG(st.st_mode) ? Kind::file : Kind::other;
+#endif
 }
 
 bool Overwrite(const char16_t* path)
@@ -75,7 +86,7 @@ std::u16string MoveAside(const char16_t* path)
         name += u".tmp";
         if (MoveFileW(path, name.c_str()))
             return name;
-        if (GetLastError() != ERROR_ALREADY_EXISTS)
+        if (plat::GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }
     return {};
@@ -86,23 +97,23 @@ int WipeOut(const char16_t* path)
     if (path == nullptr)
         return 0;
     if (auto failure = fault::Check(fault::Op::WipeOutFile)) {
-        SetLastError(failure->error);
+        plat::SetLastError(failure->error);
         return 0;
     }
-    const mode_t kind = KindAt(path);
-    if (kind == S_IFLNK) {
+    const Kind kind = KindAt(path);
+    if (kind == Kind::link) {
         // The link's target is not this path's content: only the link goes.
         DeleteFileW(path);
-        return KindAt(path) == 0 ? 1 : 0;
+        return KindAt(path) == Kind::none ? 1 : 0;
     }
-    if (kind != S_IFREG || !Overwrite(path))
+    if (kind != Kind::file || !Overwrite(path))
         return 0;
     const std::u16string aside = MoveAside(path);
     if (!aside.empty())
         HookPoint(hook::kWipeRenamed);
     DeleteFileW(aside.empty() ? path : aside.c_str());
     FlushFolderToDisk(path);
-    return KindAt(path) == 0 ? 1 : 0;
+    return KindAt(path) == Kind::none ? 1 : 0;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "Utf8Encoding.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,15 +40,15 @@ void WriteToEnvironmentTarget(const std::u16string& text)
     const char* target = std::getenv("QZTRACE");
     if (target == nullptr || *target == 0)
         return;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm utc{};
-    gmtime_r(&now.tv_sec, &utc);
+    const auto now = std::chrono::time_point_cast<std::chrono::milliseconds>(std::chrono::system_clock::now());
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(now);
+    const std::tm utc = os::UtcCalendar(std::chrono::system_clock::to_time_t(seconds));
     char stamp[64];
     strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
     std::string line = stamp;
     char tail[64];
-    snprintf(tail, sizeof tail, ".%03ldZ [%ld] ", now.tv_nsec / 1000000, static_cast<long>(os::CurrentThreadId()));
+    snprintf(tail, sizeof tail, ".%03ldZ [%ld] ", static_cast<long>((now - seconds).count()),
+             static_cast<long>(os::CurrentThreadId()));
     line += tail;
     // One line per trace: a line break inside the text (a path may hold one)
     // becomes a blank.
@@ -55,7 +56,7 @@ void WriteToEnvironmentTarget(const std::u16string& text)
         line.push_back(c == '\n' || c == '\r' ? ' ' : c);
     line.push_back('\n');
     if (std::strcmp(target, "stderr") == 0) {
-        (void)!write(STDERR_FILENO, line.data(), line.size());
+        (void)std::fwrite(line.data(), 1, line.size(), stderr);
         return;
     }
     // One append per line keeps lines whole when several processes share the file.
