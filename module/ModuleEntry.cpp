@@ -4,7 +4,7 @@
 
 plat::AFX_EXTENSION_MODULE PVCodecDLL = {plat::FALSE, nullptr, nullptr};
 
-int DllMain(plat::HINSTANCE hInstance, plat::DWORD dwReason, void* /*lpReserved*/)
+PVCODEC_MODULE_ENTRY DllMain(plat::HINSTANCE hInstance, plat::DWORD dwReason, void* /*lpReserved*/)
 {
     if (dwReason == plat::DLL_PROCESS_ATTACH) {
         if (!plat::AfxInitExtensionModule(PVCodecDLL, hInstance))
