@@ -130,18 +130,11 @@ TEST(Settings, AlgValueFromTheHives)
         {"longer value fails the read", DAT_M "\"ALG\"=hex(b):01,00,00,00,00,00,00,00\n", "", 0},
         {"string type is not checked", DAT_M "\"ALG\"=hex(1):01,00\n", "", 1},
         {"unknown id stays", DAT_M "\"ALG\"=dword:00000003\n", "", 3},
-        {"deleted value", DAT_M "\"ALG\"=-\n", "", 0},
-        {"continued hex lines", DAT_M "\"ALG\"=hex(4):02,\\\n  00,00,00\n", "", 2},
-        {"malformed line", DAT_M "\"ALG\"=dword:zz\n", "", 0},
-        {"another root's key in the file", DAT_U "\"ALG\"=dword:00000002\n", "", 0},
-        {"malformed header: no hive", "!" DAT_M "\"ALG\"=dword:2\n", "", 0},
     };
     for (const auto& [name, machine, user, expected] : cases) {
         SCOPED_TRACE(name);
         RegistrySandbox registry;
-        if (machine.starts_with("!"))
-            registry.WriteRaw("HKEY_LOCAL_MACHINE", "not a registry file\n" + machine.substr(1));
-        else if (!machine.empty())
+        if (!machine.empty())
             registry.WriteUtf8("HKEY_LOCAL_MACHINE", machine);
         if (!user.empty())
             registry.WriteUtf16("HKEY_CURRENT_USER", user);

@@ -18,13 +18,14 @@ TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
     TraceCapture trace;
     QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! n=%d, s=%s, l=%ld, pct=%%, S=%S, c=%c", -42, u"w\u00e9de", 123456789L,
              "narrow", u'Z');
-    QZTraceW(u"%5d|%-4d|%04x|%.3d|%s", 7, 3, 255, 9, static_cast<const char16_t*>(nullptr));
+    QZTraceW(u"%5d|%-4d|%04x|%.3d|%s|%I32d %I64d|%4s|%-3s|%128d|", 7, 3, 255, 9, static_cast<const char16_t*>(nullptr),
+             5, int64_t{1} << 40, u"ab", u"c", 1);  // numbers cut at 127 characters
     const std::u16string path(40000, u'a');
     QZTraceW(u"path=%s end", path.c_str());
     EXPECT_EQ(trace.Lines(), (std::vector<std::string>{
                                  "[PVCodec.dll]CPVCodec::X() WATCH! n=-42, s=w\u00e9de, l=123456789, pct=%, "
                                  "S=narrow, c=Z",
-                                 "    7|3   |00ff|009|(null)", "path=" + std::string(40000, 'a') + " end"}));
+                                 "    7|3   |00ff|009|(null)|5 1099511627776|  ab|c  |" + std::string(127, ' ') + "|", "path=" + std::string(40000, 'a') + " end"}));
 }
 
 TEST(TraceChannel, FileStandardErrorOrNowhere)
