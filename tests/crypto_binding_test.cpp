@@ -6,12 +6,12 @@
 #include "platform/WideString.h"
 #include "standins/xecurecrypto/XecureCryptoCodes.h"
 #include "support/CryptoLibraryFolders.h"
+#include "support/OpenSslKeys.h"
 #include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
-#include <openssl/x509.h>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -124,37 +124,8 @@ TEST(MissingLibrary, CiphersAnswerMinusOneRsaMinusTwoAndRandomLeavesTheBuffer)
 
 // ---- RSA with keys -----------------------------------------------------------
 
-struct KeyPair {
-    EVP_PKEY* key = nullptr;
-    Bytes spki, pkcs1Public, pkcs1Private, pkcs8;
-};
-
-template <typename Encode>
-Bytes Der(Encode encode)
-{
-    unsigned char* data = nullptr;
-    const int n = encode(&data);
-    Bytes out(data, data + std::max(n, 0));
-    OPENSSL_free(data);
-    return out;
-}
-
-// Made once each: key generation is the slow part.
-const KeyPair& Pair(unsigned bits)
-{
-    static auto& pairs = *new std::map<unsigned, KeyPair>;  // never destroyed: OpenSSL may be cleaned up first
-    KeyPair& pair = pairs[bits];
-    if (pair.key == nullptr) {
-        pair.key = EVP_RSA_gen(bits);
-        pair.spki = Der([&](unsigned char** p) { return i2d_PUBKEY(pair.key, p); });
-        pair.pkcs1Public = Der([&](unsigned char** p) { return i2d_PublicKey(pair.key, p); });
-        pair.pkcs1Private = Der([&](unsigned char** p) { return i2d_PrivateKey(pair.key, p); });
-        PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(pair.key);
-        pair.pkcs8 = Der([&](unsigned char** p) { return i2d_PKCS8_PRIV_KEY_INFO(info, p); });
-        PKCS8_PRIV_KEY_INFO_free(info);
-    }
-    return pair;
-}
+using reference::KeyPair;
+const KeyPair& Pair(unsigned bits) { return reference::RsaPair(bits); }
 const KeyPair& Main() { return Pair(2048); }
 
 Bytes OpenSslOaep(const Bytes& in, bool encrypt)
