@@ -33,41 +33,6 @@ struct DebugCapture {
     Texts texts;
 };
 
-TEST(Forwarding, NullAddressesGiveTheFixedValues)
-{
-    PVEDAriaMgr table;  // nothing bound
-    EXPECT_EQ(table.Module(), nullptr);
-    for (int i = 0; i < xecure::kExportCount; ++i)
-        EXPECT_EQ(table.Address(i), nullptr);
-    unsigned char buffer[32] = {};
-    int32_t length = 12345;
-    uint32_t param[13] = {};
-    EXPECT_EQ(table.SFC_SKEY_SecretKey_New(), nullptr);
-    EXPECT_EQ(table.SFC_CIPHER_CTX_New(), nullptr);
-    EXPECT_EQ(table.SFC_PKEY_PrivateKey_New(), nullptr);
-    EXPECT_EQ(table.SFC_PKEY_PublicKey_New(), nullptr);
-    table.SFC_SKEY_SecretKey_Free(buffer);
-    table.SFC_CIPHER_CTX_Free(buffer);
-    table.SFC_PKEY_PrivateKey_Free(buffer);
-    table.SFC_PKEY_PublicKey_Free(buffer);
-    EXPECT_EQ(table.SFC_SKEY_SecretKey_FromBinary(nullptr, buffer, 22), 0);
-    EXPECT_EQ(table.SFC_Cipher_Encrypt_Init(nullptr, nullptr, 12, param), 0);
-    EXPECT_EQ(table.SFC_Cipher_Decrypt_Init(nullptr, nullptr, 12, param), 0);
-    EXPECT_EQ(table.SFC_Cipher_Encrypt_Update(nullptr, buffer, &length, buffer, 16), 0);
-    EXPECT_EQ(table.SFC_Cipher_Decrypt_Update(nullptr, buffer, &length, buffer, 16), 0);
-    EXPECT_EQ(table.SFC_Cipher_Encrypt_Final(nullptr, buffer, &length), 0);
-    EXPECT_EQ(table.SFC_Cipher_Decrypt_Final(nullptr, &length), 0);
-    EXPECT_EQ(table.SFC_PKEY_Encrypt(buffer, &length, buffer, 16, 3, nullptr, 0, param), 0);
-    EXPECT_EQ(table.SFC_PKEY_Decrypt(buffer, &length, buffer, 16, 3, nullptr, 0, param), 0);
-    EXPECT_EQ(table.SFC_GetRandom(buffer, 16), 0);
-    EXPECT_EQ(length, 12345);  // no length written
-    EXPECT_EQ(table.SFC_PKEY_PublicKey_FromBinary(nullptr, buffer, 16), -2);
-    EXPECT_EQ(table.SFC_PKEY_PrivateKey_FromBinary(nullptr, buffer, 16), -2);
-    EXPECT_EQ(table.SFC_PKEY_ProveKeyPair(nullptr, nullptr, 0), -1);
-    EXPECT_EQ(table.SFC_Cipher_Set_Path(32, "/x/XecureATE.dll"), -1);
-    EXPECT_TRUE(std::ranges::all_of(buffer, [](unsigned char b) { return b == 0; }));
-}
-
 TEST(Forwarding, LoadCryptoLibraryNeedsTheFirst21Exports)
 {
     PVEDAriaMgr full, withoutSetPath, withoutRandom, nothing;

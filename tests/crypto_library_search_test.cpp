@@ -112,27 +112,6 @@ TEST(CryptoSearch, BuildFolderLibraryIsFoundAndReused)
     EXPECT_EQ(first.Address(0), second.Address(0));
 }
 
-TEST(ModuleDirectory, IsTheExecutablePathUpToItsLastSeparator)
-{
-    const std::tuple<std::u16string, int, std::u16string> cases[] = {
-        {u"/opt/pv/bin/host", 1, u"/opt/pv/bin/"},
-        {u"C:\\Program Files\\PV\\host.exe", 1, u"C:\\Program Files\\PV\\"},
-        {u"/host", 1, u"/"},
-        {u"host", 0, u"untouched"},
-        {u"/" + std::u16string(300, u'd') + u"/host", 0, u"untouched"}};
-    for (const auto& [host, result, folder] : cases) {
-        plat::SetHostExecutablePath(host);
-        std::array<plat::WCHAR, kLibraryPathUnits> wide{};
-        std::array<char, kLibraryPathUnits> narrow{};
-        std::ranges::copy(std::u16string_view(u"untouched"), wide.begin());
-        EXPECT_EQ(GetModuleDirectoryW(wide), result);
-        EXPECT_EQ(std::u16string(wide.data()), folder);
-        EXPECT_EQ(GetModuleDirectoryA(narrow), result);
-        EXPECT_EQ(std::string(narrow.data()), result == 1 ? *plat::Utf16ToUtf8(folder) : "");
-    }
-    plat::SetHostExecutablePath(std::nullopt);
-}
-
 // The registry value cut to capacity - 1; else windows/Velquist/VPV, the bare folder, or nothing where none fits.
 TEST(InstallDirectory, RegistryValueWindowsFolderAndTheirLimits)
 {

@@ -123,35 +123,6 @@ TEST_P(FileRoundTrip, WritersMakeTheSameBytesAndReadersGiveTheDocumentBack)
 INSTANTIATE_TEST_SUITE_P(Forms, FileRoundTrip, ::testing::ValuesIn(kForms),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A caller magic is cut or zero-filled to 10 bytes; an empty ARIA document is refused before the disk is touched.
-TEST_F(FileDecryption, CallerMagicAndEmptyAria)
-{
-    plat::fault::Scope seam;
-    plat::fault::UseVirtualClock(true);
-    Bytes header = readercontainers::Header();
-    const Bytes document = reference::Document(100, 8);
-    const std::string src = Put(document, "plain");
-    for (const auto& [magic, field] : {std::pair{"ABCDEFGHIJKLMN", "ABCDEFGHIJ"}, {"XY", "XY"}}) {
-        std::string text = magic;
-        ASSERT_EQ(CPVCodec::EncryptFileEx(Wide(src).c_str(), Wide(Path("out")).c_str(), containerfiles::Key(),
-                                          header.data(), 10, nullptr, 1, text.data()),
-                  1);
-        EXPECT_TRUE(FileBytes(Path("out")) ==
-                    reference::Concat(reference::DefaultHeader(field, header),
-                                      reference::SegmentedBody(readercontainers::kKey, document)));
-    }
-    Put({}, "empty");
-    Bytes prefix = reference::ExtendedPrefix('A');
-    TraceCapture trace;
-    EXPECT_EQ(CPVCodec::EncryptFileEx(Wide(Path("empty")).c_str(), Wide(Path("out")).c_str(), containerfiles::Key(),
-                                      header.data(), 10, nullptr, 2, prefix.data()),
-              0);
-    EXPECT_EQ(trace.Lines(), (std::vector<std::string>{"[PVCodec.dll]CPVCodec::DoEncryptFile() ERROR! Algorithm ARIA "
-                                                       "needs at least one byte, nDocSize=0"}));
-    EXPECT_EQ(containerfiles::Entries(m_dir.Path()), (std::vector<std::string>{"empty", "out", "plain"}));
-    EXPECT_EQ(ReadBytes(Path("out")).size(), 14u + 10 + 112);
-}
-
 // What a result takes from its source through the four file drivers, in place and to a new path: times (to
 // 100 ns), mode whatever the umask, group. The "~PV" file is 0600, as is a result whose times cannot be carried.
 struct StatusCase {

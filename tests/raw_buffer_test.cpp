@@ -105,17 +105,6 @@ TEST(RawBuffer, ResultCodesByDirectionAndAlgorithm)
     }
 }
 
-TEST(RawBuffer, AlgorithmTagsBothWays)
-{
-    for (int tag = 0; tag < 256; ++tag)
-        EXPECT_EQ(CPVCodec::ConvertFileAlgToProgAlg(static_cast<unsigned char>(tag)),
-                  tag == 'A' ? 1 : tag == 'T' ? 2 : 0) << tag;
-    const std::pair<int, unsigned char> ids[] = {{0, 'R'}, {1, 'A'}, {2, 'T'}, {3, 'R'}, {-1, 'R'}, {'A', 'R'},
-                                                 {257, 'R'}, {258, 'R'}, {INT_MIN, 'R'}, {INT_MAX, 'R'}};
-    for (auto [id, tag] : ids)
-        EXPECT_EQ(CPVCodec::ConvertProgAlgToFileAlg(id), tag) << id;
-}
-
 // "ALG" (algorithm -1): the user's hive before the machine's.
 TEST(Settings, AlgValueFromTheHives)
 {

@@ -1,6 +1,8 @@
-// Text the platform layer reads: UTF-8 and UTF-16 both ways, and registry files as regedit writes them.
+// Text: UTF-8 and UTF-16 both ways, registry files as regedit writes them, trace lines with Windows placeholders.
+#include "QZTracer.h"
 #include "platform/RegistryHive.h"
 #include "platform/WideString.h"
+#include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -76,4 +78,20 @@ TEST(RegistryFile, ValuesOfEveryTypeInEveryEncoding)
     }
     EXPECT_TRUE(registry::ParseHive("REGEDIT4\n[HKCU\\A]\n\"v\"=\"1\"", registry::Root::CurrentUser).HasKey(u"a"));
     EXPECT_TRUE(registry::ParseHive("not a registry file\n[HKLM\\A]\n", registry::Root::LocalMachine).keys.empty());
+}
+
+TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
+{
+    TraceCapture trace;
+    QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! n=%d, s=%s, l=%ld, pct=%%, S=%S, c=%c", -42, u"w\u00e9de", 123456789L,
+             "narrow", u'Z');
+    QZTraceW(u"%5d|%-4d|%04x|%.3d|%s|%I32d %I64d|%4s|%-3s|%128d|", 7, 3, 255, 9, static_cast<const char16_t*>(nullptr),
+             5, int64_t{1} << 40, u"ab", u"c", 1);  // numbers cut at 127 characters
+    const std::u16string path(40000, u'a');
+    QZTraceW(u"path=%s end", path.c_str());
+    EXPECT_EQ(trace.Lines(), (std::vector<std::string>{
+                                 "[PVCodec.dll]CPVCodec::X() WATCH! n=-42, s=w\u00e9de, l=123456789, pct=%, "
+                                 "S=narrow, c=Z",
+                                 "    7|3   |00ff|009|(null)|5 1099511627776|  ab|c  |" + std::string(127, ' ') + "|",
+                                 "path=" + std::string(40000, 'a') + " end"}));
 }
