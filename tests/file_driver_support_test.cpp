@@ -12,7 +12,6 @@
 
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace plat;
 using namespace container::files;
@@ -95,23 +94,6 @@ TEST(FileDriverSupport, ProgressPercentages)
     ProgressReporter quiet(nullptr, 10240);  // no window: nothing to send, nothing to fail
     quiet.SegmentDone();
     quiet.Finish();
-}
-
-TEST(FileDriverSupport, LargeImagesGoOutIn16MiBPieces)
-{
-    TempDir dir;
-    std::vector<char> image(kWritePieceSize + 5);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<char>(i * 7);
-    fault::Scope seam;
-    {
-        CFile file(Wide(dir / "out").c_str(), kTemporaryOpenFlags);
-        fault::FailCalls(fault::Op::FileWrite, 100, 1, fault::Failure{});  // counts the writes
-        WriteInPieces(file, image.data(), static_cast<int64_t>(image.size()));
-        WriteInPieces(file, image.data(), 0);
-    }
-    EXPECT_EQ(fault::CallCount(fault::Op::FileWrite), 2u);
-    EXPECT_TRUE(ReadBytes(dir / "out") == std::string(image.begin(), image.end()));
 }
 
 // The utility library's wipe: overwritten, renamed, removed; what it must not touch stays as it was.

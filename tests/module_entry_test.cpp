@@ -3,7 +3,6 @@
 #include "fileops/FileChecks.h"
 #include "module/ModuleEntry.h"
 #include "platform/FileApi.h"
-#include "platform/LastError.h"
 #include "support/RegistrySandbox.h"
 #include "support/TraceCapture.h"
 

@@ -2,9 +2,13 @@
 #include "QZTracer.h"
 #include "platform/RegistryHive.h"
 #include "platform/WideString.h"
+#include "support/FileHelpers.h"
+#include "support/TempDir.h"
 #include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 
 using namespace plat;
 
@@ -94,4 +98,18 @@ TEST(TraceFormat, WindowsPlaceholdersAndLongArguments)
                                  "S=narrow, c=Z",
                                  "    7|3   |00ff|009|(null)|5 1099511627776|  ab|c  |" + std::string(127, ' ') + "|",
                                  "path=" + std::string(40000, 'a') + " end"}));
+}
+
+// With QZTRACE set, each line goes to that file in UTF-8, stamped, a lone surrogate as U+FFFD.
+TEST(TraceFormat, LinesGoToTheFileQztraceNames)
+{
+    TempDir dir;
+    setenv("QZTRACE", (dir / "trace.log").c_str(), 1);
+    QZTraceW(u"[PVCodec.dll]CPVCodec::X() WATCH! %s|%d", u"w\u00e9\xD800", 7);
+    unsetenv("QZTRACE");
+    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[\d+\] (.*)\n)");
+    std::smatch m;
+    const std::string text = ReadBytes(dir / "trace.log");
+    ASSERT_TRUE(std::regex_match(text, m, stamped)) << text;
+    EXPECT_EQ(m[1].str(), "[PVCodec.dll]CPVCodec::X() WATCH! w\u00e9\uFFFD|7");
 }
