@@ -2,7 +2,6 @@
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
 #include "extcrypto/Aria.h"
-#include "standins/xecureate/XecureATE.h"
 #include "standins/xecurecrypto/XecureCryptoCodes.h"
 #include "support/OpenSslCipher.h"
 #include "support/ReaderContainers.h"
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <openssl/provider.h>
 
-#include <dlfcn.h>
 #include <random>
 
 namespace {
@@ -153,22 +151,6 @@ TEST(Aria, RefusalsAndTheirResults)
     enc.SFC_SKEY_SecretKey_Free(handle);
     EXPECT_EQ(CAria().Init(1, nullptr), -1);
 
-    // The ATE library's own argument checks.
-    void* module = dlopen(PVCODEC_TEST_ATE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr);
-    auto make = reinterpret_cast<PFN_XATE_CBC_New>(dlsym(module, "XATE_CBC_New"));
-    auto process = reinterpret_cast<PFN_XATE_CBC_Process>(dlsym(module, "XATE_CBC_Process"));
-    auto release = reinterpret_cast<PFN_XATE_CBC_Free>(dlsym(module, "XATE_CBC_Free"));
-    ASSERT_TRUE(make && process && release);
-    EXPECT_EQ(make(key.data(), 15, key.data(), 16, 1), nullptr);
-    EXPECT_EQ(make(key.data(), 16, key.data(), 8, 1), nullptr);
-    EXPECT_EQ(make(nullptr, 16, key.data(), 16, 1), nullptr);
-    XATE_Cipher* cipher = make(key.data(), 16, key.data(), 16, 1);
-    EXPECT_EQ(process(cipher, data.data(), data.data(), 17), -1);
-    EXPECT_EQ(process(nullptr, data.data(), data.data(), 16), -1);
-    release(cipher);
-    release(nullptr);
-    dlclose(module);
 }
 
 // The update's length less the final count; where no whole message was written (bad padding, partial block): -1.

@@ -59,6 +59,11 @@ TEST(CFileContract, RefusedCalls)
     EXPECT_EQ(ThrownCause([&] { closed.Close(), closed.Flush(); }), E::none);  // nothing open: nothing to do
     EXPECT_EQ(plat::_wfopen(PathIn(dir.Path(), "none").c_str(), u"rb"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    const E error(E::fileNotFound, ERROR_FILE_NOT_FOUND, path.c_str());
+    char16_t text[6] = {u'x', u'x', u'x', u'x', u'x', u'x'};
+    EXPECT_TRUE(error.GetErrorMessage(text, 5));  // cut to fit, with its end
+    EXPECT_EQ(std::u16string(text), error.ErrorMessage().substr(0, 4));
+    EXPECT_EQ(text[5], u'x');
 }
 
 // Held-back small writes are seen by every other call; a read ahead is given back before a write.

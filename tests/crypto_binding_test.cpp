@@ -6,12 +6,12 @@
 #include "platform/WideString.h"
 #include "standins/xecurecrypto/XecureCryptoCodes.h"
 #include "support/CryptoLibraryFolders.h"
+#include "support/OpenSslKeys.h"
 #include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
-#include <openssl/x509.h>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -32,41 +32,6 @@ struct DebugCapture {
     ~DebugCapture() { plat::SetDebugOutputHook({}); }
     Texts texts;
 };
-
-TEST(Forwarding, NullAddressesGiveTheFixedValues)
-{
-    PVEDAriaMgr table;  // nothing bound
-    EXPECT_EQ(table.Module(), nullptr);
-    for (int i = 0; i < xecure::kExportCount; ++i)
-        EXPECT_EQ(table.Address(i), nullptr);
-    unsigned char buffer[32] = {};
-    int32_t length = 12345;
-    uint32_t param[13] = {};
-    EXPECT_EQ(table.SFC_SKEY_SecretKey_New(), nullptr);
-    EXPECT_EQ(table.SFC_CIPHER_CTX_New(), nullptr);
-    EXPECT_EQ(table.SFC_PKEY_PrivateKey_New(), nullptr);
-    EXPECT_EQ(table.SFC_PKEY_PublicKey_New(), nullptr);
-    table.SFC_SKEY_SecretKey_Free(buffer);
-    table.SFC_CIPHER_CTX_Free(buffer);
-    table.SFC_PKEY_PrivateKey_Free(buffer);
-    table.SFC_PKEY_PublicKey_Free(buffer);
-    EXPECT_EQ(table.SFC_SKEY_SecretKey_FromBinary(nullptr, buffer, 22), 0);
-    EXPECT_EQ(table.SFC_Cipher_Encrypt_Init(nullptr, nullptr, 12, param), 0);
-    EXPECT_EQ(table.SFC_Cipher_Decrypt_Init(nullptr, nullptr, 12, param), 0);
-    EXPECT_EQ(table.SFC_Cipher_Encrypt_Update(nullptr, buffer, &length, buffer, 16), 0);
-    EXPECT_EQ(table.SFC_Cipher_Decrypt_Update(nullptr, buffer, &length, buffer, 16), 0);
-    EXPECT_EQ(table.SFC_Cipher_Encrypt_Final(nullptr, buffer, &length), 0);
-    EXPECT_EQ(table.SFC_Cipher_Decrypt_Final(nullptr, &length), 0);
-    EXPECT_EQ(table.SFC_PKEY_Encrypt(buffer, &length, buffer, 16, 3, nullptr, 0, param), 0);
-    EXPECT_EQ(table.SFC_PKEY_Decrypt(buffer, &length, buffer, 16, 3, nullptr, 0, param), 0);
-    EXPECT_EQ(table.SFC_GetRandom(buffer, 16), 0);
-    EXPECT_EQ(length, 12345);  // no length written
-    EXPECT_EQ(table.SFC_PKEY_PublicKey_FromBinary(nullptr, buffer, 16), -2);
-    EXPECT_EQ(table.SFC_PKEY_PrivateKey_FromBinary(nullptr, buffer, 16), -2);
-    EXPECT_EQ(table.SFC_PKEY_ProveKeyPair(nullptr, nullptr, 0), -1);
-    EXPECT_EQ(table.SFC_Cipher_Set_Path(32, "/x/XecureATE.dll"), -1);
-    EXPECT_TRUE(std::ranges::all_of(buffer, [](unsigned char b) { return b == 0; }));
-}
 
 TEST(Forwarding, LoadCryptoLibraryNeedsTheFirst21Exports)
 {
@@ -124,37 +89,8 @@ TEST(MissingLibrary, CiphersAnswerMinusOneRsaMinusTwoAndRandomLeavesTheBuffer)
 
 // ---- RSA with keys -----------------------------------------------------------
 
-struct KeyPair {
-    EVP_PKEY* key = nullptr;
-    Bytes spki, pkcs1Public, pkcs1Private, pkcs8;
-};
-
-template <typename Encode>
-Bytes Der(Encode encode)
-{
-    unsigned char* data = nullptr;
-    const int n = encode(&data);
-    Bytes out(data, data + std::max(n, 0));
-    OPENSSL_free(data);
-    return out;
-}
-
-// Made once each: key generation is the slow part.
-const KeyPair& Pair(unsigned bits)
-{
-    static auto& pairs = *new std::map<unsigned, KeyPair>;  // never destroyed: OpenSSL may be cleaned up first
-    KeyPair& pair = pairs[bits];
-    if (pair.key == nullptr) {
-        pair.key = EVP_RSA_gen(bits);
-        pair.spki = Der([&](unsigned char** p) { return i2d_PUBKEY(pair.key, p); });
-        pair.pkcs1Public = Der([&](unsigned char** p) { return i2d_PublicKey(pair.key, p); });
-        pair.pkcs1Private = Der([&](unsigned char** p) { return i2d_PrivateKey(pair.key, p); });
-        PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(pair.key);
-        pair.pkcs8 = Der([&](unsigned char** p) { return i2d_PKCS8_PRIV_KEY_INFO(info, p); });
-        PKCS8_PRIV_KEY_INFO_free(info);
-    }
-    return pair;
-}
+using reference::KeyPair;
+const KeyPair& Pair(unsigned bits) { return reference::RsaPair(bits); }
 const KeyPair& Main() { return Pair(2048); }
 
 Bytes OpenSslOaep(const Bytes& in, bool encrypt)

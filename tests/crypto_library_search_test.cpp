@@ -101,59 +101,6 @@ TEST_P(CryptoSearch, BindsTheFirstLibraryOfTheSearchOrder)
 INSTANTIATE_TEST_SUITE_P(Folders, CryptoSearch, testing::ValuesIn(kSearches),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Without scratch folders the test binary's own folder holds the stand-in; later objects reuse the module.
-TEST(CryptoSearch, BuildFolderLibraryIsFoundAndReused)
-{
-    CAria first, second;
-    ASSERT_EQ(first.Init(1, kKey), 0);
-    EXPECT_EQ(LoadedModulePath(first.Module()), std::string(PVCODEC_TEST_CRYPTO_LIBRARY));
-    ASSERT_EQ(second.Init(2, kKey), 0);
-    EXPECT_EQ(first.Module(), second.Module());
-    EXPECT_EQ(first.Address(0), second.Address(0));
-}
-
-TEST(ModuleDirectory, IsTheExecutablePathUpToItsLastSeparator)
-{
-    const std::tuple<std::u16string, int, std::u16string> cases[] = {
-        {u"/opt/pv/bin/host", 1, u"/opt/pv/bin/"},
-        {u"C:\\Program Files\\PV\\host.exe", 1, u"C:\\Program Files\\PV\\"},
-        {u"/host", 1, u"/"},
-        {u"host", 0, u"untouched"},
-        {u"/" + std::u16string(300, u'd') + u"/host", 0, u"untouched"}};
-    for (const auto& [host, result, folder] : cases) {
-        plat::SetHostExecutablePath(host);
-        std::array<plat::WCHAR, kLibraryPathUnits> wide{};
-        std::array<char, kLibraryPathUnits> narrow{};
-        std::ranges::copy(std::u16string_view(u"untouched"), wide.begin());
-        EXPECT_EQ(GetModuleDirectoryW(wide), result);
-        EXPECT_EQ(std::u16string(wide.data()), folder);
-        EXPECT_EQ(GetModuleDirectoryA(narrow), result);
-        EXPECT_EQ(std::string(narrow.data()), result == 1 ? *plat::Utf16ToUtf8(folder) : "");
-    }
-    plat::SetHostExecutablePath(std::nullopt);
-}
-
-// The registry value cut to capacity - 1; else windows/Velquist/VPV, the bare folder, or nothing where none fits.
-TEST(InstallDirectory, RegistryValueWindowsFolderAndTheirLimits)
-{
-    CryptoLibraryFolders folders;
-    const std::string windows = folders.WindowsDir();
-    const std::tuple<std::string, size_t, std::string> cases[] = {
-        {"", 260, windows + "/Velquist/VPV"}, {"D:\\Velquist\\PV", 260, "D:\\Velquist\\PV"},
-        {std::string(400, 'v'), 10, "vvvvvvvvv"}, {"", windows.size() + 13, windows},
-        {"", windows.size() + 14, windows + "/Velquist/VPV"}, {"", windows.size(), ""}};
-    for (const auto& [value, capacity, expected] : cases) {
-        SCOPED_TRACE(capacity);
-        folders.SetInstallValue(value);
-        std::array<plat::WCHAR, 260> wide{u'x'};
-        std::array<char, 260> narrow{'x'};
-        GetInstallDirectoryW(std::span<plat::WCHAR>(wide.data(), capacity));
-        GetInstallDirectoryA(std::span<char>(narrow.data(), capacity));
-        EXPECT_EQ(*plat::Utf16ToUtf8(wide.data()), expected);
-        EXPECT_EQ(std::string(narrow.data()), expected);
-    }
-}
-
 TEST(InstallDirectory, ComposedPathsThatDoNotFitAreNeverUsed)
 {
     CryptoLibraryFolders folders;
@@ -197,43 +144,6 @@ TEST(Registry, Wow64ViewAndValuesReadAfterTheKeyOpens)
     EXPECT_EQ(ReadRegistryValueA(plat::HKEY_LOCAL_MACHINE, "SOFTWARE\\VELQUIST\\PVDirectory", "Missing", narrow,
                                  sizeof narrow), 1);
     EXPECT_EQ(narrow[0], 0);
-}
-
-TEST(Kernel32, TheNamesTheLibraryAsksForAndTheirWin32Results)
-{
-    plat::HMODULE kernel32 = plat::GetModuleHandleA("kernel32.dll");
-    ASSERT_NE(kernel32, nullptr);
-    EXPECT_EQ(plat::GetModuleHandleA("KERNEL32"), kernel32);
-    EXPECT_EQ(plat::GetModuleHandleW(u"Kernel32.DLL"), kernel32);
-    for (const char* name : {"GetSystemWindowsDirectoryW", "GetSystemWindowsDirectoryA", "GetWindowsDirectoryW",
-                             "GetWindowsDirectoryA", "IsWow64Process"})
-        EXPECT_NE(plat::GetProcAddress(kernel32, name), nullptr) << name;
-    EXPECT_EQ(plat::GetProcAddress(kernel32, "getsystemwindowsdirectoryw"), nullptr);  // names are exact
-    EXPECT_EQ(plat::GetProcAddress(kernel32, "CreateFileW"), nullptr);
-    EXPECT_EQ(plat::GetProcAddress(nullptr, "IsWow64Process"), nullptr);
-
-    setenv("PVCODEC_WINDOWS_DIR", "/srv/windows/", 1);
-    char16_t wide[32] = u"untouched", small[8] = u"keep";
-    EXPECT_EQ(plat::GetSystemWindowsDirectoryW(wide, 32), 12u);
-    EXPECT_EQ(std::u16string(wide), u"/srv/windows");
-    EXPECT_EQ(plat::GetWindowsDirectoryW(small, 8), 13u);  // the size needed, NUL included
-    EXPECT_EQ(std::u16string(small), u"keep");
-    setenv("PVCODEC_WINDOWS_DIR", "relative/folder", 1);  // not absolute: the default
-    char narrow[4096] = {};
-    EXPECT_EQ(plat::GetWindowsDirectoryA(narrow, sizeof narrow), plat::DefaultWindowsDirectory().size());
-    EXPECT_EQ(std::string(narrow), plat::DefaultWindowsDirectory());
-    unsetenv("PVCODEC_WINDOWS_DIR");
-
-    char16_t name[4] = {}, full[1024] = {};
-    plat::SetHostExecutablePath(u"/a/b/host");
-    EXPECT_EQ(plat::GetModuleFileNameW(nullptr, name, 4), 4u);  // cut, as Windows does
-    EXPECT_EQ(std::u16string(name), u"/a/");
-    plat::SetHostExecutablePath(std::nullopt);
-    ASSERT_GT(plat::GetModuleFileNameW(nullptr, full, 1024), 0u);
-    EXPECT_NE(plat::Utf16ToUtf8(full)->find("pvcodec_tests"), std::string::npos);
-    EXPECT_EQ(plat::LoadLibraryW(u"/nonexistent/XecureCrypto.dll"), nullptr);
-    EXPECT_EQ(plat::GetModuleHandleW(u"/nonexistent/XecureCrypto.dll"), nullptr);
-    EXPECT_EQ(plat::LoadLibraryW(nullptr), nullptr);
 }
 
 }  // namespace

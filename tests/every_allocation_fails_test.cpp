@@ -3,12 +3,11 @@
 #include "PVCodec.h"
 #include "platform/FaultInjection.h"
 #include "support/ContainerFiles.h"
+#include "support/OpenSslKeys.h"
 #include "support/ReferenceContainer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
 
 #include <functional>
 #include <new>
@@ -76,16 +75,6 @@ char* const kKey = containerfiles::Key();
 char kHeader[] = "hdr";
 constexpr int kOffset = 14 + 3;
 
-template <typename Encode>
-Bytes Der(Encode encode)
-{
-    unsigned char* data = nullptr;
-    const int n = encode(&data);
-    Bytes out(data, data + std::max(n, 0));
-    OPENSSL_free(data);
-    return out;
-}
-
 struct ExportedCall {
     std::string name;
     std::function<void()> prepare;          // runs with the allocator working
@@ -152,10 +141,8 @@ struct Calls {
 
     Calls()
     {
-        EVP_PKEY* key = EVP_RSA_gen(1024);
-        publicKey = Der([&](unsigned char** p) { return i2d_PUBKEY(key, p); });
-        privateKey = Der([&](unsigned char** p) { return i2d_PrivateKey(key, p); });
-        EVP_PKEY_free(key);
+        publicKey = reference::RsaPair(1024).spki;
+        privateKey = reference::RsaPair(1024).pkcs1Private;
 
         // Raw buffer functions, each cipher; the settings' choice once.
         const Bytes blocks = reference::Document(64, 9);

@@ -1,5 +1,4 @@
 // The test seam: a chosen call fails with a chosen error and cause; hooks run; nothing counts while off.
-#include "PVCommon.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
@@ -54,40 +53,4 @@ TEST(FaultInjection, FailsExactlyTheChosenCallOfEveryOperation)
         EXPECT_EQ(fault::FailedCount(r.op), 1u);
         EXPECT_EQ(ReadBytes(dir / "f2"), "content");  // the failed call left its file as it was
     }
-}
-
-// A refused read leaves the position; CFile's rename and removal leave the Win32 calls' plans; hooks.
-TEST(FaultInjection, RefusedReadPlansLeftAndHooks)
-{
-    TempDir dir;
-    LayOut(dir.Path());
-    fault::Scope seam;
-    fault::FailNthCall(fault::Op::FileRead, 1, fault::Failure{ERROR_NO_SYSTEM_RESOURCES});
-    CFile file(PathIn(dir.Path(), "f").c_str(), CFile::modeRead);
-    char buffer[7];
-    LONG error = 0;
-    EXPECT_EQ(ThrownCause([&] { file.Read(buffer, 7); }, &error), CFileException::genericException);
-    EXPECT_EQ(error, static_cast<LONG>(ERROR_NO_SYSTEM_RESOURCES));
-    EXPECT_EQ(file.Read(buffer, 7), 7u);
-    file.Close();
-    fault::FailNthCall(fault::Op::MoveFileW, 1, fault::Failure{});
-    fault::FailNthCall(fault::Op::DeleteFileW, 1, fault::Failure{});
-    CFile::Rename(PathIn(dir.Path(), "f").c_str(), PathIn(dir.Path(), "g").c_str());
-    CFile::Remove(PathIn(dir.Path(), "g").c_str());
-    EXPECT_EQ(fault::CallCount(fault::Op::MoveFileW) + fault::CallCount(fault::Op::DeleteFileW), 0u);
-    EXPECT_FALSE(MoveFileW(PathIn(dir.Path(), "ro").c_str(), PathIn(dir.Path(), "h").c_str()));  // still planned
-    EXPECT_EQ(Listing(dir.Path()), "dir/ ro=keep(ro)");
-    fault::ResetAll();
-    ASSERT_FALSE(fault::Active());
-    CoTaskMemFree(CoTaskMemAlloc(8));
-    EXPECT_EQ(fault::CallCount(fault::Op::CoTaskMemAlloc), 0u);
-    std::vector<std::string> points;
-    HookPoint(hook::kBeforeReplace);  // no hook: nothing runs
-    fault::SetHook([&](std::string_view point) { points.emplace_back(point); });
-    EXPECT_TRUE(fault::Active());
-    HookPoint(hook::kBeforeReplace);
-    fault::ResetAll();
-    HookPoint(hook::kBeforeReplace);
-    EXPECT_FALSE(fault::Active());
-    EXPECT_EQ(points, std::vector<std::string>{hook::kBeforeReplace});
 }

@@ -359,19 +359,6 @@ TEST_P(Decryption, InPlaceOpenComparesPathsWithoutRegardToCase)
     }
 }
 
-TEST_P(Decryption, BodiesOfTwoGibibytesAreRefusedUntouched)
-{
-    const std::string source = Put({}, "huge.pvc");
-    ASSERT_EQ(::truncate(source.c_str(), (off_t{1} << 31) + kOffset), 0);  // sparse
-    plat::fault::Scope seam;
-    EXPECT_EQ(Run(GetParam(), source, Path("huge.txt"), kOffset), 0);
-    EXPECT_EQ(m_lines, (Lines{Prefix(GetParam()) + "ERROR! encrypted doc size is too large "
-                                                   "nDocSize=2147483648, nOffsetToMain=24"}));
-    EXPECT_EQ(plat::fault::CallCount(Op::GetTempFileNameW), 0u);
-    EXPECT_EQ(containerfiles::Entries(m_dir.Path()), Lines{"huge.pvc"});
-    ::unlink(source.c_str());
-}
-
 INSTANTIATE_TEST_SUITE_P(Drivers, Decryption, ::testing::Values(kFull, kStreaming),
                          [](const auto& info) { return std::string(info.param.name); });
 

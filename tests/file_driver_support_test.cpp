@@ -12,7 +12,6 @@
 
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace plat;
 using namespace container::files;
@@ -73,34 +72,6 @@ TEST(FileDriverSupport, ShortFormsAndSameness)
     EXPECT_EQ(SourceShareMode(u"/a/b", u"/a/c"), CFile::shareDenyNone);
 }
 
-TEST(FileDriverSupport, TemporaryNameAndItsDiscarding)
-{
-    TempDir dir;
-    fault::Scope seam;
-    const TemporaryName name = MakeTemporaryName(Wide(dir / "doc.txt").c_str());
-    ASSERT_TRUE(name.ok);
-    EXPECT_EQ(name.folder, Wide(dir.Path()));
-    const std::string path = *Utf16ToUtf8(name.path);
-    EXPECT_EQ(path.rfind(dir / "~PV", 0), 0u) << path;
-    EXPECT_EQ(path.substr(path.size() - 4), ".tmp");
-    EXPECT_FALSE(Exists(path)) << "only the name is kept";
-    // The folder from the first 1022 characters, whose last component is cut off.
-    const TemporaryName cut = MakeTemporaryName((u"/nowhere/" + std::u16string(1021, u'a')).c_str());
-    EXPECT_FALSE(cut.ok);
-    EXPECT_EQ(cut.folder, u"/nowhere");
-    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
-    EXPECT_TRUE(fault::ShellNotifications().empty());
-
-    WriteBytes(path, "partial");
-    DiscardTemporaryFile(name.path);
-    EXPECT_FALSE(Exists(path));
-    const auto notes = fault::ShellNotifications();
-    ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].event, 4);
-    EXPECT_EQ(notes[0].flags, 0x3005u);
-    EXPECT_EQ(notes[0].path, name.path);
-}
-
 TEST(FileDriverSupport, ProgressPercentages)
 {
     const std::tuple<int64_t, int, std::vector<WPARAM>> cases[] = {
@@ -123,23 +94,6 @@ TEST(FileDriverSupport, ProgressPercentages)
     ProgressReporter quiet(nullptr, 10240);  // no window: nothing to send, nothing to fail
     quiet.SegmentDone();
     quiet.Finish();
-}
-
-TEST(FileDriverSupport, LargeImagesGoOutIn16MiBPieces)
-{
-    TempDir dir;
-    std::vector<char> image(kWritePieceSize + 5);
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<char>(i * 7);
-    fault::Scope seam;
-    {
-        CFile file(Wide(dir / "out").c_str(), kTemporaryOpenFlags);
-        fault::FailCalls(fault::Op::FileWrite, 100, 1, fault::Failure{});  // counts the writes
-        WriteInPieces(file, image.data(), static_cast<int64_t>(image.size()));
-        WriteInPieces(file, image.data(), 0);
-    }
-    EXPECT_EQ(fault::CallCount(fault::Op::FileWrite), 2u);
-    EXPECT_TRUE(ReadBytes(dir / "out") == std::string(image.begin(), image.end()));
 }
 
 // The utility library's wipe: overwritten, renamed, removed; what it must not touch stays as it was.

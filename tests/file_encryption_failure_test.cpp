@@ -303,7 +303,6 @@ std::vector<Case> Cases()
         {"AlreadyEncrypted002", F, N, Magic("VQPVA002"), 0, {"WERROR! Already encrypted"}, Untouched, kNone},
         {"AlreadyEncrypted003InPlace", S, I, Magic("VQPVA003"), 0, {"WERROR! Already encrypted"}, Untouched, 0},
         {"AlreadyEncrypted004InPlace", F, I, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"}, Untouched, kNone},
-        {"AlreadyEncrypted004", S, N, Magic("VQPVA004"), 0, {"WERROR! Already encrypted"}, Untouched, 0},
         {"BareBodyIsNotExamined", F, N, Magic("VQPVA002", false), 1, {}, Container, kNone},
         // Memory for the images or the large read refused: the streaming writer writes the default form.
         {"NoDocumentImage", F, N, Fail(Op::CoTaskMemAlloc, 1, ERROR_NO_SYSTEM_RESOURCES), 1,

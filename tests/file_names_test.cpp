@@ -1,5 +1,6 @@
 // Names on disk: attributes, deletion and moves as one script; temporary names; the shell's path helpers.
 #include "platform/File.h"
+#include "platform/FileFind.h"
 #include "platform/LastError.h"
 #include "platform/PathText.h"
 #include "platform/Shell.h"
@@ -18,8 +19,8 @@ TEST(FileNamesContract, Script)
     constexpr UINT kRead = CFile::modeRead, kWrite = CFile::modeWrite, kCreate = CFile::modeCreate;
     const struct { char call; const char* a; const char* b; DWORD value, result, error; const char* after; } steps[] = {
         {'o', "f", "", kRead, E::none, kAny, nullptr},
-        {'o', "f", "", kCreate | CFile::modeNoTruncate | kWrite, E::none, kAny, nullptr},
-        {'o', "f", "", kCreate | kWrite, E::none, kAny, ".hidden= dir/ f= ro=keep(ro)"},
+        {'o', "f", "", kCreate | CFile::modeNoTruncate | kWrite, E::none, ERROR_ALREADY_EXISTS, nullptr},
+        {'o', "f", "", kCreate | kWrite, E::none, ERROR_ALREADY_EXISTS, ".hidden= dir/ f= ro=keep(ro)"},
         {'o', "none", "", CFile::modeNoTruncate | kRead, E::fileNotFound, ERROR_FILE_NOT_FOUND, nullptr},
         {'o', "none/f", "", kCreate | kWrite, E::badPath, ERROR_PATH_NOT_FOUND, nullptr},
         {'o', "x|", "", kRead, E::badPath, ERROR_INVALID_NAME, nullptr},
@@ -48,7 +49,7 @@ TEST(FileNamesContract, Script)
         {'s', "none", "", FILE_ATTRIBUTE_NORMAL, FALSE, ERROR_FILE_NOT_FOUND, nullptr},
         {'s', "d", "", FILE_ATTRIBUTE_NORMAL, TRUE, kAny, ".hidden= d= dir/"},
         {'R', "d", "", 0, E::none, kAny, ".hidden= dir/"},
-        {'o', "new", "", kCreate | kWrite, E::none, kAny, ".hidden= dir/ new="},
+        {'o', "new", "", kCreate | kWrite, E::none, 0, ".hidden= dir/ new="},
     };
     TempDir dir;
     LayOut(dir.Path());
@@ -68,7 +69,7 @@ TEST(FileNamesContract, Script)
                                              : ThrownCause([&] { CFile::Rename(a.c_str(), b.c_str()); },
                                                            &thrown, &name);
         const bool throws = s.call == 'R' || s.call == 'N' || s.call == 'o';
-        const DWORD error = throws ? static_cast<DWORD>(thrown) : GetLastError();
+        const DWORD error = throws && thrown != 0 ? static_cast<DWORD>(thrown) : GetLastError();
         EXPECT_TRUE(s.call != 'o' || thrown == 0 || GetLastError() == error) << s.a;
         state = s.after != nullptr ? s.after : state;
         EXPECT_EQ(result, s.result) << s.call << " " << s.a;
@@ -76,6 +77,44 @@ TEST(FileNamesContract, Script)
         EXPECT_EQ(name, a) << s.call << " " << s.a;
         EXPECT_EQ(Listing(dir.Path()), state) << s.call << " " << s.a;
     }
+}
+
+// What a search finds: wildcards without regard to case, "*.*" also names without a dot; lengths past 4 GiB.
+TEST(FindFileContract, PatternsBadHandlesAndLengths)
+{
+    TempDir dir;
+    LayOut(dir.Path());
+    WriteBytes(dir / "A.txt", "");
+    WriteBytes(dir / "big.TXT", "");
+    std::filesystem::resize_file(dir / "big.TXT", 5ull << 30);  // sparse
+    const auto found = [&](const char* pattern) {
+        std::set<std::string> names;
+        CFileFind find;
+        for (BOOL more = find.FindFile(PathIn(dir.Path(), pattern).c_str()); more;) {
+            more = find.FindNextFile();
+            names.insert(*Utf16ToUtf8(find.GetFileName()) + (find.IsDirectory() ? "/" : ""));
+        }
+        std::string out;
+        for (const std::string& name : names)
+            out += name + " ";
+        return out;
+    };
+    EXPECT_EQ(found("*.*"), "../ ./ A.txt big.TXT dir/ f ro ");  // the dots too, as Windows lists them
+    EXPECT_EQ(found("*.TXT"), "A.txt big.TXT ");
+    EXPECT_EQ(found("?"), "./ f ");
+    EXPECT_EQ(found("R?"), "ro ");
+    EXPECT_EQ(found("x*"), "");
+    CFileFind find;
+    ASSERT_TRUE(find.FindFile(PathIn(dir.Path(), "big.TXT").c_str()));
+    EXPECT_FALSE(find.FindNextFile());
+    EXPECT_EQ(find.GetLength(), 5ull << 30);
+    WIN32_FIND_DATAW data{};
+    EXPECT_FALSE(FindNextFileW(INVALID_HANDLE_VALUE, &data));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    HANDLE search = FindFirstFileW(PathIn(dir.Path(), "f").c_str(), &data);
+    EXPECT_FALSE(FindNextFileW(search, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    FindClose(search);
 }
 
 // Temporary names created or composed, bad folders refused; the shell's path helpers.

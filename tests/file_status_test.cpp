@@ -100,7 +100,9 @@ TEST(FileTimeContract, Calendar)
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     for (SYSTEMTIME bad : {SYSTEMTIME{1600, 12, 0, 31, 0, 0, 0, 0}, SYSTEMTIME{1900, 2, 0, 29, 0, 0, 0, 0},
                            SYSTEMTIME{2001, 13, 0, 1, 0, 0, 0, 0}, SYSTEMTIME{2001, 4, 0, 31, 0, 0, 0, 0},
-                           SYSTEMTIME{2001, 1, 0, 1, 24, 0, 0, 0}, SYSTEMTIME{2001, 1, 0, 1, 0, 0, 0, 1000}})
+                           SYSTEMTIME{2001, 1, 0, 1, 24, 0, 0, 0}, SYSTEMTIME{2001, 1, 0, 1, 0, 0, 0, 1000},
+                           SYSTEMTIME{2001, 1, 0, 1, 0, 60, 0, 0}, SYSTEMTIME{2001, 1, 0, 1, 0, 0, 60, 0},
+                           SYSTEMTIME{30829, 1, 0, 1, 0, 0, 0, 0}})
         EXPECT_FALSE(SystemTimeToFileTime(&bad, &time)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
 }
 

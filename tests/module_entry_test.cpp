@@ -1,10 +1,8 @@
-// Where the library meets its host: module entry and list, messages, local drives, IsExplorerIconsOnly.
+// Where the library meets its host: module entry and list, local drives, IsExplorerIconsOnly.
 #include "PVCodec.h"
 #include "fileops/FileChecks.h"
 #include "module/ModuleEntry.h"
 #include "platform/FileApi.h"
-#include "platform/LastError.h"
-#include "platform/Messaging.h"
 #include "support/RegistrySandbox.h"
 #include "support/TraceCapture.h"
 
@@ -13,7 +11,6 @@
 #include <algorithm>
 #include <dlfcn.h>
 #include <sys/statfs.h>
-#include <thread>
 
 using namespace plat;
 
@@ -63,28 +60,6 @@ TEST(ModuleEntry, RunsWhenTheSharedLibraryLoadsAndUnloads)
     EXPECT_EQ(AfxRegisteredModules().size(), before);
 }
 #endif
-
-TEST(SendMessage, DeliversSynchronouslyOnlyToARegisteredReceiver)
-{
-    std::vector<std::tuple<UINT, WPARAM, LPARAM, std::thread::id>> received;
-    HWND self = RegisterWindow([&](UINT message, WPARAM wParam, LPARAM lParam) {
-        received.emplace_back(message, wParam, lParam, std::this_thread::get_id());
-        return static_cast<LRESULT>(wParam * 2 + 1);
-    });
-    HWND gone = RegisterWindow([&](UINT, WPARAM, LPARAM) {
-        UnregisterWindow(gone);  // a receiver may unregister itself
-        return LRESULT{7};
-    });
-    EXPECT_EQ(SendMessageW(self, WM_USER + 7, 50, 3), 101);
-    EXPECT_EQ(SendMessageW(gone, WM_USER, 0, 0), 7);
-    UnregisterWindow(self);
-    for (HWND unknown : {self, gone, reinterpret_cast<HWND>(0xdead)}) {
-        SetLastError(0);
-        EXPECT_EQ(SendMessageW(unknown, WM_USER + 7, 1, 0), 0);
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-    }
-    EXPECT_EQ(received, (decltype(received){{1031u, 50u, 3, std::this_thread::get_id()}}));
-}
 
 TEST(LocalDrive, AnswersAndTraces)
 {

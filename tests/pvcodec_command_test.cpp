@@ -104,9 +104,7 @@ const RoundTrip kRoundTrips[] = {
     {"StreamingWriterStreamingReader", "--streaming", "--streaming", false, false, nullptr, Layout::Default},
     {"FullWriterTrailerToStdout", "", "--stdout", false, true, nullptr, Layout::Default, 2040},
     {"BareOneByte", "--bare", "--bare --stdout", false, true, nullptr, Layout::Bare, 1},
-    {"BareLargest", "--bare", "--bare", false, false, nullptr, Layout::Bare, 1010},
     {"InPlace", "", "--in-place", true},
-    {"InPlaceStreaming", "--streaming", "--streaming --in-place", true},
     {"BesideTheContainer", "", "", false, false, "box"},
     {"BesideAnInPlaceContainer", "", "--streaming", true, false, "plain.decrypted.txt"},
     {"HeaderFile", "--header-file @d/header.bin", ""},
@@ -116,7 +114,6 @@ const RoundTrip kRoundTrips[] = {
      Layout::AriaPrefix},
     {"AriaToStdout", "--alg aria", "--header-size 7 --stdout", false, true, nullptr, Layout::AriaPrefix, 100},
     {"AteInPlace", "--alg ate", "--header-size 7 --in-place", true, false, nullptr, Layout::AtePrefix},
-    {"AteToStdoutStreaming", "--alg ate", "--header-size 7 --stdout --streaming", false, true},
     {"PrefixFile", "--prefix-file @d/prefix.bin", "--header-size 7"},
     {"ExtendedRijndael", "--header-mode 2", "--header-size 7 --stdout", false, true},
 };

@@ -2,6 +2,7 @@
 #include "codec/CRjdl.h"
 #include "codec/Rjdl.h"
 #include "codec/RjdlChains.h"
+#include "codec/RawCodec.h"
 #include "codec/RjdlEngine.h"
 #include "support/OpenSslCipher.h"
 
@@ -354,6 +355,9 @@ TEST(RjdlSegments, CRjdlRefusals)
                   0);
         EXPECT_EQ(out, std::vector<char>(2 * kSegment, 0x44));
     }
+    char key[16] = {7}, in2[kSegment] = {}, out2[kSegment] = {};
+    EXPECT_EQ(CRawCodec(RJDL_DIR_ENCRYPT, key, ALG_RIJNDAEL).BlockEncryptSegments(in2, 0, out2), 0);
+    EXPECT_EQ(CRawCodec(RJDL_DIR_DECRYPT, key, ALG_RIJNDAEL).BlockDecryptSegments(in2, 1 << 21, out2), 0);
     CRjdl enc;  // single calls: from 2^28 bytes the bit count wraps and nothing is processed
     enc.Init(RJDL_DIR_ENCRYPT, "0123456789abcdef");
     std::vector<char> in(48, 3), out(48, 0x44);

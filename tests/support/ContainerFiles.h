@@ -26,13 +26,6 @@ inline char* Key()
     return const_cast<char*>(kKey.data());
 }
 
-// Whether the outside crypto library serves `algorithm` (1 ARIA, 2 ATE) here.
-inline bool OutsideCipherAvailable(int algorithm)
-{
-    char in[16] = {}, out[64];
-    return CPVCodec::SFPadEncryptEx(in, out, Key(), 16, algorithm) > 0;
-}
-
 // The names in `folder`, sorted.
 inline std::vector<std::string> Entries(const std::string& folder)
 {

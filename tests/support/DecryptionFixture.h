@@ -48,7 +48,7 @@ private:
 
 class FileDecryption : public ::testing::Test {
 protected:
-    std::string Path(const std::string& name) const { return m_dir / name; }
+    std::string Path(const std::string& name) const { return m_folder + "/" + name; }
 
     std::string Put(const Bytes& bytes, const std::string& name = "doc.pvc") const
     {
@@ -75,10 +75,11 @@ protected:
     }
 
     // The "~PV" temporaries in the scratch folder, as full paths.
-    std::vector<std::string> Temporaries() const { return containerfiles::Temporaries(m_dir.Path()); }
+    std::vector<std::string> Temporaries() const { return containerfiles::Temporaries(m_folder); }
 
     RegistrySandbox m_registry;
     TempDir m_dir;
+    std::string m_folder = m_dir.Path();  // where the files go: the scratch folder, or one deep below it
     std::vector<std::string> m_lines;
 };
 

@@ -47,8 +47,9 @@ Bytes DocumentOf(size_t size)
 
 bool Available(Form form)
 {
+    char in[16] = {}, out[64];  // the outside crypto library serves the cipher here
     return (form != Form::ExtendedA && form != Form::ExtendedT) ||
-           containerfiles::OutsideCipherAvailable(form == Form::ExtendedA ? 1 : 2);
+           CPVCodec::SFPadEncryptEx(in, out, KeyArg(kKey), 16, form == Form::ExtendedA ? 1 : 2) > 0;
 }
 
 int OffsetOf(Form form)
