@@ -8,6 +8,8 @@
 #include "platform/win32/WinApi.h"
 
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace plat {
@@ -31,23 +33,52 @@ HANDLE CreateHandle(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, DWOR
                          flagsAndAttributes, nullptr);
 }
 
+// Composed here as the system composes it (the folder, up to three characters of the prefix, four upper-case
+// hexadecimal digits, ".tmp"), joined with the separator the folder already uses: the system's own call
+// refuses a buffer past MAX_PATH, which the layer allows, and Wine's writes past MAX_PATH characters unchecked.
 UINT MakeTempFile(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName, DWORD bufferChars)
 {
-    // The system writes up to MAX_PATH units; a smaller buffer gets the name only when it fits.
-    wchar_t name[MAX_PATH];
-    const UINT number = ::GetTempFileNameW(win32::Wide(pathName), win32::Wide(prefix != nullptr ? prefix : u""),
-                                           unique, name);
-    if (number == 0)
-        return 0;
-    const size_t length = std::wcslen(name);
-    if (length + 1 > bufferChars) {
-        if (unique == 0)
-            ::DeleteFileW(name);
+    std::u16string name(pathName);
+    const size_t last = name.find_last_of(u"\\/");
+    if (!name.empty() && last != name.size() - 1)
+        name += last != std::u16string::npos ? name[last] : u'\\';
+    name += std::u16string_view(prefix != nullptr ? prefix : u"").substr(0, 3);
+    const size_t digits = name.size();
+    name += u"0000.tmp";
+    if (name.size() + 1 > bufferChars) {
         SetLastError(ERROR_BUFFER_OVERFLOW);
         return 0;
     }
-    std::memcpy(tempFileName, name, (length + 1) * sizeof(wchar_t));
-    return number;
+    const auto put = [&](UINT number) {
+        for (size_t i = 0; i < 4; ++i)
+            name[digits + i] = u"0123456789ABCDEF"[number >> (12 - 4 * i) & 15];
+        std::memcpy(tempFileName, name.c_str(), (name.size() + 1) * sizeof(char16_t));
+        return number;
+    };
+    if (unique != 0)
+        return put(unique & 0xFFFF);
+    const DWORD attributes = ::GetFileAttributesW(win32::Wide(pathName));
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetLastError(ERROR_DIRECTORY);
+        return 0;
+    }
+    // From a number of the clock on, the first free one, as the system does.
+    UINT number = ::GetTickCount() & 0xFFFF;
+    for (unsigned tried = 0; tried < 0x10000; ++tried, number = (number + 1) & 0xFFFF) {
+        if (number == 0)
+            continue;
+        put(number);
+        const HANDLE file = ::CreateFileW(win32::Wide(name.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(file);
+            return number;
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    tempFileName[0] = 0;
+    return 0;
 }
 
 }  // namespace backend

@@ -1,6 +1,7 @@
 // FindFirstFileW, FindNextFileW and FindClose: the system's own, with its
 // record copied into the layer's.
 #include "platform/FileFind.h"
+#include "platform/LastError.h"
 #include "platform/win32/WinApi.h"
 
 #include <cstring>
@@ -37,11 +38,14 @@ HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* findData)
 
 BOOL FindNextFileW(HANDLE findFile, WIN32_FIND_DATAW* findData)
 {
+    if (findData == nullptr) {  // the system would write through it
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     ::WIN32_FIND_DATAW data;
     if (!::FindNextFileW(findFile, &data))
         return FALSE;
-    if (findData != nullptr)
-        Copy(data, findData);
+    Copy(data, findData);
     return TRUE;
 }
 

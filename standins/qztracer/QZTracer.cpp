@@ -60,7 +60,7 @@ void WriteToEnvironmentTarget(const std::u16string& text)
         return;
     }
     // One append per line keeps lines whole when several processes share the file.
-    if (FILE* f = std::fopen(target, "a")) {
+    if (FILE* f = std::fopen(target, "ab")) {
         std::fwrite(line.data(), 1, line.size(), f);
         std::fclose(f);
     }
