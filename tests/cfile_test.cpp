@@ -121,8 +121,8 @@ TEST(ShareModeContract, HolderMeetsTheNextCall)
         auto held = std::make_unique<Held>();
         ASSERT_EQ(Act(path, r.holder, std::move(*held)), 0u);
         EXPECT_EQ(Act(path, r.next), r.error);
+        held.reset();  // first: on Windows the holder's share mode keeps Listing from reading "f"
         EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");  // no refused call changed a thing
-        held.reset();
         EXPECT_EQ(Act(path, r.next), 0u) << "the holder's locks went with it";
     }
     EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x1234)));

@@ -11,11 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include <acl/libacl.h>
 #include <array>
+#ifndef _WIN32
+#include <acl/libacl.h>
 #include <fcntl.h>
 #include <sys/acl.h>
 #include <unistd.h>
+#endif
 
 using namespace plat;
 
@@ -55,7 +57,7 @@ TEST(FileStatusContract, SetThenGet)
                   (Times{s.accessAfter, s.writeAfter, s.accessAfter, s.writeAfter, ticks(status.m_ctime)}));
         EXPECT_EQ(status.m_attribute, s.attr);  // NORMAL is no attribute bit of the status
         EXPECT_EQ(status.m_size, 7u);
-        EXPECT_EQ(status.m_szFullName, path);
+        EXPECT_EQ(std::filesystem::path(status.m_szFullName), std::filesystem::path(path));  // either separator
         EXPECT_EQ(IsFileTimeInRange(path.c_str()), s.inRange);
     }
     EXPECT_EQ(Listing(dir.Path()), "dir/ f=content ro=keep(ro)");
@@ -66,9 +68,11 @@ TEST(FileStatusContract, SetThenGet)
               CFileException::fileNotFound);
     EXPECT_EQ(error, static_cast<LONG>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(IsFileTimeInRange(PathIn(dir.Path(), "none").c_str()) + IsFileTimeInRange(nullptr), 0);
+#ifndef _WIN32
     const timespec before1601[2] = {{kNow, 0}, {-12'000'000'000, 0}};  // POSIX only: no FILETIME for it
     ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "f").c_str(), before1601, 0), 0);
     EXPECT_EQ(IsFileTimeInRange(path.c_str()), 0);
+#endif
 }
 
 // FILETIME to calendar and back (below the millisecond dropped); the top bit or a field out of range fails.
@@ -106,6 +110,7 @@ TEST(FileTimeContract, Calendar)
         EXPECT_FALSE(SystemTimeToFileTime(&bad, &time)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
 }
 
+#ifndef _WIN32
 namespace {  // POSIX only from here: access-control lists and permission bits
 
 const std::string kTrace = "[PVCodec.dll]CPVCodec::CopyFileSecurity() ";
@@ -168,3 +173,4 @@ TEST(CopyFileSecurity, CopiesAccessListsAndPermissionsAndKeepsTheOwner)
     EXPECT_EQ(AclText(dir / "to", ACL_TYPE_DEFAULT), AclText(dir / "dir", ACL_TYPE_DEFAULT));
     EXPECT_EQ(ModeOf(dir / "to"), 0755u);
 }
+#endif

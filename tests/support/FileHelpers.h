@@ -29,10 +29,10 @@ inline std::string ReadBytes(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool Exists(const std::string& path)
+inline bool Exists(const std::string& path)  // a dangling link too
 {
-    struct stat st{};
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
 }
 
 inline mode_t ModeOf(const std::string& path)

@@ -1,7 +1,12 @@
-// OpenSSL's EVP ciphers: the reference the engines and the raw functions are compared against.
+// OpenSSL's EVP ciphers: the reference the engines and the raw functions are compared against. The
+// Windows build has no OpenSSL: there the system's AES stands behind the same calls (SystemCipher.cpp).
 #pragma once
 
+#ifdef _WIN32
+struct EVP_CIPHER;
+#else
 #include <openssl/evp.h>
+#endif
 
 #include <cstdint>
 #include <optional>
