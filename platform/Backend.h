@@ -70,6 +70,10 @@ HANDLE CreateHandle(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, DWOR
                     DWORD flagsAndAttributes);
 UINT MakeTempFile(LPCWSTR pathName, LPCWSTR prefix, UINT unique, LPWSTR tempFileName, DWORD bufferChars);
 
+// The root of the volume that holds `path` (neither a share nor a drive
+// letter path): the path itself where volumes have no roots of their own.
+bool VolumeRoot(LPCWSTR path, std::u16string& root);
+
 // ---- Memory, the shell and the debugger.
 // CoTaskMemAlloc past the test seam.
 LPVOID AllocateTaskMemory(SIZE_T size);

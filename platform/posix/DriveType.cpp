@@ -1,5 +1,6 @@
 // GetDriveTypeW: the kind of file system that holds a path, since paths here
 // carry no drive letter.
+#include "platform/Backend.h"
 #include "platform/FileApi.h"
 #include "platform/PathText.h"
 #include "platform/WideString.h"
@@ -148,17 +149,9 @@ UINT GetDriveTypeW(LPCWSTR rootPath)
     return TypeOfFileSystem(native->empty() ? "." : *native);
 }
 
-bool DriveRootForPath(LPCWSTR path, std::u16string& root)
+bool backend::VolumeRoot(LPCWSTR path, std::u16string& root)
 {
-    const std::u16string_view text(path != nullptr ? path : u"", WideLength(path));
-    if (text.empty() || IsSharePath(text))
-        return false;
-    if (HasDriveLetter(text)) {
-        root.assign(1, text[0]);
-        root += u":\\";
-        return true;
-    }
-    root.assign(text);
+    root.assign(path, WideLength(path));  // judged by the file system that holds it
     return true;
 }
 

@@ -108,16 +108,8 @@ UINT GetDriveTypeW(LPCWSTR rootPath)
     return ::GetDriveTypeW(win32::Wide(rootPath));
 }
 
-bool DriveRootForPath(LPCWSTR path, std::u16string& root)
+bool backend::VolumeRoot(LPCWSTR path, std::u16string& root)
 {
-    const std::u16string_view text(path != nullptr ? path : u"", WideLength(path));
-    if (text.empty() || IsSharePath(text))
-        return false;
-    if (HasDriveLetter(text)) {
-        root.assign(1, text[0]);
-        root += u":\\";
-        return true;
-    }
     // A relative path lies on the volume of the current folder (or of the
     // folder it names, a mounted volume included).
     wchar_t volume[MAX_PATH];
