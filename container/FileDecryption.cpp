@@ -466,12 +466,15 @@ int DecryptFileWBody(Call& c)
     plat::UINT read = 0;
     try {
         read = c.source.Read(in, static_cast<plat::UINT>(docSize));
-    } catch (...) {
-        if (plat::GetLastError() == plat::ERROR_NO_SYSTEM_RESOURCES) {
+    } catch (const CFileException& e) {
+        // As for encryption: the refused large read's code travels in the exception.
+        if (static_cast<plat::DWORD>(e.m_lOsError) == plat::ERROR_NO_SYSTEM_RESOURCES) {
             inImage.reset();
             outImage.reset();
             return HandOver(c);
         }
+        read = 0;
+    } catch (...) {
         read = 0;
     }
     if (read < static_cast<uint64_t>(docSize)) {

@@ -366,8 +366,10 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
     bool readFailed = false;
     try {
         got = source.Read(plain, docSize);
-    } catch (const CFileException&) {
-        if (plat::GetLastError() == plat::ERROR_NO_SYSTEM_RESOURCES) {
+    } catch (const CFileException& e) {
+        // The refused large read's code is the exception's: the system's last
+        // error need not outlive the throw.
+        if (static_cast<plat::DWORD>(e.m_lOsError) == plat::ERROR_NO_SYSTEM_RESOURCES) {
             document.reset();
             body.reset();
             codec.reset();

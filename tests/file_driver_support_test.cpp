@@ -62,7 +62,15 @@ TEST(FileDriverSupport, ShortFormsAndSameness)
         const std::string path = folder + "/" + std::string(static_cast<size_t>(length) - folder.size() - 1, 'f');
         if (exists)
             WriteBytes(path, "x");
-        EXPECT_EQ(ShortForm(Wide(path).c_str()), form ? Wide(path) : u"") << length;
+        const std::u16string got = ShortForm(Wide(path).c_str());
+#ifdef _WIN32  // an existing file's 8.3 form where the volume makes them (as Wine's always do): the same file
+        if (exists) {
+            EXPECT_LE(got.size(), static_cast<size_t>(length));
+            EXPECT_EQ(ReadBytes(std::filesystem::path(got).string()), "x") << length;
+            continue;
+        }
+#endif
+        EXPECT_EQ(got, form ? Wide(path) : u"") << length;
     }
     EXPECT_EQ(ShortForm(nullptr), u"");
     EXPECT_TRUE(SamePath(u"/tmp/Doc.TXT", u"/tmp/doc.txt"));
@@ -118,11 +126,15 @@ TEST(FileWipeOut, OverwritesRenamesAndRemoves)
         });
         EXPECT_NE(CFileWipeOut::WipeOutFile(Wide(dir / "secret.doc").c_str()), 0);
         EXPECT_EQ(points, (std::vector<std::string>{hook::kWipeOverwritten, hook::kWipeRenamed}));
+#ifdef _WIN32  // the wipe holds the file for itself: no one reads it meanwhile
+        EXPECT_EQ(overwritten, "");
+#else
         ASSERT_EQ(overwritten.size(), size);
         size_t same = 0;  // random bytes match about 1 in 256
         for (size_t i = 0; i < size; ++i)
             same += overwritten[i] == original[i];
         EXPECT_LE(same, size / 100 + 1);
+#endif
         ASSERT_EQ(renamed.size(), 1u);
         EXPECT_NE(renamed[0], "secret.doc");
         EXPECT_TRUE(Entries(dir.Path()).empty());

@@ -6,6 +6,7 @@
 #include "platform/Shell.h"
 #include "support/FileHelpers.h"
 #include "support/TempDir.h"
+#include "support/Wine.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,17 @@ TEST(FileNamesContract, Script)
     LayOut(dir.Path());
     WriteBytes(dir / ".hidden", "");
     std::string state = Listing(dir.Path());
-    for (const auto& s : steps) {
+    for (auto s : steps) {
+        if (UnderWine()) {
+            // Wine reports ARCHIVE on every file and a missing file for a name with "|". It leaves a read-only
+            // file's protection to Unix permissions, which root (as in CI) passes: those opens are not asked.
+            if (s.call == 'o' && s.a == std::string_view("ro") && s.result == E::accessDenied)
+                continue;
+            if (s.a == std::string_view("x|"))
+                s.result = s.call == 'o' ? DWORD{E::fileNotFound} : kBad, s.error = ERROR_FILE_NOT_FOUND;
+            else if (s.call == 'a' && s.result != kBad && s.result != FILE_ATTRIBUTE_DIRECTORY)
+                s.result = (s.result & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_ARCHIVE;
+        }
         const std::u16string a = PathIn(dir.Path(), s.a), b = PathIn(dir.Path(), s.b);
         LONG thrown = 0;
         std::u16string name = a;
@@ -132,7 +143,8 @@ TEST(TempFileNameAndShellPath, NamesFoldersAndFileSpecs)
     EXPECT_EQ(GetTempFileNameW(name, u"~PV", 0, large), 0u);        // a file is no folder
     EXPECT_EQ(GetTempFileNameW(Wide(dir / "none").c_str(), u"~PV", 0, name), 0u);
     EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
-    const std::string deep = dir.Path() + "/" + std::string(250, 'd');
+    // A folder of 248 characters, the most CreateDirectoryW makes, leaves no room for "\\~PVxxxx.tmp" in MAX_PATH.
+    const std::string deep = dir.Path() + "/" + std::string(247 - dir.Path().size(), 'd');
     std::filesystem::create_directory(deep);
     EXPECT_EQ(GetTempFileNameW(Wide(deep).c_str(), u"~PV", 0, name), 0u);
     EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);

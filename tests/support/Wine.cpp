@@ -1,0 +1,10 @@
+#include "support/Wine.h"
+
+#include <windows.h>
+
+// Wine's ntdll exports its version; Windows' does not.
+bool UnderWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
