@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: first under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the normal build through ctest.
+# UndefinedBehaviorSanitizer, then the normal build through ctest, then the
+# Windows build (cross-built, its tests under wine64: scripts/windows-tests.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
-"$here/scripts/setup.sh"
+"$here/scripts/setup.sh" --windows
 
 # Sanitizer build: the unit tests in one process (starting ~1000 sanitized
 # processes would cost more than the tests), then the other ctest tests.
@@ -18,3 +19,5 @@ unset ASAN_OPTIONS UBSAN_OPTIONS
 # so that the optimiser's warnings show): every test through ctest.
 "$here/scripts/build.sh" "$here/build" -DCMAKE_BUILD_TYPE=Release
 (cd "$here/build" && ctest --output-on-failure --timeout 600 -j "$jobs")
+
+"$here/scripts/windows-tests.sh"
