@@ -217,3 +217,27 @@ INSTANTIATE_TEST_SUITE_P(
 #endif
 
 }  // namespace
+
+// Eight of the bundled sample letter (two full segments and a padded piece) sealed by each writer with the command's
+// default header: the bytes kept in tests/data, the same on every system the library is built for.
+TEST_F(FileDecryption, TheSampleSealsToTheKeptBytesOnEverySystem)
+{
+    const char* folder = std::getenv("PVCODEC_TEST_DATA");
+    ASSERT_NE(folder, nullptr) << "PVCODEC_TEST_DATA names tests/data";
+    const std::string data = folder;
+    const Bytes letter = FileBytes(data + "/../../samples/letter.txt"), kept = FileBytes(data + "/letter8.pvc");
+    Bytes document;
+    for (int i = 0; i < 8; ++i)
+        document.insert(document.end(), letter.begin(), letter.end());
+    ASSERT_EQ(document.size(), 2496u);
+    char header[] = "pvcodec";
+    const std::string plain = Put(document, "letter8.txt");
+    ASSERT_EQ(CPVCodec::DoEncryptFile(Wide(plain).c_str(), Wide(Path("a.pvc")).c_str(), containerfiles::Key(), header,
+                                      7, nullptr, 0, nullptr), 1);
+    ASSERT_EQ(CPVCodec::EncryptFile2(Wide(plain).c_str(), Wide(Path("b.pvc")).c_str(), containerfiles::Key(), header,
+                                     7, nullptr), 1);
+    EXPECT_TRUE(Contents(Path("a.pvc")) == kept);
+    EXPECT_TRUE(Contents(Path("b.pvc")) == kept);
+    EXPECT_TRUE(containerfiles::MemoryContainer(document, header, 7, 0, nullptr) == kept);
+    EXPECT_TRUE(containerfiles::Decrypt(kept, 21) == document);
+}
