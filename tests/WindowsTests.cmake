@@ -21,7 +21,9 @@ set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-add_executable(pvcodec_tests ${_tests} ${_support})
+# The registry sandbox fills scratch keys from .reg text with the POSIX
+# registry layer's own parser of that text.
+add_executable(pvcodec_tests ${_tests} ${_support} ${CMAKE_SOURCE_DIR}/platform/posix/RegistryHive.cpp)
 target_include_directories(pvcodec_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pvcodec_tests PRIVATE pvcodec_core pvcodec_common QZTracer GTest::gtest_main GTest::gmock bcrypt)
 # The DLLs of the mingw runtime beside the test program and the libraries,

@@ -208,13 +208,11 @@ const Step kExtended = [](EncryptionFailure& f) {
     f.m_mode = 2;
     f.m_prefix = reference::ExtendedPrefix('A');
 };
-#ifndef _WIN32  // the POSIX backend's hive file
 const Step kIconsOnly = [](EncryptionFailure& f) {
     f.m_registry.WriteUtf16("HKEY_CURRENT_USER",
                             "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced]\n"
                             "\"IconsOnly\"=dword:00000001\n");
 };
-#endif
 // The rename and the first `moves` MoveFileW calls after the older file is gone fail as if it were busy.
 Step FailRenameAndMoves(unsigned moves)
 {
@@ -281,15 +279,13 @@ std::vector<Case> Cases()
          kNone},
         {"ReadOnlyDestination", F, O, kReadOnlyDestination, 1, {kStart, kEnd}, Container, kNone, kWritableNow},
         {"WipedUnderItsName", F, O, {}, 1, {kStart, kEnd}, Container, kNone},
-#ifndef _WIN32  // the user's setting in a hive file; RLIMIT_FSIZE
         {"WipedUnderWipeoutName", F, O, kIconsOnly, 1, {kStart + "=<D>.wipeout", kEnd + "=<D>.wipeout"}, Container,
          kNone},
         {"WipeoutNameRefused", F, O, kIconsOnly + Fail(Op::MoveFileW, 1), 1, {kStart, kEnd}, Container, kNone},
-#endif
         {"WipeFailsThenDeleted", F, O, Fail(Op::WipeOutFile, 1), 1, {kStart, kFail, kNormal}, Container, kNone},
-#ifndef _WIN32
         {"WipeFailsUnderWipeoutName", F, O, kIconsOnly + Fail(Op::WipeOutFile, 1), 0, {kStart + "=<D>.wipeout", kFail,
          kNormal, kNormalFailed}, Absent, kWhole, kOlderUnderWipeoutName},
+#ifndef _WIN32  // RLIMIT_FSIZE
         {"LimitInTheHeader", F, N, Document(200000), 0, {"WERROR! Unexpected file exception, m_cause="}, Untouched,
          kNone, Done(false), std::nullopt, 12},
 #endif
