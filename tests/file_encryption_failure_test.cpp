@@ -233,7 +233,7 @@ Step Notified(size_t count)
 {
     return [=](EncryptionFailure&) { EXPECT_EQ(fault::ShellNotifications().size(), count); };
 }
-#ifndef _WIN32  // RLIMIT_FSIZE; times before 1970
+#ifndef _WIN32  // RLIMIT_FSIZE
 // A real write failure: 100 sent after a traced write failure, none after an unexpected one.
 Step Done(bool done)
 {
@@ -242,13 +242,9 @@ Step Done(bool done)
         EXPECT_FALSE(f.m_trace.ContainsText(done ? "Unexpected" : "Write Fail"));
     };
 }
-// Times of 1969 are not carried over, nor the source's read-only attribute.
-const Step kTimesOf1969 = [](EncryptionFailure& f) {
-    const timespec times[2] = {{-86400 * 200, 0}, {-86400, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, f.m_src.c_str(), times, 0), 0);
-    ::chmod(f.m_src.c_str(), 0444);
-};
 #endif
+// Times of 1969 are not carried over, nor the source's read-only attribute.
+const Step kTimesOf1969 = [](EncryptionFailure& f) { PutTimes(f.m_src, -86400 * 200, -86400, CFile::readOnly); };
 const Step kWritableNow = [](EncryptionFailure& f) {
     struct stat st{};
     ::stat(f.m_dst.c_str(), &st);
@@ -368,13 +364,11 @@ std::vector<Case> Cases()
          "WERROR! Fail CFile::Rename(), m_cause=11", kMove + "0, Sleep", kMove + "1, Sleep", kMove + "2, Sleep",
          "[PVCodec.dll] GOOD! MoveFile Success", "WWATCH! End Rename ", "WWATCH! Start SetStatus ",
          "WWATCH! End SetStatus ", "WGOOD! End of the function"}, Container, kNone, {}, V{20, 1000, 1000, 1000}},
-#ifndef _WIN32  // times before 1970
         {"TimesOutOfRange", F, N, kTimesOf1969, 1, {"WBAD! File Time is out of range, szShortSrcPath=<S>",
          "WWATCH! End Rename ", "WWATCH! End SetStatus ", "WGOOD! End of the function"}, Container, kNone,
          kWritableNow},
         {"TimesOutOfRangeStreaming", S, N, kTimesOf1969, 1, {"WBAD! File Time is out of range, szShortSrcPath=<S>"},
          Container, kNone, kWritableNow},
-#endif
     };
     // File steps the writers do not guard end the call at the exported function, the document kept.
     const std::tuple<const char*, Writer, fault::Op, unsigned, int, std::string> unguarded[] = {

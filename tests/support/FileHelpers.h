@@ -1,8 +1,10 @@
 // Whole files written and read without the platform layer; the contract tables' scratch layout and listing.
 #pragma once
 
+#include "platform/File.h"
 #include "platform/FileApi.h"
 #include "platform/FileException.h"
+#include "platform/FileTime.h"
 #include "platform/WideString.h"
 
 #include <algorithm>
@@ -89,4 +91,26 @@ int ThrownCause(Call call, plat::LONG* osError = nullptr, std::u16string* name =
             *name = e.m_strFileName;
         return e.m_cause;
     }
+}
+
+// A file's access and write times in seconds from 1970 (before it too), and its attributes, set through the
+// layer's CFile::SetStatus, whose settings the status contract checks; its write time back in seconds.
+inline void PutTimes(const std::string& path, int64_t access, int64_t write, plat::BYTE attribute = 0)
+{
+    const auto time = [](int64_t seconds) {
+        return plat::TicksToFileTime(static_cast<plat::ULONGLONG>(seconds + plat::kFileTimeEpochOffsetSeconds) *
+                                     10'000'000);
+    };
+    plat::CFileStatus status;
+    status.m_atime = time(access);
+    status.m_mtime = time(write);
+    status.m_attribute = attribute;
+    plat::CFile::SetStatus(Wide(path).c_str(), status);
+}
+inline int64_t WriteTimeOf(const std::string& path)
+{
+    plat::CFileStatus status;
+    plat::CFile::GetStatus(Wide(path).c_str(), status);
+    return static_cast<int64_t>(plat::FileTimeToTicks(status.m_mtime) / 10'000'000) -
+           plat::kFileTimeEpochOffsetSeconds;
 }
