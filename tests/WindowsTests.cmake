@@ -26,15 +26,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_executable(pvcodec_tests ${_tests} ${_support} ${CMAKE_SOURCE_DIR}/platform/posix/RegistryHive.cpp)
 target_include_directories(pvcodec_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pvcodec_tests PRIVATE pvcodec_core pvcodec_common QZTracer GTest::gtest_main GTest::gmock bcrypt)
-# The DLLs of the mingw runtime beside the test program and the libraries,
-# where the loader finds them (under Wine as on Windows).
-foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
-    OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
-  list(APPEND _runtime ${_path})
-endforeach()
-add_custom_command(TARGET pvcodec_tests POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_runtime} $<TARGET_FILE_DIR:pvcodec_tests>)
+add_dependencies(pvcodec_tests pvcodec_runtime)  # the mingw runtime DLLs beside the program
 # One ctest test runs the whole program under wine64: Wine's start-up costs
 # about a second, so one process per case would take minutes instead of
 # seconds. The output names each case that fails.
