@@ -7,7 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build-win64}
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
-      -DPVCODEC_WERROR=ON -DPVCODEC_BUILD_BENCH=OFF -DPVCODEC_BUILD_TOOLS=OFF >/dev/null
+      -DPVCODEC_WERROR=ON -DPVCODEC_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 export WINEPREFIX="$build/wine" WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"

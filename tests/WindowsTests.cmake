@@ -3,9 +3,10 @@
 #
 # Left out here: what checks a POSIX mapping only (fork and pty children, the
 # module's load and unload hooks, the memory figures of /proc and cgroups),
-# the pvcodec command (not built for Windows yet), and what needs the outside
-# crypto library or OpenSSL (neither is built for Windows yet). The AES oracle
-# is the system's own (support/SystemCipher.cpp, over CNG).
+# the pvcodec command's tests (scripts/windows-demo.sh runs the command under
+# wine64), and what needs the outside crypto library or OpenSSL (neither is
+# built for Windows yet). The AES oracle is the system's own
+# (support/SystemCipher.cpp, over CNG).
 foreach(_posix_only
     file_replacement_crash_test module_entry_test memory_pressure_test pvcodec_command_test
     aria_ate_cipher_test crypto_binding_test crypto_library_search_test every_allocation_fails_test)
@@ -24,14 +25,6 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_executable(pvcodec_tests ${_tests} ${_support})
 target_include_directories(pvcodec_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pvcodec_tests PRIVATE pvcodec_core pvcodec_common QZTracer GTest::gtest_main GTest::gmock bcrypt)
-# The DLLs of the mingw runtime beside the test program and the libraries,
-# where the loader finds them (under Wine as on Windows).
-foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
-    OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
-  list(APPEND _runtime ${_path})
-endforeach()
-add_custom_command(TARGET pvcodec_tests POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${_runtime} $<TARGET_FILE_DIR:pvcodec_tests>)
+pvcodec_copy_mingw_runtime(pvcodec_tests)
 gtest_discover_tests(pvcodec_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
   PROPERTIES LABELS unit ENVIRONMENT "PVCODEC_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/data")
