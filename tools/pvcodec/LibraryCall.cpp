@@ -151,7 +151,7 @@ struct TraceSink {
         if (self->verbose) {
             if (self->progress != nullptr)
                 self->progress->EndLine();
-            std::fprintf(stderr, "trace: %s\n", text.c_str());
+            sys::WriteErrorText("trace: " + text + "\n");
         }
         self->lines.push_back(std::move(text));
     }
@@ -213,15 +213,16 @@ void ProgressBar::Draw(unsigned percent)
     const int filled = static_cast<int>(percent) * kBarWidth / 100;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kBarWidth - filled), '.');
-    std::fprintf(stderr, "\r%s [%s] %3u%%", m_label.c_str(), bar.c_str(), percent);
-    std::fflush(stderr);
+    char number[8];
+    std::snprintf(number, sizeof number, "%3u%%", percent);
+    sys::WriteErrorText("\r" + m_label + " [" + bar + "] " + number);
     m_onLine = true;
 }
 
 void ProgressBar::EndLine()
 {
     if (m_onLine) {
-        std::fputc('\n', stderr);
+        sys::WriteErrorText("\n");
         m_onLine = false;
     }
 }

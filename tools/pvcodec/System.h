@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace cli::sys {
 
@@ -30,6 +31,11 @@ void UseBinaryStandardStreams();
 // Whether standard error is a terminal (Windows: a console), where a
 // progress bar can be drawn.
 bool StandardErrorIsTerminal();
+
+// Writes UTF-8 text to standard error as it comes. A Windows console is
+// handed the text as UTF-16, so that it shows every name whatever its code
+// page; a pipe or a file gets the UTF-8 bytes.
+void WriteErrorText(std::string_view text);
 
 // What the command checks of a file: which file it is, its size, and whether
 // it is a regular file. On Windows the device is the volume's serial number

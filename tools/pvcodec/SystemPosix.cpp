@@ -1,6 +1,7 @@
 #include "System.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,12 @@ void UseBinaryStandardStreams() {}
 bool StandardErrorIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;
+}
+
+void WriteErrorText(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 int OpenFile(const std::string& path, int flags, int mode)

@@ -9,9 +9,11 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 #include <sys/stat.h>
 
 namespace cli::sys {
@@ -43,6 +45,23 @@ bool StandardErrorIsTerminal()
 {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+void WriteErrorText(std::string_view text)
+{
+    std::fflush(stderr);
+    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (!text.empty() && text.size() < INT_MAX && GetConsoleMode(console, &mode)) {
+        const int size = static_cast<int>(text.size());
+        std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+        DWORD written = 0;
+        if (WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr))
+            return;
+    }
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 int OpenFile(const std::string& path, int flags, int mode)

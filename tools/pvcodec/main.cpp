@@ -29,7 +29,7 @@ bool WriteAllStdout(const char* data, size_t length)
 
 void Fail(const std::string& message)
 {
-    std::fprintf(stderr, "pvcodec: %s\n", message.c_str());
+    sys::WriteErrorText("pvcodec: " + message + "\n");
 }
 
 }  // namespace cli
