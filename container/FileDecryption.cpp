@@ -47,6 +47,7 @@
 #include "container/ContainerLayout.h"
 #include "container/FileDriverSupport.h"
 #include "module/ExportGuard.h"
+#include "module/HostTypes.h"
 #include "fileops/FileChecks.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
@@ -110,16 +111,16 @@ TaskMemory AllocateImage(int64_t size)
 
 // Everything one call works with.
 struct Call {
-    Call(Driver driver, const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, PVHWND hWnd, int nOffsetToMain)
+    Call(Driver driver, plat::LPCWSTR srcPath, plat::LPCWSTR destPath, char* key, plat::HWND hWnd, int nOffsetToMain)
         : driver(driver), srcPath(srcPath), destPath(destPath), key(key), hWnd(hWnd), nOffsetToMain(nOffsetToMain)
     {
     }
 
     const Driver driver;
-    const PVWCHAR* const srcPath;
-    const PVWCHAR* const destPath;
+    plat::LPCWSTR const srcPath;
+    plat::LPCWSTR const destPath;
     char* const key;
-    const PVHWND hWnd;
+    const plat::HWND hWnd;
     const int nOffsetToMain;
 
     std::u16string shortSrcPath;
@@ -429,13 +430,15 @@ int DecryptFile2Body(Call& c)
 
 // ---- DecryptFileW
 
+int DecryptFile2Call(plat::LPCWSTR srcPath, plat::LPCWSTR destPath, char* key, plat::HWND hWnd, int nOffsetToMain);
+
 // The whole call handed to DecryptFile2, this call's files closed and its
 // temporary file deleted.
 int HandOver(Call& c)
 {
     c.CloseFiles();
     c.DeleteTemporaryFile();
-    return CPVCodec::DecryptFile2(c.srcPath, c.destPath, c.key, c.hWnd, c.nOffsetToMain);
+    return DecryptFile2Call(c.srcPath, c.destPath, c.key, c.hWnd, c.nOffsetToMain);
 }
 
 int DecryptFileWBody(Call& c)
@@ -561,13 +564,22 @@ int Guarded(Call& c, Body body)
     return c.placed ? 1 : 0;
 }
 
+// DecryptFile2 on the library's own types: DecryptFileW hands over to it.
+int DecryptFile2Call(plat::LPCWSTR srcPath, plat::LPCWSTR destPath, char* key, plat::HWND hWnd, int nOffsetToMain)
+{
+    return exportguard::NothingEscapes(0, u"[PVCodec.dll]CPVCodec::DecryptFile2() ERROR! Unexpected exception", [&] {
+        Call call(Driver::Streaming, srcPath, destPath, key, hWnd, nOffsetToMain);
+        return Guarded(call, DecryptFile2Body);
+    });
+}
+
 }  // namespace
 
 int CPVCodec::DecryptFileW(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, PVHWND hWnd,
                            int nOffsetToMain)
 {
     return exportguard::NothingEscapes(0, u"[PVCodec.dll]CPVCodec::DecryptFile() ERROR! Unexpected exception", [&] {
-        Call call(Driver::Full, srcPath, destPath, key, hWnd, nOffsetToMain);
+        Call call(Driver::Full, host::Path(srcPath), host::Path(destPath), key, host::Window(hWnd), nOffsetToMain);
         return Guarded(call, DecryptFileWBody);
     });
 }
@@ -575,10 +587,7 @@ int CPVCodec::DecryptFileW(const PVWCHAR* srcPath, const PVWCHAR* destPath, char
 int CPVCodec::DecryptFile2(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, PVHWND hWnd,
                            int nOffsetToMain)
 {
-    return exportguard::NothingEscapes(0, u"[PVCodec.dll]CPVCodec::DecryptFile2() ERROR! Unexpected exception", [&] {
-        Call call(Driver::Streaming, srcPath, destPath, key, hWnd, nOffsetToMain);
-        return Guarded(call, DecryptFile2Body);
-    });
+    return DecryptFile2Call(host::Path(srcPath), host::Path(destPath), key, host::Window(hWnd), nOffsetToMain);
 }
 
 int CPVCodec::RDDecryptFile(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, PVHWND hWnd,

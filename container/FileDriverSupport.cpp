@@ -14,7 +14,7 @@ using namespace plat;
 
 namespace container::files {
 
-std::u16string ShortForm(const PVWCHAR* path)
+std::u16string ShortForm(plat::LPCWSTR path)
 {
     if (path == nullptr)
         return {};
@@ -29,19 +29,19 @@ std::u16string ShortForm(const PVWCHAR* path)
     return std::u16string(buffer.data(), written);
 }
 
-bool SamePath(const PVWCHAR* a, const PVWCHAR* b)
+bool SamePath(plat::LPCWSTR a, plat::LPCWSTR b)
 {
     if (a == nullptr || b == nullptr)
         return false;
     return WideCompareNoCase(std::u16string_view(a, WideLength(a)), std::u16string_view(b, WideLength(b))) == 0;
 }
 
-UINT SourceShareMode(const PVWCHAR* source, const PVWCHAR* destination)
+UINT SourceShareMode(plat::LPCWSTR source, plat::LPCWSTR destination)
 {
     return SamePath(source, destination) ? CFile::shareDenyRead : CFile::shareDenyNone;
 }
 
-TemporaryName MakeTemporaryName(const PVWCHAR* destination)
+TemporaryName MakeTemporaryName(plat::LPCWSTR destination)
 {
     TemporaryName name;
     std::u16string folder(destination != nullptr ? destination : u"");
@@ -71,7 +71,7 @@ void DiscardTemporaryFile(const std::u16string& path) noexcept
     }
 }
 
-BOOL OpenSource(CFile& file, const PVWCHAR* path, UINT openFlags, int attempts, const char16_t* failedAttemptTrace,
+BOOL OpenSource(CFile& file, plat::LPCWSTR path, UINT openFlags, int attempts, const char16_t* failedAttemptTrace,
                 CFileException& error)
 {
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -103,7 +103,7 @@ void WriteInPieces(CFile& file, const char* data, int64_t length)
     file.DeliverWrites();
 }
 
-ProgressReporter::ProgressReporter(PVHWND window, int64_t size)
+ProgressReporter::ProgressReporter(plat::HWND window, int64_t size)
     : m_window(window), m_step(size > ENC_BUFFER_SIZE ? static_cast<float>(102400.0 / static_cast<double>(size)) : 100.0f)
 {
 }
@@ -125,7 +125,7 @@ void ProgressReporter::Finish() const
         SendMessageW(m_window, kProgressMessage, static_cast<WPARAM>(kProgressDone), 0);
 }
 
-bool RenameIntoPlace(const std::u16string& temporaryPath, const PVWCHAR* destination, std::u16string_view driver)
+bool RenameIntoPlace(const std::u16string& temporaryPath, plat::LPCWSTR destination, std::u16string_view driver)
 {
     const std::u16string prefix = u"[PVCodec.dll]" + std::u16string(driver);
     bool placed = false;
@@ -159,7 +159,7 @@ void FlushTemporaryFile(const std::u16string& temporaryPath) noexcept
     }
 }
 
-void FlushFolderOf(const PVWCHAR* path) noexcept
+void FlushFolderOf(plat::LPCWSTR path) noexcept
 {
     try {
         if (path != nullptr)

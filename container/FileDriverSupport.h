@@ -12,7 +12,6 @@
 // moments (platform/FaultInjection.h).
 #pragma once
 
-#include "PVCodec.h"
 #include "container/ContainerLayout.h"
 #include "platform/File.h"
 #include "platform/WinTypes.h"
@@ -58,7 +57,7 @@ constexpr bool IsSupportedDocumentSize(uint64_t size)
 // A null or empty path names no file: a driver refuses it before it touches
 // the disk (an empty destination would put the temporary file in the
 // process's working folder, and nothing could be renamed to it).
-constexpr bool IsMissingPath(const PVWCHAR* path)
+constexpr bool IsMissingPath(plat::LPCWSTR path)
 {
     return path == nullptr || path[0] == 0;
 }
@@ -68,15 +67,15 @@ constexpr bool IsMissingPath(const PVWCHAR* path)
 // buffer of 1024 characters; a shorter one is copied. Empty when the path is
 // null, or has no short form (GetShortPathNameW fails for a path that does
 // not exist, or the form does not fit).
-std::u16string ShortForm(const PVWCHAR* path);
+std::u16string ShortForm(plat::LPCWSTR path);
 
 // Whether the two paths name the same file as the drivers compare them:
 // equal without regard to case. Null equals nothing.
-bool SamePath(const PVWCHAR* a, const PVWCHAR* b);
+bool SamePath(plat::LPCWSTR a, plat::LPCWSTR b);
 
 // The share mode a driver opens its source with: deny reading to others when
 // the source is also the destination, deny nothing otherwise.
-plat::UINT SourceShareMode(const PVWCHAR* source, const PVWCHAR* destination);
+plat::UINT SourceShareMode(plat::LPCWSTR source, plat::LPCWSTR destination);
 
 struct TemporaryName {
     bool ok = false;
@@ -88,7 +87,7 @@ struct TemporaryName {
 // (folder, "~PV", 0) into a buffer of 1024 characters creates the file, which
 // is deleted at once; the name is kept. Not ok when GetTempFileNameW fails
 // (`folder` is still filled, for the driver's trace).
-TemporaryName MakeTemporaryName(const PVWCHAR* destination);
+TemporaryName MakeTemporaryName(plat::LPCWSTR destination);
 
 // Discards a temporary file: DeleteFileW, then SHChangeNotify(SHCNE_DELETE,
 // SHCNF_PATHW | SHCNF_FLUSH | SHCNF_FLUSHNOWAIT, path, null). Never throws: a
@@ -105,7 +104,7 @@ inline constexpr plat::UINT kTemporaryOpenFlags =
 // `failedAttemptTrace` is not null, every failed attempt is followed by a
 // wait of 1000 ms and then that trace line. FALSE when every attempt failed;
 // `error` then holds the last attempt's exception.
-plat::BOOL OpenSource(plat::CFile& file, const PVWCHAR* path, plat::UINT openFlags, int attempts,
+plat::BOOL OpenSource(plat::CFile& file, plat::LPCWSTR path, plat::UINT openFlags, int attempts,
                       const char16_t* failedAttemptTrace, plat::CFileException& error);
 
 // Traces `format` ("...CODE=%d, MSG=%s") with the exception's cause code and
@@ -127,16 +126,16 @@ void WriteInPieces(plat::CFile& file, const char* data, int64_t length);
 // Nothing is computed or sent without a window.
 class ProgressReporter final : public SegmentObserver {
 public:
-    ProgressReporter(PVHWND window, int64_t size);
+    ProgressReporter(plat::HWND window, int64_t size);
 
     void SegmentDone() override;
     // Sends 100, when there is a window.
     void Finish() const;
-    PVHWND Window() const { return m_window; }
+    plat::HWND Window() const { return m_window; }
     float Step() const { return m_step; }
 
 private:
-    PVHWND m_window;
+    plat::HWND m_window;
     float m_step;
     int m_counter = 1;
     int m_last = 0;
@@ -151,7 +150,7 @@ private:
 // first success; after the fifth failure "[PVCodec.dll]<driver> ERROR! Fail
 // MoveFile()" and false, the temporary file left where it is. On success the
 // destination's folder is flushed to the disk.
-bool RenameIntoPlace(const std::u16string& temporaryPath, const PVWCHAR* destination, std::u16string_view driver);
+bool RenameIntoPlace(const std::u16string& temporaryPath, plat::LPCWSTR destination, std::u16string_view driver);
 
 // Durability. Before an existing destination is wiped or removed, the
 // finished (closed) temporary file is flushed to the disk with its folder
@@ -159,6 +158,6 @@ bool RenameIntoPlace(const std::u16string& temporaryPath, const PVWCHAR* destina
 // change nothing and are not reported: the flushes only narrow what a crash
 // can lose.
 void FlushTemporaryFile(const std::u16string& temporaryPath) noexcept;
-void FlushFolderOf(const PVWCHAR* path) noexcept;
+void FlushFolderOf(plat::LPCWSTR path) noexcept;
 
 }  // namespace container::files

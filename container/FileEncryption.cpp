@@ -41,6 +41,7 @@
 #include "container/ContainerLayout.h"
 #include "container/FileDriverSupport.h"
 #include "fileops/FileChecks.h"
+#include "module/HostTypes.h"
 #include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "platform/FileApi.h"
@@ -132,7 +133,7 @@ constexpr ReplacementTraces kEncrypt2Replacement{
 
 // Wipes out or deletes a file at the destination so that the temporary file
 // can take its name. False only when the normal deletion fails.
-bool ReplaceDestination(const PVWCHAR* destination, const std::u16string& shortDestination,
+bool ReplaceDestination(plat::LPCWSTR destination, const std::u16string& shortDestination,
                         const std::u16string& temporaryPath, const ReplacementTraces& traces)
 {
     plat::CFileFind find;
@@ -143,7 +144,7 @@ bool ReplaceDestination(const PVWCHAR* destination, const std::u16string& shortD
     FlushTemporaryFile(temporaryPath);
 
     plat::SetFileAttributesW(shortDestination.c_str(), plat::FILE_ATTRIBUTE_NORMAL);
-    if (CPVCodec::IsFileInLocalDrive(destination) != 0) {
+    if (FileInLocalDrive(destination) != 0) {
         bool wiped = false;
         bool triedNamed = false;
         const size_t length = plat::WideLength(destination);
@@ -198,7 +199,7 @@ int Guarded(const char16_t* fileExceptionTrace, const char16_t* otherExceptionTr
 
 // The source's size before anything on disk is touched; nullopt when it
 // cannot be looked up (the open then fails in its own way).
-std::optional<uint64_t> SourceSize(const PVWCHAR* source)
+std::optional<uint64_t> SourceSize(plat::LPCWSTR source)
 {
     CFileStatus status;
     if (!CFile::GetStatus(source, status))
@@ -206,10 +207,14 @@ std::optional<uint64_t> SourceSize(const PVWCHAR* source)
     return status.m_size;
 }
 
+// EncryptFile2 on the library's own types, guarded: DoEncryptFile's fallback.
+int GuardedEncryptFile2(plat::LPCWSTR srcPath, plat::LPCWSTR destPath, char* key, char* header, int headerSize,
+                        plat::HWND hWnd);
+
 // ---- DoEncryptFile
 
-int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, char* header,
-                      int headerSize, PVHWND hWnd, unsigned int headerMode, char* magicOrPrefix)
+int DoEncryptFileBody(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR destPath, char* key, char* header,
+                      int headerSize, plat::HWND hWnd, unsigned int headerMode, char* magicOrPrefix)
 {
     if (IsMissingPath(srcPath) || IsMissingPath(destPath)) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() ERROR! No source or destination path");
@@ -349,7 +354,7 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
         body.reset();
         codec.reset();
         discardAndFail();
-        return CPVCodec::EncryptFile2(srcPath, destPath, key, header, headerSize, hWnd);
+        return GuardedEncryptFile2(srcPath, destPath, key, header, headerSize, hWnd);
     }
 
     // A Rijndael body is built where the document is read, in the body image
@@ -377,7 +382,7 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
             source.Close();
             plat::DeleteFileW(tmpDestPath.c_str());
             state.temporaryDisposable = false;
-            return CPVCodec::EncryptFile2(srcPath, destPath, key, header, headerSize, hWnd);
+            return GuardedEncryptFile2(srcPath, destPath, key, header, headerSize, hWnd);
         }
         readFailed = true;
     }
@@ -490,8 +495,8 @@ int DoEncryptFileBody(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* d
 
 // ---- EncryptFile2
 
-int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, char* header,
-                     int headerSize, PVHWND hWnd)
+int EncryptFile2Body(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR destPath, char* key, char* header,
+                     int headerSize, plat::HWND hWnd)
 {
     if (IsMissingPath(srcPath) || IsMissingPath(destPath)) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! No source or destination path");
@@ -685,6 +690,15 @@ int EncryptFile2Body(CallState& state, const PVWCHAR* srcPath, const PVWCHAR* de
     return 1;
 }
 
+int GuardedEncryptFile2(plat::LPCWSTR srcPath, plat::LPCWSTR destPath, char* key, char* header, int headerSize,
+                        plat::HWND hWnd)
+{
+    return Guarded(u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Unexpected file exception, m_cause=%d",
+                   u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Unexpected exception", [&](CallState& state) {
+                       return EncryptFile2Body(state, srcPath, destPath, key, header, headerSize, hWnd);
+                   });
+}
+
 }  // namespace
 
 int CPVCodec::DoEncryptFile(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, char* header, int headerSize,
@@ -692,8 +706,8 @@ int CPVCodec::DoEncryptFile(const PVWCHAR* srcPath, const PVWCHAR* destPath, cha
 {
     return Guarded(u"[PVCodec.dll]CPVCodec::DoEncryptFile() ERROR! Unexpected file exception, m_cause=%d",
                    u"[PVCodec.dll]CPVCodec::DoEncryptFile() ERROR! Unexpected exception", [&](CallState& state) {
-                       return DoEncryptFileBody(state, srcPath, destPath, key, header, headerSize, hWnd, headerMode,
-                                                magicOrPrefix);
+                       return DoEncryptFileBody(state, host::Path(srcPath), host::Path(destPath), key, header,
+                                                headerSize, host::Window(hWnd), headerMode, magicOrPrefix);
                    });
 }
 
@@ -728,7 +742,6 @@ int CPVCodec::RDEncryptFile(const PVWCHAR* srcPath, const PVWCHAR* destPath, cha
 int CPVCodec::EncryptFile2(const PVWCHAR* srcPath, const PVWCHAR* destPath, char* key, char* header, int headerSize,
                            PVHWND hWnd)
 {
-    return Guarded(u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Unexpected file exception, m_cause=%d",
-                   u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Unexpected exception",
-                   [&](CallState& state) { return EncryptFile2Body(state, srcPath, destPath, key, header, headerSize, hWnd); });
+    return GuardedEncryptFile2(host::Path(srcPath), host::Path(destPath), key, header, headerSize,
+                               host::Window(hWnd));
 }

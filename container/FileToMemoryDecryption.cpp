@@ -25,6 +25,7 @@
 
 #include "QZTracer.h"
 #include "module/ExportGuard.h"
+#include "module/HostTypes.h"
 #include "codec/RawCodec.h"
 #include "container/ContainerLayout.h"
 #include "platform/File.h"
@@ -64,7 +65,11 @@ struct StreamClose {
 };
 using Stream = std::unique_ptr<FILE, StreamClose>;
 
-int DecryptFileToMemoryBody(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
+// DecryptFileToMemory2 on the library's own types: the fallback of the reader
+// that reads the whole body at once.
+int DecryptFileToMemory2Call(plat::LPCWSTR path, char* pBuffer, int* size, char* pKey, int nOffsetToMain);
+
+int DecryptFileToMemoryBody(plat::LPCWSTR path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() WATCH! Entering the Function");
 
@@ -91,7 +96,7 @@ int DecryptFileToMemoryBody(const PVWCHAR* path, char* pBuffer, int* size, char*
     if (!image) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Out of memory for %d Bytes", nDocSize);
         file.Close();
-        return CPVCodec::DecryptFileToMemory2(path, pBuffer, size, pKey, nOffsetToMain);
+        return DecryptFileToMemory2Call(path, pBuffer, size, pKey, nOffsetToMain);
     }
 
     const plat::UINT bodyRead = file.Read(image.get(), static_cast<plat::UINT>(docSize));
@@ -136,7 +141,7 @@ int DecryptFileToMemoryBody(const PVWCHAR* path, char* pBuffer, int* size, char*
     return 1;
 }
 
-int DecryptFileToMemoryStreaming(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
+int DecryptFileToMemoryStreaming(plat::LPCWSTR path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory2() WATCH! Entering the Function");
 
@@ -236,6 +241,13 @@ int DecryptFileToMemoryStreaming(const PVWCHAR* path, char* pBuffer, int* size, 
     return 1;
 }
 
+int DecryptFileToMemory2Call(plat::LPCWSTR path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
+{
+    return exportguard::NothingEscapes(
+        0, u"[PVCodec.dll]CPVCodec::DecryptFileToMemory2() ERROR! Unexpected exception",
+        [&] { return DecryptFileToMemoryStreaming(path, pBuffer, size, pKey, nOffsetToMain); });
+}
+
 }  // namespace
 
 int CPVCodec::DecryptFileToMemory(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
@@ -243,7 +255,7 @@ int CPVCodec::DecryptFileToMemory(const PVWCHAR* path, char* pBuffer, int* size,
     // Whatever the file class throws ends the call here, with everything the
     // call held released by the unwinding.
     try {
-        return DecryptFileToMemoryBody(path, pBuffer, size, pKey, nOffsetToMain);
+        return DecryptFileToMemoryBody(host::Path(path), pBuffer, size, pKey, nOffsetToMain);
     } catch (const plat::CFileException& e) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DecryptFileToMemory() ERROR! Unexpected file exception, m_cause=%d",
                  e.m_cause);
@@ -255,7 +267,5 @@ int CPVCodec::DecryptFileToMemory(const PVWCHAR* path, char* pBuffer, int* size,
 
 int CPVCodec::DecryptFileToMemory2(const PVWCHAR* path, char* pBuffer, int* size, char* pKey, int nOffsetToMain)
 {
-    return exportguard::NothingEscapes(
-        0, u"[PVCodec.dll]CPVCodec::DecryptFileToMemory2() ERROR! Unexpected exception",
-        [&] { return DecryptFileToMemoryStreaming(path, pBuffer, size, pKey, nOffsetToMain); });
+    return DecryptFileToMemory2Call(host::Path(path), pBuffer, size, pKey, nOffsetToMain);
 }

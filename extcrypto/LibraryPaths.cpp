@@ -72,14 +72,33 @@ std::string Narrow(std::u16string_view text)
     return std::string(text.begin(), text.end());  // ASCII only
 }
 
+// kernel32's exports are __stdcall (WINAPI), which on 32-bit Windows the
+// callee's own return pops; elsewhere there is one convention, and the
+// layer's kernel32 table holds its own functions.
+#if defined(_WIN32)
+#define KERNEL32_CALL __stdcall
+#else
+#define KERNEL32_CALL
+#endif
+
 // The Windows-directory functions, resolved once per process: the export of
 // "kernel32.dll" when there is one, else GetWindowsDirectory. Resolution
 // gives the same answer every time, so concurrent first users may both
 // resolve; the atomic publishes a complete pointer.
-using WindowsDirectoryFnW = plat::UINT (*)(plat::LPWSTR, plat::UINT);
-using WindowsDirectoryFnA = plat::UINT (*)(plat::LPSTR, plat::UINT);
+using WindowsDirectoryFnW = plat::UINT(KERNEL32_CALL*)(plat::LPWSTR, plat::UINT);
+using WindowsDirectoryFnA = plat::UINT(KERNEL32_CALL*)(plat::LPSTR, plat::UINT);
 std::atomic<WindowsDirectoryFnW> g_windowsDirectoryW{nullptr};
 std::atomic<WindowsDirectoryFnA> g_windowsDirectoryA{nullptr};
+
+// The fallbacks in the same convention.
+plat::UINT KERNEL32_CALL LayerWindowsDirectoryW(plat::LPWSTR buffer, plat::UINT size)
+{
+    return plat::GetWindowsDirectoryW(buffer, size);
+}
+plat::UINT KERNEL32_CALL LayerWindowsDirectoryA(plat::LPSTR buffer, plat::UINT size)
+{
+    return plat::GetWindowsDirectoryA(buffer, size);
+}
 
 // One of them: the export `name`, else `fallback`, cached in `cache`.
 template <class Fn>
@@ -97,12 +116,12 @@ Fn KernelFunctionOr(std::atomic<Fn>& cache, const char* name, Fn fallback)
 
 WindowsDirectoryFnW WindowsDirectoryFunctionW()
 {
-    return KernelFunctionOr(g_windowsDirectoryW, "GetSystemWindowsDirectoryW", &plat::GetWindowsDirectoryW);
+    return KernelFunctionOr(g_windowsDirectoryW, "GetSystemWindowsDirectoryW", &LayerWindowsDirectoryW);
 }
 
 WindowsDirectoryFnA WindowsDirectoryFunctionA()
 {
-    return KernelFunctionOr(g_windowsDirectoryA, "GetSystemWindowsDirectoryA", &plat::GetWindowsDirectoryA);
+    return KernelFunctionOr(g_windowsDirectoryA, "GetSystemWindowsDirectoryA", &LayerWindowsDirectoryA);
 }
 
 // The folder part of the executable's path, separator included.
@@ -225,7 +244,7 @@ int ReadRegistryValueA(plat::HKEY root, plat::LPCSTR subKey, plat::LPCSTR valueN
 
 plat::BOOL IsWow64()
 {
-    using IsWow64ProcessFn = plat::BOOL (*)(plat::HANDLE, plat::BOOL*);
+    using IsWow64ProcessFn = plat::BOOL(KERNEL32_CALL*)(plat::HANDLE, plat::BOOL*);
     plat::BOOL wow64 = plat::FALSE;
     auto fn = reinterpret_cast<IsWow64ProcessFn>(
         plat::GetProcAddress(plat::GetModuleHandleA("kernel32"), "IsWow64Process"));

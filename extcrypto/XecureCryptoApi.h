@@ -9,46 +9,64 @@
 
 #include <cstdint>
 
+// The exports' calling convention: the C default, stated so that it does not
+// follow a compiler's default. The library's exports are found by their plain
+// names, which is how C-convention exports appear (a 32-bit __stdcall export
+// is named _Name@N unless the vendor renames it); the stand-in's exports are
+// declared without a convention, which is the same. It matters on 32-bit
+// Windows only: x86_64 and Linux have one convention.
+#if defined(_WIN32)
+#define SFC_CALL __cdecl
+#else
+#define SFC_CALL
+#endif
+
 extern "C" {
 
 typedef void* SFC_HANDLE;
 
-typedef SFC_HANDLE (*PFN_SFC_SKEY_SecretKey_New)(void);
-typedef void (*PFN_SFC_SKEY_SecretKey_Free)(SFC_HANDLE key);
+typedef SFC_HANDLE (SFC_CALL *PFN_SFC_SKEY_SecretKey_New)(void);
+typedef void (SFC_CALL *PFN_SFC_SKEY_SecretKey_Free)(SFC_HANDLE key);
 // blob: the 22-byte secret-key blob below.
-typedef int32_t (*PFN_SFC_SKEY_SecretKey_FromBinary)(SFC_HANDLE key, const unsigned char* blob, int32_t length);
-typedef SFC_HANDLE (*PFN_SFC_CIPHER_CTX_New)(void);
-typedef void (*PFN_SFC_CIPHER_CTX_Free)(SFC_HANDLE context);
+typedef int32_t (SFC_CALL *PFN_SFC_SKEY_SecretKey_FromBinary)(SFC_HANDLE key, const unsigned char* blob,
+                                                              int32_t length);
+typedef SFC_HANDLE (SFC_CALL *PFN_SFC_CIPHER_CTX_New)(void);
+typedef void (SFC_CALL *PFN_SFC_CIPHER_CTX_Free)(SFC_HANDLE context);
 // param: the thirteen-word cipher parameter block below.
-typedef int32_t (*PFN_SFC_Cipher_Encrypt_Init)(SFC_HANDLE context, SFC_HANDLE key, int32_t algorithm,
-                                                const uint32_t* param);
-typedef int32_t (*PFN_SFC_Cipher_Encrypt_Update)(SFC_HANDLE context, unsigned char* output, int32_t* outputLength,
-                                                  const unsigned char* input, int32_t inputLength);
-typedef int32_t (*PFN_SFC_Cipher_Encrypt_Final)(SFC_HANDLE context, unsigned char* output, int32_t* outputLength);
-typedef int32_t (*PFN_SFC_Cipher_Decrypt_Init)(SFC_HANDLE context, SFC_HANDLE key, int32_t algorithm,
-                                                const uint32_t* param);
-typedef int32_t (*PFN_SFC_Cipher_Decrypt_Update)(SFC_HANDLE context, unsigned char* output, int32_t* outputLength,
-                                                  const unsigned char* input, int32_t inputLength);
+typedef int32_t (SFC_CALL *PFN_SFC_Cipher_Encrypt_Init)(SFC_HANDLE context, SFC_HANDLE key, int32_t algorithm,
+                                                        const uint32_t* param);
+typedef int32_t (SFC_CALL *PFN_SFC_Cipher_Encrypt_Update)(SFC_HANDLE context, unsigned char* output,
+                                                          int32_t* outputLength, const unsigned char* input,
+                                                          int32_t inputLength);
+typedef int32_t (SFC_CALL *PFN_SFC_Cipher_Encrypt_Final)(SFC_HANDLE context, unsigned char* output,
+                                                         int32_t* outputLength);
+typedef int32_t (SFC_CALL *PFN_SFC_Cipher_Decrypt_Init)(SFC_HANDLE context, SFC_HANDLE key, int32_t algorithm,
+                                                        const uint32_t* param);
+typedef int32_t (SFC_CALL *PFN_SFC_Cipher_Decrypt_Update)(SFC_HANDLE context, unsigned char* output,
+                                                          int32_t* outputLength, const unsigned char* input,
+                                                          int32_t inputLength);
 // count: how many bytes to drop from the end of the Update output (the padding).
-typedef int32_t (*PFN_SFC_Cipher_Decrypt_Final)(SFC_HANDLE context, int32_t* count);
-typedef SFC_HANDLE (*PFN_SFC_PKEY_PrivateKey_New)(void);
-typedef SFC_HANDLE (*PFN_SFC_PKEY_PublicKey_New)(void);
-typedef int32_t (*PFN_SFC_PKEY_PrivateKey_FromBinary)(SFC_HANDLE key, const unsigned char* bytes, int32_t length);
-typedef int32_t (*PFN_SFC_PKEY_PublicKey_FromBinary)(SFC_HANDLE key, const unsigned char* bytes, int32_t length);
+typedef int32_t (SFC_CALL *PFN_SFC_Cipher_Decrypt_Final)(SFC_HANDLE context, int32_t* count);
+typedef SFC_HANDLE (SFC_CALL *PFN_SFC_PKEY_PrivateKey_New)(void);
+typedef SFC_HANDLE (SFC_CALL *PFN_SFC_PKEY_PublicKey_New)(void);
+typedef int32_t (SFC_CALL *PFN_SFC_PKEY_PrivateKey_FromBinary)(SFC_HANDLE key, const unsigned char* bytes,
+                                                               int32_t length);
+typedef int32_t (SFC_CALL *PFN_SFC_PKEY_PublicKey_FromBinary)(SFC_HANDLE key, const unsigned char* bytes,
+                                                              int32_t length);
 // outputLength is preset by the caller (-1 to encrypt, 0 to decrypt) and
 // receives the length written; no output capacity is passed.
-typedef int32_t (*PFN_SFC_PKEY_Encrypt)(unsigned char* output, int32_t* outputLength, const unsigned char* input,
-                                         int32_t inputLength, int32_t algorithm, SFC_HANDLE key, int32_t reserved,
-                                         const uint32_t* param);
-typedef int32_t (*PFN_SFC_PKEY_Decrypt)(unsigned char* output, int32_t* outputLength, const unsigned char* input,
-                                         int32_t inputLength, int32_t algorithm, SFC_HANDLE key, int32_t reserved,
-                                         const uint32_t* param);
-typedef void (*PFN_SFC_PKEY_PrivateKey_Free)(SFC_HANDLE key);
-typedef void (*PFN_SFC_PKEY_PublicKey_Free)(SFC_HANDLE key);
-typedef int32_t (*PFN_SFC_GetRandom)(unsigned char* buffer, int32_t length);
-typedef int32_t (*PFN_SFC_PKEY_ProveKeyPair)(SFC_HANDLE privateKey, SFC_HANDLE publicKey, int32_t reserved);
+typedef int32_t (SFC_CALL *PFN_SFC_PKEY_Encrypt)(unsigned char* output, int32_t* outputLength,
+                                                 const unsigned char* input, int32_t inputLength, int32_t algorithm,
+                                                 SFC_HANDLE key, int32_t reserved, const uint32_t* param);
+typedef int32_t (SFC_CALL *PFN_SFC_PKEY_Decrypt)(unsigned char* output, int32_t* outputLength,
+                                                 const unsigned char* input, int32_t inputLength, int32_t algorithm,
+                                                 SFC_HANDLE key, int32_t reserved, const uint32_t* param);
+typedef void (SFC_CALL *PFN_SFC_PKEY_PrivateKey_Free)(SFC_HANDLE key);
+typedef void (SFC_CALL *PFN_SFC_PKEY_PublicKey_Free)(SFC_HANDLE key);
+typedef int32_t (SFC_CALL *PFN_SFC_GetRandom)(unsigned char* buffer, int32_t length);
+typedef int32_t (SFC_CALL *PFN_SFC_PKEY_ProveKeyPair)(SFC_HANDLE privateKey, SFC_HANDLE publicKey, int32_t reserved);
 // path: full path of "XecureATE.dll" in the ANSI code page.
-typedef int32_t (*PFN_SFC_Cipher_Set_Path)(int32_t algorithm, const char* path);
+typedef int32_t (SFC_CALL *PFN_SFC_Cipher_Set_Path)(int32_t algorithm, const char* path);
 
 }  // extern "C"
 

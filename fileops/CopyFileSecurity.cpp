@@ -3,6 +3,7 @@
 #include "PVCommon.h"
 #include "QZTracer.h"
 #include "module/ExportGuard.h"
+#include "module/HostTypes.h"
 #include "platform/FileApi.h"
 #include "platform/LastError.h"
 #include "platform/Security.h"
@@ -13,7 +14,7 @@ using namespace plat;
 
 namespace {
 
-int CopyAccessList(const PVWCHAR* srcPath, const PVWCHAR* destPath)
+int CopyAccessList(plat::LPCWSTR srcPath, plat::LPCWSTR destPath)
 {
     QZTraceW(u"[PVCodec.dll]CPVCodec::CopyFileSecurity() WATCH! Entering");
     if (COSInformation::IsWin9x() != 0) {
@@ -57,5 +58,5 @@ int CopyAccessList(const PVWCHAR* srcPath, const PVWCHAR* destPath)
 int CPVCodec::CopyFileSecurity(const PVWCHAR* srcPath, const PVWCHAR* destPath)
 {
     return exportguard::NothingEscapes(0, u"[PVCodec.dll]CPVCodec::CopyFileSecurity() ERROR! Unexpected exception",
-                                       [&] { return CopyAccessList(srcPath, destPath); });
+                                       [&] { return CopyAccessList(host::Path(srcPath), host::Path(destPath)); });
 }

@@ -5,7 +5,7 @@
 
 using namespace plat;
 
-int IsFileTimeInRange(const PVWCHAR* path)
+int IsFileTimeInRange(plat::LPCWSTR path)
 {
     WIN32_FIND_DATAW data{};
     HANDLE search = FindFirstFileW(path, &data);

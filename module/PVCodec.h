@@ -5,8 +5,10 @@
 // (AES-128), ARIA or ATE, and to reach RSA through the outside crypto library.
 // Results are plain integers; nothing here throws on its own.
 //
-// Wide paths are NUL-terminated UTF-16 strings of 16-bit units (PVWCHAR),
-// whatever the width of wchar_t on the host platform.
+// Wide paths are NUL-terminated UTF-16 strings of 16-bit units (PVWCHAR):
+// on Windows the system's wchar_t, so a host passes L"..." paths and its own
+// window handles (HWND) as with any Windows library; elsewhere char16_t
+// (u"..."), whatever the width of wchar_t there.
 #pragma once
 
 #if defined(_WIN32)
@@ -21,10 +23,19 @@
 #  define PVCODEC_INTERNAL __attribute__((visibility("hidden")))
 #endif
 
+#if defined(_WIN32)
+// <windows.h>'s own HWND, declared as it declares it, so that this header
+// does not need <windows.h>.
+struct HWND__;
 // One UTF-16 code unit.
-typedef char16_t PVWCHAR;
+typedef wchar_t PVWCHAR;
 // A window that receives progress messages (message 1031, percent in wParam).
+typedef HWND__* PVHWND;
+#else
+typedef char16_t PVWCHAR;
+// A receiver registered with the platform layer (plat::RegisterWindow).
 typedef void* PVHWND;
+#endif
 
 class PVCODEC_API CPVCodec {
 public:

@@ -3,9 +3,10 @@
 #
 # Left out here: what checks a POSIX mapping only (fork and pty children, the
 # module's load and unload hooks, the memory figures of /proc and cgroups),
-# the pvcodec command (not built for Windows yet), and what needs the outside
-# crypto library or OpenSSL (neither is built for Windows yet). The AES oracle
-# is the system's own (support/SystemCipher.cpp, over CNG).
+# the pvcodec command's tests (scripts/windows-demo.sh runs the command under
+# wine64), and what needs the outside crypto library or OpenSSL (neither is
+# built for Windows yet). The AES oracle is the system's own
+# (support/SystemCipher.cpp, over CNG).
 foreach(_posix_only
     file_replacement_crash_test module_entry_test memory_pressure_test pvcodec_command_test
     aria_ate_cipher_test crypto_binding_test crypto_library_search_test every_allocation_fails_test)

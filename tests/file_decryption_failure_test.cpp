@@ -394,7 +394,7 @@ TEST_P(WrongKey, EveryReaderFailsAndLeavesTheContainerAsItWas)
             }
         }
         // The readers into memory; those from a file store the body length before they decrypt.
-        const std::u16string path = Wide(Put(container.bytes));
+        const HostString path = HostPath(Put(container.bytes));
         for (int reader = 0; reader < 3; ++reader) {
             SCOPED_TRACE(testing::Message() << size << " memory reader " << reader);
             Bytes source = container.bytes, output(32 + container.bytes.size(), char{0x5A});

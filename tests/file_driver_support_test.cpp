@@ -30,11 +30,11 @@ TEST(FileDriverSupport, MissingPathsAreRefusedBeforeTheDiskIsTouched)
     TempDir dir;
     std::filesystem::create_directory(dir / "working");
     WriteBytes(dir / "doc.txt", std::string(3000, 'd'));
-    const std::u16string src = Wide(dir / "doc.txt");
+    const HostString src = HostPath(dir / "doc.txt"), none;
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir / "working");
     const std::pair<const PVWCHAR*, const PVWCHAR*> paths[] = {
-        {src.c_str(), u""}, {u"", src.c_str()}, {src.c_str(), nullptr}, {nullptr, src.c_str()}};
+        {src.c_str(), none.c_str()}, {none.c_str(), src.c_str()}, {src.c_str(), nullptr}, {nullptr, src.c_str()}};
     for (const auto& [name, call] : drivers) {
         for (const auto& [from, to] : paths) {
             TraceCapture trace;

@@ -58,11 +58,12 @@ public:
         Bytes header = m_header;
         char* h = m_withHeader ? header.data() : nullptr;
         const int n = m_withHeader ? static_cast<int>(header.size()) : 0;
-        const std::u16string s = Wide(src), d = Wide(dst);
+        const HostString s = HostPath(src), d = HostPath(dst);
         char* prefix = m_prefix.empty() ? nullptr : m_prefix.data();
+        const PVHWND window = HostWindow(m_window.Handle());
         if (writer == Writer::Full)
-            return CPVCodec::DoEncryptFile(s.c_str(), d.c_str(), m_key, h, n, m_window.Handle(), m_mode, prefix);
-        return CPVCodec::EncryptFile2(s.c_str(), d.c_str(), m_key, h, n, m_window.Handle());
+            return CPVCodec::DoEncryptFile(s.c_str(), d.c_str(), m_key, h, n, window, m_mode, prefix);
+        return CPVCodec::EncryptFile2(s.c_str(), d.c_str(), m_key, h, n, window);
     }
 
     // The default form (or the bare body) of `document`, built independently.

@@ -77,19 +77,19 @@ TEST_P(FileRoundTrip, WritersMakeTheSameBytesAndReadersGiveTheDocumentBack)
         const bool writable = Writable(c.form, size);
         // The writers: to a new path, in place, and streaming (the default form only).
         const std::string plain = Put(document, "plain.doc");
-        ASSERT_EQ(CPVCodec::DoEncryptFile(Wide(plain).c_str(), Wide(Path("new.pvd")).c_str(), containerfiles::Key(),
+        ASSERT_EQ(CPVCodec::DoEncryptFile(HostPath(plain).c_str(), HostPath(Path("new.pvd")).c_str(), containerfiles::Key(),
                                           h, n, nullptr, c.mode, magic.empty() ? nullptr : magic.data()),
                   writable ? 1 : 0);
         EXPECT_TRUE(Contents(plain) == document);
         EXPECT_TRUE(writable ? FileBytes(Path("new.pvd")) == expected : !Exists(Path("new.pvd")));
         const std::string inPlace = Put(document, "Report.DOC");
-        ASSERT_EQ(CPVCodec::DoEncryptFile(Wide(inPlace).c_str(), Wide(inPlace).c_str(),
+        ASSERT_EQ(CPVCodec::DoEncryptFile(HostPath(inPlace).c_str(), HostPath(inPlace).c_str(),
                                           containerfiles::Key(), h, n, nullptr, c.mode,
                                           magic.empty() ? nullptr : magic.data()),
                   writable ? 1 : 0);
         EXPECT_TRUE(Contents(inPlace) == (writable ? expected : document));
         if (c.mode != 1 && c.mode != 2) {
-            ASSERT_EQ(CPVCodec::EncryptFile2(Wide(plain).c_str(), Wide(Path("streamed.pvd")).c_str(),
+            ASSERT_EQ(CPVCodec::EncryptFile2(HostPath(plain).c_str(), HostPath(Path("streamed.pvd")).c_str(),
                                              containerfiles::Key(), h, n, nullptr),
                       writable ? 1 : 0);
             EXPECT_TRUE(writable ? FileBytes(Path("streamed.pvd")) == expected : !Exists(Path("streamed.pvd")));
@@ -180,7 +180,7 @@ TEST_P(ResultStatus, FollowsTheSourceAndTheTemporaryFileIsTheOwners)
             ASSERT_EQ(::chmod(source.c_str(), c.source), 0);
             temporaryModes.clear();
             Bytes header = readercontainers::Header();
-            const std::u16string s = Wide(source), d = Wide(destination);
+            const HostString s = HostPath(source), d = HostPath(destination);
             const int result =
                 call == 0   ? CPVCodec::EncryptFileW(s.c_str(), d.c_str(), key, header.data(), 10)
                 : call == 1 ? CPVCodec::EncryptFile2(s.c_str(), d.c_str(), key, header.data(), 10, nullptr)
@@ -232,9 +232,9 @@ TEST_F(FileDecryption, TheSampleSealsToTheKeptBytesOnEverySystem)
     ASSERT_EQ(document.size(), 2496u);
     char header[] = "pvcodec";
     const std::string plain = Put(document, "letter8.txt");
-    ASSERT_EQ(CPVCodec::DoEncryptFile(Wide(plain).c_str(), Wide(Path("a.pvc")).c_str(), containerfiles::Key(), header,
+    ASSERT_EQ(CPVCodec::DoEncryptFile(HostPath(plain).c_str(), HostPath(Path("a.pvc")).c_str(), containerfiles::Key(), header,
                                       7, nullptr, 0, nullptr), 1);
-    ASSERT_EQ(CPVCodec::EncryptFile2(Wide(plain).c_str(), Wide(Path("b.pvc")).c_str(), containerfiles::Key(), header,
+    ASSERT_EQ(CPVCodec::EncryptFile2(HostPath(plain).c_str(), HostPath(Path("b.pvc")).c_str(), containerfiles::Key(), header,
                                      7, nullptr), 1);
     EXPECT_TRUE(Contents(Path("a.pvc")) == kept);
     EXPECT_TRUE(Contents(Path("b.pvc")) == kept);

@@ -121,7 +121,7 @@ TEST(CopyFileSecurity, AMissingFileIsRefusedBeforeAnyList)
     LayOut(dir.Path());
     for (const auto& [from, to] : {std::pair{"none", "f"}, std::pair{"f", "none"}}) {
         TraceCapture traces;
-        EXPECT_EQ(CPVCodec::CopyFileSecurity(PathIn(dir.Path(), from).c_str(), PathIn(dir.Path(), to).c_str()), 0);
+        EXPECT_EQ(CPVCodec::CopyFileSecurity(HostPath(dir / from).c_str(), HostPath(dir / to).c_str()), 0);
         EXPECT_EQ(traces.Lines(),
                   (std::vector<std::string>{kTrace + "WATCH! Entering", kTrace + "BAD! Fail GetFileAttributes"}));
     }
@@ -141,7 +141,7 @@ TEST(CopyFileSecurity, CopiesTheAccessList)
     for (const char* dacl : {"D:P(A;;FA;;;BA)(A;;FR;;;WD)", "D:P(A;;FA;;;SY)(D;;FW;;;WD)"}) {
         ASSERT_TRUE(securitytext::SetDacl(source, dacl)) << dacl;
         TraceCapture traces;
-        EXPECT_EQ(CPVCodec::CopyFileSecurity(source.c_str(), target.c_str()), 1);
+        EXPECT_EQ(CPVCodec::CopyFileSecurity(HostPath(dir / "source").c_str(), HostPath(dir / "target").c_str()), 1);
         EXPECT_EQ(traces.Lines().back(), kTrace + "WATCH! Success SetFileSecurity()");
         copied.push_back(securitytext::Dacl(target));
         EXPECT_EQ(copied.back(), securitytext::Dacl(source)) << dacl;

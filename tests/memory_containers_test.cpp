@@ -56,7 +56,7 @@ Result Read(Reader reader, const Bytes& container, int offset, const std::string
                                                    offset);
     } else {
         WriteBytes(path, std::string(container.begin(), container.end()));
-        const std::u16string wide = Wide(path);
+        const HostString wide = HostPath(path);
         r.status = reader == Reader::File ? CPVCodec::DecryptFileToMemory(wide.c_str(), buffer, &r.size, KeyArg(key), offset)
                                           : CPVCodec::DecryptFileToMemory2(wide.c_str(), buffer, &r.size, KeyArg(key), offset);
     }

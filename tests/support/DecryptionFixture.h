@@ -35,7 +35,7 @@ inline std::string Prefix(const Driver& driver)
 // Records the percents sent as progress messages (message 1031), -1 for any other message.
 class ProgressWindow {
 public:
-    PVHWND Handle() const { return m_window.Handle(); }
+    PVHWND Handle() const { return HostWindow(m_window.Handle()); }
     const std::vector<int>& Percents() const { return m_percents; }
 
 private:
@@ -62,7 +62,7 @@ protected:
     int Run(const Driver& driver, const std::string& source, const std::string& destination, int offset,
             const std::string& key = readercontainers::kKey, PVHWND window = nullptr)
     {
-        const std::u16string src = Wide(source), dest = Wide(destination);
+        const HostString src = HostPath(source), dest = HostPath(destination);
         TraceCapture trace;
         const int result = driver.fn(src.c_str(), dest.c_str(), readercontainers::KeyArg(key), window, offset);
         m_lines = trace.Lines();

@@ -1,6 +1,7 @@
 // Whole files written and read without the platform layer; the contract tables' scratch layout and listing.
 #pragma once
 
+#include "PVCodec.h"
 #include "platform/File.h"
 #include "platform/FileApi.h"
 #include "platform/FileException.h"
@@ -15,9 +16,23 @@
 #include <string>
 #include <sys/stat.h>
 
+// A path for the platform layer.
 inline std::u16string Wide(const std::string& utf8)
 {
     return plat::Utf8ToUtf16(utf8);
+}
+
+// A path and a window as a host hands them to CPVCodec (wchar_t and HWND on
+// Windows, the platform layer's own types elsewhere).
+using HostString = std::basic_string<PVWCHAR>;
+inline HostString HostPath(const std::string& utf8)
+{
+    const std::u16string wide = Wide(utf8);
+    return HostString(wide.begin(), wide.end());
+}
+inline PVHWND HostWindow(plat::HWND window)
+{
+    return static_cast<PVHWND>(window);
 }
 
 inline void WriteBytes(const std::string& path, const std::string& bytes)

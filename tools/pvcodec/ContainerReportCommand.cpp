@@ -2,6 +2,7 @@
 // what ContainerReport.h makes of it, as lines or as JSON.
 #include "Commands.h"
 #include "ContainerReport.h"
+#include "System.h"
 
 #include "container/ContainerFormat.h"
 
@@ -30,7 +31,7 @@ std::optional<Input> ReadInput(const std::string& file, std::string& error)
         input.start = all.substr(0, kStart);
         return input;
     }
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(sys::FsPath(file), std::ios::binary);
     if (!in) {
         error = "cannot open " + file;
         return std::nullopt;

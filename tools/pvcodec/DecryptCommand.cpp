@@ -14,6 +14,7 @@
 #include "Commands.h"
 #include "KeySource.h"
 #include "LibraryCall.h"
+#include "System.h"
 
 #include "container/ContainerFormat.h"
 
@@ -28,8 +29,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace cli {
@@ -60,7 +59,7 @@ struct Probe {
 
 std::optional<Probe> ProbeSource(const std::string& path, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(sys::FsPath(path), std::ios::binary);
     if (!in) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return std::nullopt;
@@ -155,13 +154,13 @@ std::optional<long long> BodyOffset(const DecryptOptions& o, const Probe& probe,
 // "letter.decrypted.txt").
 std::string BesideName(const std::string& source)
 {
-    const std::filesystem::path path(source);
-    std::string extension = path.extension().string();
+    const std::filesystem::path path = sys::FsPath(source);
+    std::string extension = sys::Utf8(path.extension());
     std::string lower = extension;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
     if (lower == ".pvc")
-        return (path.parent_path() / path.stem()).string();
-    return (path.parent_path() / (path.stem().string() + ".decrypted" + extension)).string();
+        return sys::Utf8(path.parent_path() / path.stem());
+    return sys::Utf8(path.parent_path() / sys::FsPath(sys::Utf8(path.stem()) + ".decrypted" + extension));
 }
 
 // A file made for the result beside SRC, exclusively, so that no file the
@@ -171,37 +170,33 @@ class ClaimedFile {
 public:
     static std::optional<ClaimedFile> Make(const std::string& path, std::string& error)
     {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd = sys::OpenFile(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (fd < 0) {
             error = errno == EEXIST ? path + " exists: give DST to write elsewhere, or --in-place to replace the "
                                              "container"
                                     : "cannot create " + path + ": " + std::strerror(errno);
             return std::nullopt;
         }
-        struct stat st {};
-        const bool known = ::fstat(fd, &st) == 0;
-        ::close(fd);
-        return ClaimedFile(path, known ? st.st_dev : 0, known ? st.st_ino : 0);
+        const std::optional<sys::FileFacts> made = sys::FactsOf(fd);
+        sys::CloseFile(fd);
+        return ClaimedFile(path, made.value_or(sys::FileFacts{}));
     }
     void Release() const
     {
-        struct stat st {};
-        if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode && st.st_size == 0)
-            ::unlink(m_path.c_str());
+        const std::optional<sys::FileFacts> now = sys::FactsOfName(m_path);
+        if (now && now->device == m_made.device && now->inode == m_made.inode && now->size == 0)
+            sys::RemoveFile(m_path);
     }
 
 private:
-    ClaimedFile(std::string path, dev_t device, ino_t inode) : m_path(std::move(path)), m_device(device), m_inode(inode)
-    {
-    }
+    ClaimedFile(std::string path, sys::FileFacts made) : m_path(std::move(path)), m_made(made) {}
     std::string m_path;
-    dev_t m_device;
-    ino_t m_inode;
+    sys::FileFacts m_made;
 };
 
 std::optional<std::vector<char>> ReadWholeFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(sys::FsPath(path), std::ios::binary);
     if (!in)
         return std::nullopt;
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -237,7 +232,7 @@ int ToStandardOutput(const DecryptOptions& options, const CallContext& context, 
         }
         image = std::move(*bytes);
     }
-    const std::u16string source = WidePath(options.source);
+    const auto source = WidePath(options.source);
     int size = 0;
     CallOutcome outcome = RunLibraryCall(context, options.verbose, nullptr, [&] {
         if (aria)
@@ -316,8 +311,8 @@ int Run(const DecryptOptions& options)
             std::fill(key->begin(), key->end(), 0);
             return 1;
         }
-        const std::u16string source = WidePath(options.source);
-        const std::u16string destination = WidePath(context.destination);
+        const auto source = WidePath(options.source);
+        const auto destination = WidePath(context.destination);
         ProgressBar progress("decrypt " + options.source);
         CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
             if (options.streaming)

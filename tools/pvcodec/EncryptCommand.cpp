@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "KeySource.h"
 #include "LibraryCall.h"
+#include "System.h"
 
 #include "container/ContainerFormat.h"
 
@@ -17,8 +18,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace cli {
@@ -58,7 +57,7 @@ struct WriterCall {
 
 std::optional<std::vector<char>> ReadSmallFile(const std::string& path, size_t limit, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(sys::FsPath(path), std::ios::binary);
     if (!in) {
         error = "cannot read " + path;
         return std::nullopt;
@@ -210,19 +209,18 @@ std::optional<WriterCall> Plan(const EncryptOptions& o, std::string& error)
 // times, a second apart) and with the system's own words.
 bool CheckSource(const std::string& path, std::string& error)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = sys::OpenFile(path, O_RDONLY);
     if (fd < 0) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    struct stat st {};
-    bool ok = fstat(fd, &st) == 0;
-    close(fd);
-    if (!ok || !S_ISREG(st.st_mode)) {
+    const std::optional<sys::FileFacts> facts = sys::FactsOf(fd);
+    sys::CloseFile(fd);
+    if (!facts || !facts->regular) {
         error = path + " is not a regular file";
         return false;
     }
-    if (st.st_size > kMaxDocument) {
+    if (facts->size > kMaxDocument) {
         error = path + " is 2 GiB or larger; containers hold documents of less than 2 GiB";
         return false;
     }
@@ -259,8 +257,8 @@ int Run(const EncryptOptions& options)
     context.source = options.source;
     context.destination = options.destination.empty() ? options.source : options.destination;
     context.bareBody = plan->header.empty();
-    const std::u16string source = WidePath(options.source);
-    const std::u16string destination = options.destination.empty() ? source : WidePath(options.destination);
+    const auto source = WidePath(options.source);
+    const auto destination = options.destination.empty() ? source : WidePath(options.destination);
 
     ProgressBar progress("encrypt " + options.source);
     WriterCall& call = *plan;

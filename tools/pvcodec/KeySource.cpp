@@ -1,4 +1,5 @@
 #include "KeySource.h"
+#include "System.h"
 
 #include <CLI/CLI.hpp>
 
@@ -49,7 +50,7 @@ std::optional<Key> LoadKey(const KeyOptions& options, std::string& error)
         return std::nullopt;
     }
     if (!options.keyFile.empty()) {
-        std::ifstream in(options.keyFile, std::ios::binary);
+        std::ifstream in(sys::FsPath(options.keyFile), std::ios::binary);
         if (!in) {
             error = "cannot read key file " + options.keyFile;
             return std::nullopt;

@@ -1,4 +1,5 @@
 #include "LibraryCall.h"
+#include "System.h"
 
 #include "platform/FileException.h"
 #include "platform/Messaging.h"
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
-#include <unistd.h>
 
 namespace cli {
 namespace {
@@ -134,7 +134,7 @@ bool PadStepOfAriaBodyFailed(const std::vector<std::string>& traces, const std::
 // The library only ever names its own "~PV" files as temporary paths.
 bool IsLibraryTemporary(const std::string& path)
 {
-    return std::filesystem::path(path).filename().string().rfind("~PV", 0) == 0;
+    return sys::Utf8(sys::FsPath(path).filename()).rfind("~PV", 0) == 0;
 }
 
 struct TraceSink {
@@ -151,7 +151,7 @@ struct TraceSink {
         if (self->verbose) {
             if (self->progress != nullptr)
                 self->progress->EndLine();
-            std::fprintf(stderr, "trace: %s\n", text.c_str());
+            sys::WriteErrorText("trace: " + text + "\n");
         }
         self->lines.push_back(std::move(text));
     }
@@ -159,11 +159,12 @@ struct TraceSink {
 
 }  // namespace
 
-std::u16string WidePath(const std::string& path)
+std::basic_string<PVWCHAR> WidePath(const std::string& path)
 {
     std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    return plat::Utf8ToUtf16(error ? path : absolute.lexically_normal().string());
+    std::filesystem::path absolute = std::filesystem::absolute(sys::FsPath(path), error);
+    const std::u16string wide = plat::Utf8ToUtf16(error ? path : sys::Utf8(absolute.lexically_normal()));
+    return std::basic_string<PVWCHAR>(wide.begin(), wide.end());
 }
 
 bool CipherAvailable(int algorithm)
@@ -187,12 +188,12 @@ std::string CipherUnavailable(int algorithm)
 bool IsFolder(const std::string& path)
 {
     std::error_code ignored;
-    return std::filesystem::is_directory(path, ignored);
+    return std::filesystem::is_directory(sys::FsPath(path), ignored);
 }
 
 ProgressBar::ProgressBar(std::string label) : m_label(std::move(label))
 {
-    if (isatty(STDERR_FILENO) == 1)
+    if (sys::StandardErrorIsTerminal())
         m_window = plat::RegisterWindow([this](plat::UINT message, plat::WPARAM wParam, plat::LPARAM) -> plat::LRESULT {
             if (message == kProgressMessage)
                 Draw(static_cast<unsigned>(std::min<plat::WPARAM>(wParam, 100)));
@@ -212,15 +213,16 @@ void ProgressBar::Draw(unsigned percent)
     const int filled = static_cast<int>(percent) * kBarWidth / 100;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kBarWidth - filled), '.');
-    std::fprintf(stderr, "\r%s [%s] %3u%%", m_label.c_str(), bar.c_str(), percent);
-    std::fflush(stderr);
+    char number[8];
+    std::snprintf(number, sizeof number, "%3u%%", percent);
+    sys::WriteErrorText("\r" + m_label + " [" + bar + "] " + number);
     m_onLine = true;
 }
 
 void ProgressBar::EndLine()
 {
     if (m_onLine) {
-        std::fputc('\n', stderr);
+        sys::WriteErrorText("\n");
         m_onLine = false;
     }
 }
@@ -290,8 +292,8 @@ CallOutcome RunLibraryCall(const CallContext& context, bool verbose, ProgressBar
         return outcome;
     std::error_code ignored;
     if (failure != nullptr && failure->leftover == Leftover::Remove)
-        std::filesystem::remove(temp, ignored);
-    else if (std::filesystem::exists(temp, ignored) && outcome.failure.find(temp) == std::string::npos)
+        std::filesystem::remove(sys::FsPath(temp), ignored);
+    else if (std::filesystem::exists(sys::FsPath(temp), ignored) && outcome.failure.find(temp) == std::string::npos)
         outcome.failure += "; " + temp + " is left behind and may hold the document";
     return outcome;
 }

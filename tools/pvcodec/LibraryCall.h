@@ -6,6 +6,8 @@
 
 #include <PVCodec.h>
 
+#include "platform/WinTypes.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,8 +15,8 @@
 namespace cli {
 
 // An absolute path (so that the library's temporary file goes into the
-// destination's own folder) as NUL-terminated UTF-16.
-std::u16string WidePath(const std::string& path);
+// destination's own folder) as the library takes it: NUL-terminated UTF-16.
+std::basic_string<PVWCHAR> WidePath(const std::string& path);
 
 // A destination must name a file: the library would put its result beside a
 // folder of that name and then fail to replace the folder.
@@ -36,7 +38,7 @@ public:
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
 
-    PVHWND Window() const { return m_window; }
+    PVHWND Window() const { return static_cast<PVHWND>(m_window); }
     // Ends the bar's line, if one was drawn, so that later text starts afresh.
     void EndLine();
 
@@ -44,7 +46,7 @@ private:
     void Draw(unsigned percent);
 
     std::string m_label;
-    PVHWND m_window = nullptr;
+    plat::HWND m_window = nullptr;  // a receiver of the platform layer
     bool m_onLine = false;
 };
 

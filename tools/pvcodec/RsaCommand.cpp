@@ -2,6 +2,7 @@
 // checks and random document keys, all done by the outside crypto library
 // through the codec's RSA functions.
 #include "Commands.h"
+#include "System.h"
 
 #include <PVCodec.h>
 
@@ -12,7 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <unistd.h>
 #include <vector>
 
 namespace cli {
@@ -30,7 +30,7 @@ constexpr int kLibraryMissing = -2;
 // bytes of the key buffer whatever the key's length.
 std::optional<std::vector<char>> ReadKeyFile(const std::string& path, size_t& length)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(sys::FsPath(path), std::ios::binary);
     if (!in) {
         Fail("cannot read key file " + path);
         return std::nullopt;
@@ -131,17 +131,17 @@ int RunGenkey(const std::string& outPath)
         }
         std::fill(hex.begin(), hex.end(), 0);
     } else {
-        int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd = sys::OpenFile(outPath, O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (fd < 0) {
             Fail("cannot create " + outPath + ": " + std::strerror(errno) +
                  (errno == EEXIST ? " (an existing key file is never overwritten)" : ""));
             status = 1;
         } else {
-            bool ok = write(fd, key, sizeof key) == static_cast<ssize_t>(sizeof key);
-            ok = close(fd) == 0 && ok;
+            bool ok = sys::WriteAll(fd, key, sizeof key);
+            ok = sys::CloseFile(fd) && ok;
             if (!ok) {
                 Fail("cannot write " + outPath);
-                unlink(outPath.c_str());
+                sys::RemoveFile(outPath);
                 status = 1;
             }
         }
