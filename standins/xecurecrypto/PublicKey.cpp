@@ -17,6 +17,7 @@
 #include <gcrypt.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <new>
 #include <memory>
@@ -44,12 +45,15 @@ struct KeyObject : Object {
     Magnitude n, e;  // the public part, compared by ProveKeyPair
 };
 
-// libgcrypt is set up once, unless the host already did.
+// libgcrypt is set up once, unless the host already did. It writes nothing
+// to the host's standard error (on Windows its entropy gatherer would advise
+// on disk statistics there).
 bool GcryptReady()
 {
     static const bool ready = [] {
         if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P))
             return true;
+        gcry_set_log_handler([](void*, int, const char*, va_list) {}, nullptr);
         if (gcry_check_version(GCRYPT_VERSION) == nullptr)
             return false;
         gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
