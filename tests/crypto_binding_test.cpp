@@ -164,6 +164,9 @@ TEST(Rsa, RefusalsPassOnTheLibrarysCode)
     Bytes trailing = key.spki, longLength = with(key.pkcs1Public, 1, '\x83');
     trailing.push_back(0);
     longLength.insert(longLength.begin() + 2, 0);  // a length in three bytes where two do
+    Bytes huge = {0x30, '\x82', 0x08, 0x0b, 0x02, '\x82', 0x08, 0x02, 0x00};  // a modulus of 16392 bits
+    huge.resize(huge.size() + 2049, '\xff');
+    huge.insert(huge.end(), {0x02, 0x03, 0x01, 0x00, 0x01});
     const struct {
         std::function<int()> call;
         int expected;
@@ -192,6 +195,7 @@ TEST(Rsa, RefusalsPassOnTheLibrarysCode)
          u"EncKey Error"},  // a bit string of no whole bytes
         {[&] { return refusedPublic(with(key.pkcs1Public, 8, '\xff')); }, xecure::SFC_ERR_KEY_FORMAT,
          u"EncKey Error"},  // a negative modulus
+        {[&] { return refusedPublic(huge); }, xecure::SFC_ERR_CRYPTO, u"Encrypt Error"},  // taken, but not used
         {[&] { return Decrypt(with(key.pkcs8, 6, 2)); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},  // version 2
         {[&] { return Decrypt(with(key.pkcs1Private, 6, 1)); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},  // more primes
     };

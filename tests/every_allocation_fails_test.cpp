@@ -32,16 +32,16 @@ void* Allocate(size_t size, size_t alignment) noexcept
         return nullptr;
     }
     size = std::max<size_t>(size, 1);
-#ifdef _WIN32  // no aligned_alloc: every block comes from, and goes back to, the aligned allocator
-    return _aligned_malloc(size, std::max(alignment, alignof(std::max_align_t)));
+    if (alignment <= alignof(std::max_align_t))
+        return std::malloc(size);  // as the runtime's own new, whose blocks this delete may get
+#ifdef _WIN32  // no aligned_alloc; these blocks come back through the aligned forms of delete only
+    return _aligned_malloc(size, alignment);
 #else
-    return alignment <= alignof(std::max_align_t)
-               ? std::malloc(size)
-               : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
 #endif
 }
 
-void Free(void* p) noexcept
+void FreeAligned(void* p) noexcept
 {
 #ifdef _WIN32
     _aligned_free(p);
@@ -74,18 +74,18 @@ void* operator new[](size_t size, std::align_val_t a, const std::nothrow_t&) noe
 {
     return Allocate(size, static_cast<size_t>(a));
 }
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, size_t) noexcept { Free(p); }
-void operator delete[](void* p, size_t) noexcept { Free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { Free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { Free(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { Free(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { Free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { Free(p); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
 
 namespace {
 

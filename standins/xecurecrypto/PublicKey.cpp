@@ -39,6 +39,10 @@ using Mpi = std::unique_ptr<std::remove_pointer_t<gcry_mpi_t>, MpiRelease>;
 
 using Magnitude = std::vector<uint8_t>;
 
+// Longer moduli (no real key has one) are refused at use: their arithmetic
+// would hold a caller's thread for minutes.
+constexpr size_t kModulusMaxBytes = 16384 / 8;
+
 struct KeyObject : Object {
     explicit KeyObject(Kind k) : Object(k) {}
     Sexp key;        // null until a key is loaded
@@ -203,6 +207,8 @@ int32_t Run(unsigned char* output, int32_t* outputLength, const unsigned char* i
         return SFC_ERR_PARAMETER;
     if (!object->key)
         return SFC_ERR_KEY;
+    if (object->n.size() > kModulusMaxBytes)
+        return SFC_ERR_CRYPTO;
     Magnitude buffer(object->n.size());
     const der::Bytes in(input, static_cast<size_t>(inputLength));
     const bool done = kind == Kind::PublicKey ? Encrypt(*object, in, buffer) : Decrypt(*object, in, buffer);
