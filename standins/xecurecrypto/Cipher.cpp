@@ -282,7 +282,7 @@ XECURE_EXPORT int32_t SFC_Cipher_Set_Path(int32_t algorithm, const char* path)
         return SFC_ERR_ARGUMENT;
     return WithoutExceptions([&] {
         std::string native(path);
-#if !defined(_WIN32)
+#if !defined(_WIN32)  // a Windows path as the codec composes it; Windows takes it as it is
         for (char& c : native)
             if (c == '\\')
                 c = '/';
