@@ -2,9 +2,10 @@
 // the library itself: containers of both header forms and all three ciphers,
 // with full-segment, padded and trailer endings (the memory writer, with the
 // key the targets use); raw buffers enciphered by the raw functions; RSA keys
-// in each encoding the outside library reads, with ciphertexts; and .reg
-// files in both encodings holding the values the library reads. Built and
-// run at build time, so that the repository keeps no binary seeds.
+// in each encoding the outside library reads, with ciphertexts, and alone for
+// the DER reader; and .reg files in both encodings holding the values the
+// library reads. Built and run at build time, so that the repository keeps
+// no binary seeds.
 #include "FuzzSupport.h"
 
 #include "PVCodec.h"
@@ -163,6 +164,11 @@ void RsaKeys()
     Put("rsa", "check-spki-pkcs8", RsaSeed(2, spki, pkcs8));
     Put("rsa", "check-pkcs1", RsaSeed(2, pkcs1Public, pkcs1Private));
     Put("rsa", "short-key", RsaSeed(1, spki.substr(0, 4), cipher));
+    // The DER reader alone: a selector byte (0 public, 1 private), then the key.
+    Put("der_key", "spki", '\0' + spki);
+    Put("der_key", "pkcs1-public", '\0' + pkcs1Public);
+    Put("der_key", "pkcs8", '\1' + pkcs8);
+    Put("der_key", "pkcs1-private", '\1' + pkcs1Private);
 }
 
 // ---- Registry files

@@ -2,17 +2,15 @@
 # CMAKE_CROSSCOMPILING_EMULATOR (cmake/mingw-w64-x86_64.cmake).
 #
 # Left out here: what checks a POSIX mapping only (fork and pty children, the
-# module's load and unload hooks, the memory figures of /proc and cgroups),
-# the pvcodec command's tests (scripts/windows-demo.sh runs the command under
-# wine64), and what needs the outside crypto library or OpenSSL (neither is
-# built for Windows yet). The AES oracle is the system's own
-# (support/SystemCipher.cpp, over CNG).
-foreach(_posix_only
-    file_replacement_crash_test module_entry_test memory_pressure_test pvcodec_command_test
-    aria_ate_cipher_test crypto_binding_test crypto_library_search_test every_allocation_fails_test)
+# module's load and unload hooks, the memory figures of /proc and cgroups)
+# and the pvcodec command's tests (scripts/windows-demo.sh runs the command
+# under wine64). There is no OpenSSL: the references are the system's own AES
+# (support/SystemCipher.cpp, over CNG) and libgcrypt's SEED and RSA
+# (support/GcryptKeys.cpp); ARIA has its published vectors only.
+foreach(_posix_only file_replacement_crash_test module_entry_test memory_pressure_test pvcodec_command_test)
   list(REMOVE_ITEM _tests ${CMAKE_CURRENT_SOURCE_DIR}/${_posix_only}.cpp)
 endforeach()
-foreach(_posix_only ToolRun CryptoLibraryFolders OpenSslCipher OpenSslKeys)
+foreach(_posix_only ToolRun OpenSslCipher OpenSslKeys)
   list(REMOVE_ITEM _support ${CMAKE_CURRENT_SOURCE_DIR}/support/${_posix_only}.cpp)
 endforeach()
 
@@ -26,8 +24,17 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # registry layer's own parser of that text.
 add_executable(pvcodec_tests ${_tests} ${_support} ${CMAKE_SOURCE_DIR}/platform/posix/RegistryHive.cpp)
 target_include_directories(pvcodec_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(pvcodec_tests PRIVATE pvcodec_core pvcodec_common QZTracer GTest::gtest_main GTest::gmock bcrypt)
-add_dependencies(pvcodec_tests pvcodec_runtime)  # the mingw runtime DLLs beside the program
+target_link_libraries(pvcodec_tests PRIVATE pvcodec_core pvcodec_common QZTracer GTest::gtest_main GTest::gmock bcrypt
+  Gcrypt::Gcrypt)
+# The outside crypto library stand-ins and their test-only variants, which
+# the tests copy into scratch folders to exercise the search rules; the mingw
+# runtime DLLs beside the program.
+add_dependencies(pvcodec_tests XecureCrypto XecureATE XecureCryptoNoSetPath XecureCryptoNoRandom pvcodec_runtime)
+target_compile_definitions(pvcodec_tests PRIVATE
+  PVCODEC_TEST_CRYPTO_LIBRARY="$<TARGET_FILE:XecureCrypto>"
+  PVCODEC_TEST_ATE_LIBRARY="$<TARGET_FILE:XecureATE>"
+  PVCODEC_TEST_CRYPTO_NO_SET_PATH="$<TARGET_FILE:XecureCryptoNoSetPath>"
+  PVCODEC_TEST_CRYPTO_NO_RANDOM="$<TARGET_FILE:XecureCryptoNoRandom>")
 # One ctest test runs the whole program under wine64: Wine's start-up costs
 # about a second, so one process per case would take minutes instead of
 # seconds. The output names each case that fails.

@@ -1,4 +1,4 @@
-// The outside crypto library's binding, and RSAES-OAEP (SHA-1) on it against OpenSSL, with or without the library.
+// The outside crypto library's binding, and RSAES-OAEP (SHA-1) on it against the reference, with or without the library.
 #include "PVCodec.h"
 #include "codec/RawCodec.h"
 #include "extcrypto/Aria.h"
@@ -7,14 +7,10 @@
 #include "standins/xecurecrypto/XecureCryptoCodes.h"
 #include "support/CryptoLibraryFolders.h"
 #include "support/OpenSslKeys.h"
+#include "support/PageEnd.h"
 #include "support/TraceCapture.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/rsa.h>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -93,21 +89,10 @@ using reference::KeyPair;
 const KeyPair& Pair(unsigned bits) { return reference::RsaPair(bits); }
 const KeyPair& Main() { return Pair(2048); }
 
-Bytes OpenSslOaep(const Bytes& in, bool encrypt)
+Bytes Oaep(const Bytes& in, bool encrypt)
 {
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, Main().key, nullptr);
-    auto* from = reinterpret_cast<const unsigned char*>(in.data());
-    Bytes out(512);
-    size_t n = out.size();
-    const bool ok = (encrypt ? EVP_PKEY_encrypt_init(ctx) : EVP_PKEY_decrypt_init(ctx)) == 1 &&
-                    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1 &&
-                    EVP_PKEY_CTX_set_rsa_oaep_md(ctx, EVP_sha1()) == 1 &&
-                    EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, EVP_sha1()) == 1 &&
-                    (encrypt ? EVP_PKEY_encrypt : EVP_PKEY_decrypt)(ctx, reinterpret_cast<unsigned char*>(out.data()),
-                                                                    &n, from, in.size()) == 1;
-    EVP_PKEY_CTX_free(ctx);
-    EXPECT_TRUE(ok);
-    out.resize(ok ? n : 0);
+    Bytes out = reference::Oaep(Main(), in, encrypt);
+    EXPECT_FALSE(out.empty());
     return out;
 }
 
@@ -121,12 +106,12 @@ TEST(Rsa, OaepBothWaysInEveryKeyFormatWithTheTraceLines)
         DebugCapture debug;
         ASSERT_EQ(CPVCodec::SFRSAEncrypt(message.data(), out.data(), key.data(), key.size(), 32), 256);  // the modulus
         out.resize(256);
-        EXPECT_EQ(OpenSslOaep(out, false), message);
+        EXPECT_EQ(Oaep(out, false), message);
         EXPECT_EQ(trace.Lines(), std::vector<std::string>{"[PVCodec.dll]CPVCodec::SFRSAEncrypt() WATCH! Enter..[32]"});
         EXPECT_TRUE(debug.texts.empty());
     }
     for (const Bytes* priv : {&Main().pkcs8, &Main().pkcs1Private}) {
-        Bytes message = Message(214), cipher = OpenSslOaep(message, true), out(512),
+        Bytes message = Message(214), cipher = Oaep(message, true), out(512),
               key = *priv;  // the longest message
         TraceCapture trace;
         ASSERT_EQ(CPVCodec::SFRSADecrypt(cipher.data(), out.data(), key.data(), key.size(), cipher.size()), 214);
@@ -145,26 +130,6 @@ TEST(Rsa, OaepBothWaysInEveryKeyFormatWithTheTraceLines)
     EXPECT_EQ(trace.Lines(), std::vector<std::string>(4, "[PVCodec.dll]CPVCodec::GenerateRSADocuKey() WATCH! Enter.."));
 }
 
-// Bytes placed where readable memory ends: a read past them faults.
-class AtPageEnd {
-public:
-    AtPageEnd(const Bytes& bytes, size_t length)
-        : m_page(static_cast<size_t>(::sysconf(_SC_PAGESIZE))),
-          m_map(static_cast<char*>(
-              ::mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
-    {
-        ::mprotect(m_map + m_page, m_page, PROT_NONE);
-        m_length = length;
-        std::memcpy(data(), bytes.data(), length);
-    }
-    ~AtPageEnd() { ::munmap(m_map, 2 * m_page); }
-    char* data() const { return m_map + m_page - m_length; }
-
-private:
-    size_t m_page, m_length = 0;
-    char* m_map;
-};
-
 int Encrypt(const Bytes& key, size_t keyLength, size_t messageLength)
 {
     Bytes message = Message(messageLength), out(512), copy = key;
@@ -172,7 +137,7 @@ int Encrypt(const Bytes& key, size_t keyLength, size_t messageLength)
 }
 int Decrypt(const Bytes& key, size_t damaged = 0)
 {
-    Bytes cipher = OpenSslOaep(Message(8), true), out(512), copy = key;
+    Bytes cipher = Oaep(Message(8), true), out(512), copy = key;
     cipher[damaged] ^= static_cast<char>(damaged != 0);
     return CPVCodec::SFRSADecrypt(cipher.data(), out.data(), copy.data(), copy.size(), cipher.size());
 }
@@ -190,6 +155,18 @@ TEST(Rsa, RefusalsPassOnTheLibrarysCode)
 {
     const Bytes garbage(64, 'z');
     const KeyPair& key = Main();
+    // One thing wrong in a key's DER (offsets in a 2048-bit key's encoding).
+    auto with = [](Bytes der, size_t at, char value) {
+        der[at] = value;
+        return der;
+    };
+    auto refusedPublic = [&](const Bytes& der) { return Encrypt(der, der.size(), 8); };
+    Bytes trailing = key.spki, longLength = with(key.pkcs1Public, 1, '\x83');
+    trailing.push_back(0);
+    longLength.insert(longLength.begin() + 2, 0);  // a length in three bytes where two do
+    Bytes huge = {0x30, '\x82', 0x08, 0x0b, 0x02, '\x82', 0x08, 0x02, 0x00};  // a modulus of 16392 bits
+    huge.resize(huge.size() + 2049, '\xff');
+    huge.insert(huge.end(), {0x02, 0x03, 0x01, 0x00, 0x01});
     const struct {
         std::function<int()> call;
         int expected;
@@ -210,6 +187,17 @@ TEST(Rsa, RefusalsPassOnTheLibrarysCode)
         {[&] { return Check(garbage, key.pkcs8); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
         {[&] { return Check(key.spki, garbage); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
         {[&] { return Check(key.pkcs8, key.pkcs8); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},
+        {[&] { return refusedPublic(trailing); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return refusedPublic(longLength); }, xecure::SFC_ERR_KEY_FORMAT, u"EncKey Error"},
+        {[&] { return refusedPublic(with(key.spki, 16, 0x0a)); }, xecure::SFC_ERR_KEY_FORMAT,
+         u"EncKey Error"},  // RSASSA-PSS
+        {[&] { return refusedPublic(with(key.spki, 23, 1)); }, xecure::SFC_ERR_KEY_FORMAT,
+         u"EncKey Error"},  // a bit string of no whole bytes
+        {[&] { return refusedPublic(with(key.pkcs1Public, 8, '\xff')); }, xecure::SFC_ERR_KEY_FORMAT,
+         u"EncKey Error"},  // a negative modulus
+        {[&] { return refusedPublic(huge); }, xecure::SFC_ERR_CRYPTO, u"Encrypt Error"},  // taken, but not used
+        {[&] { return Decrypt(with(key.pkcs8, 6, 2)); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},  // version 2
+        {[&] { return Decrypt(with(key.pkcs1Private, 6, 1)); }, xecure::SFC_ERR_KEY_FORMAT, nullptr},  // more primes
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
@@ -217,7 +205,7 @@ TEST(Rsa, RefusalsPassOnTheLibrarysCode)
         EXPECT_EQ(cases[i].call(), cases[i].expected);
         EXPECT_EQ(debug.texts, cases[i].debug != nullptr ? Texts{cases[i].debug} : Texts{});
     }
-    Bytes message = Message(8), cipher = OpenSslOaep(message, true), out(512);
+    Bytes message = Message(8), cipher = Oaep(message, true), out(512);
     for (size_t length : {0, 1, 4, 15}) {
         SCOPED_TRACE(length);
         const int expected = length == 0 ? xecure::SFC_ERR_ARGUMENT : xecure::SFC_ERR_KEY_FORMAT;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 const char kKey[] = "0123456789abcdef";
@@ -50,6 +52,10 @@ class CryptoSearch : public testing::TestWithParam<SearchCase> {};
 TEST_P(CryptoSearch, BindsTheFirstLibraryOfTheSearchOrder)
 {
     const SearchCase& c = GetParam();
+#ifdef _WIN32
+    if (c.registry[0] != 0 || std::ranges::any_of(c.layout, [](const auto& put) { return put.second != Exe; }))
+        GTEST_SKIP() << "the Windows build reads the system's own registry and Windows folder";
+#endif
     CryptoLibraryFolders folders;
     for (const auto& [file, folder] : c.layout) {
         switch (file) {
@@ -101,6 +107,7 @@ TEST_P(CryptoSearch, BindsTheFirstLibraryOfTheSearchOrder)
 INSTANTIATE_TEST_SUITE_P(Folders, CryptoSearch, testing::ValuesIn(kSearches),
                          [](const auto& info) { return std::string(info.param.name); });
 
+#ifndef _WIN32  // a registry value and a Windows folder of the test's own
 TEST(InstallDirectory, ComposedPathsThatDoNotFitAreNeverUsed)
 {
     CryptoLibraryFolders folders;
@@ -123,11 +130,13 @@ TEST(InstallDirectory, ComposedPathsThatDoNotFitAreNeverUsed)
         EXPECT_FALSE(FindAteLibraryPath().has_value());
     }
 }
+#endif
 
 TEST(Registry, Wow64ViewAndValuesReadAfterTheKeyOpens)
 {
     EXPECT_EQ(IsWow64(), plat::FALSE);
     EXPECT_EQ(RegistryReadAccess(), 0x20019u);
+#ifndef _WIN32  // the layer's own kernel32 answers as the test says, and the registry is the test's own
     plat::SetWow64Process(plat::TRUE);
     EXPECT_EQ(IsWow64(), plat::TRUE);
     EXPECT_EQ(RegistryReadAccess(), 0x20119u);  // KEY_READ | KEY_WOW64_64KEY: the 64-bit view
@@ -144,6 +153,7 @@ TEST(Registry, Wow64ViewAndValuesReadAfterTheKeyOpens)
     EXPECT_EQ(ReadRegistryValueA(plat::HKEY_LOCAL_MACHINE, "SOFTWARE\\VELQUIST\\PVDirectory", "Missing", narrow,
                                  sizeof narrow), 1);
     EXPECT_EQ(narrow[0], 0);
+#endif
 }
 
 }  // namespace

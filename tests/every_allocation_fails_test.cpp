@@ -9,8 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <new>
+
+#ifdef _WIN32
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -26,9 +32,22 @@ void* Allocate(size_t size, size_t alignment) noexcept
         return nullptr;
     }
     size = std::max<size_t>(size, 1);
-    return alignment <= alignof(std::max_align_t)
-               ? std::malloc(size)
-               : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    if (alignment <= alignof(std::max_align_t))
+        return std::malloc(size);  // as the runtime's own new, whose blocks this delete may get
+#ifdef _WIN32  // no aligned_alloc; these blocks come back through the aligned forms of delete only
+    return _aligned_malloc(size, alignment);
+#else
+    return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+#endif
+}
+
+void FreeAligned(void* p) noexcept
+{
+#ifdef _WIN32
+    _aligned_free(p);
+#else
+    std::free(p);
+#endif
 }
 
 void* AllocateOrThrow(size_t size, size_t alignment)
@@ -59,14 +78,14 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
 void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { FreeAligned(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { FreeAligned(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { FreeAligned(p); }
 
 namespace {
 
@@ -89,7 +108,7 @@ struct Calls {
     const Bytes container = reference::Concat(reference::DefaultHeader("VQPVA002", Bytes(kHeader, kHeader + 3)),
                                               reference::SegmentedBody(containerfiles::kKey, document));
     const std::string source = dir / "source", destination = dir / "destination";
-    const std::u16string wideSource = Wide(source), wideDestination = Wide(destination);
+    const HostString wideSource = HostPath(source), wideDestination = HostPath(destination);
     Bytes publicKey, privateKey, in, out;
     std::vector<ExportedCall> calls;
 

@@ -17,11 +17,12 @@
 #include "Objects.h"
 #include "XecureCryptoCodes.h"
 
+#include "SystemServices.h"
+
 #include <climits>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <openssl/crypto.h>
 #include <vector>
 
 namespace xecure {
@@ -31,7 +32,7 @@ constexpr size_t kBlock = 16;
 
 struct SecretKey : Object {
     SecretKey() : Object(Kind::SecretKey) {}
-    ~SecretKey() { OPENSSL_cleanse(key, sizeof key); }
+    ~SecretKey() { os::SecureZero(key, sizeof key); }
     int32_t algorithm = 0;
     int32_t length = 0;  // 0 until imported
     unsigned char key[kSecretKeyMax] = {};
@@ -43,8 +44,8 @@ struct CipherContext : Object {
     void Reset()
     {
         chain.reset();
-        OPENSSL_cleanse(pending, sizeof pending);
-        OPENSSL_cleanse(lastPlain, sizeof lastPlain);
+        os::SecureZero(pending, sizeof pending);
+        os::SecureZero(lastPlain, sizeof lastPlain);
         pendingLength = 0;
         lastWritten = 0;
     }
@@ -91,7 +92,7 @@ int32_t Init(SFC_HANDLE contextHandle, SFC_HANDLE keyHandle, int32_t algorithm, 
     std::memcpy(iv, param + kParamIvWord, kBlock);
     context->chain = algorithm == kCipherAria ? MakeAriaChain(key->key, iv, encrypt)
                                               : MakeAteChain(AtePath(), key->key, iv, encrypt);
-    OPENSSL_cleanse(iv, sizeof iv);
+    os::SecureZero(iv, sizeof iv);
     if (!context->chain)
         return algorithm == kCipherAria ? SFC_ERR_ALGORITHM : SFC_ERR_ATE;
     context->encrypt = encrypt;
@@ -147,7 +148,7 @@ int32_t Update(SFC_HANDLE contextHandle, unsigned char* output, int32_t* outputL
     std::memcpy(context->pending + context->pendingLength, input, length);
     context->pendingLength += length;
     if (!copy.empty())
-        OPENSSL_cleanse(copy.data(), copy.size());
+        os::SecureZero(copy.data(), copy.size());
     if (!encrypt) {
         if (written > 0)
             std::memcpy(context->lastPlain, output + written - kBlock, kBlock);
@@ -260,8 +261,8 @@ XECURE_EXPORT int32_t SFC_Cipher_Decrypt_Final(SFC_HANDLE handle, int32_t* count
         bad |= inPad & (context->lastPlain[i] != pad);
     }
     // The message ends here: what was kept of a partial block goes.
-    OPENSSL_cleanse(context->pending, sizeof context->pending);
-    OPENSSL_cleanse(context->lastPlain, sizeof context->lastPlain);
+    os::SecureZero(context->pending, sizeof context->pending);
+    os::SecureZero(context->lastPlain, sizeof context->lastPlain);
     context->pendingLength = 0;
     context->lastWritten = 0;
     if (bad) {
@@ -281,9 +282,11 @@ XECURE_EXPORT int32_t SFC_Cipher_Set_Path(int32_t algorithm, const char* path)
         return SFC_ERR_ARGUMENT;
     return WithoutExceptions([&] {
         std::string native(path);
+#if !defined(_WIN32)  // a Windows path as the codec composes it; Windows takes it as it is
         for (char& c : native)
             if (c == '\\')
                 c = '/';
+#endif
         std::lock_guard lock(g_atePathMutex);
         g_atePath = std::move(native);
         return SFC_OK;

@@ -11,9 +11,11 @@
 #include <memory>
 #include <string>
 
+#if defined(_WIN32)
+#define XECURE_EXPORT extern "C" __declspec(dllexport)
+#else
 #define XECURE_EXPORT extern "C" __attribute__((visibility("default")))
-
-typedef struct evp_pkey_st EVP_PKEY;
+#endif
 
 namespace xecure {
 

@@ -4,30 +4,43 @@
 #include "platform/WideString.h"
 
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
+
+#ifdef _WIN32
+// After the layer's headers, whose names the system's macros would otherwise replace.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <link.h>
+#endif
 
 namespace fs = std::filesystem;
 
+// The Windows folder is the system's on Windows: the variable is set there too, and read by nothing.
 CryptoLibraryFolders::CryptoLibraryFolders()
 {
     for (Folder f : {Folder::Exe, Folder::Install, Folder::Other, Folder::Vendor})
         fs::create_directories(Path(f));
     if (const char* previous = std::getenv("PVCODEC_WINDOWS_DIR"))
         m_previousWindowsDir = previous;
+#ifndef _WIN32
     setenv("PVCODEC_WINDOWS_DIR", WindowsDir().c_str(), 1);
+#endif
     plat::SetHostExecutablePath(plat::Utf8ToUtf16(Path(Folder::Exe) + "/host"));
 }
 
 CryptoLibraryFolders::~CryptoLibraryFolders()
 {
     plat::SetHostExecutablePath(std::nullopt);
+#ifndef _WIN32
     if (m_previousWindowsDir)
         setenv("PVCODEC_WINDOWS_DIR", m_previousWindowsDir->c_str(), 1);
     else
         unsetenv("PVCODEC_WINDOWS_DIR");
+#endif
 }
 
 std::string CryptoLibraryFolders::Path(Folder folder) const
@@ -54,6 +67,9 @@ void CryptoLibraryFolders::PutBogus(Folder folder, const std::string& name)
 
 void CryptoLibraryFolders::SetInstallValue(const std::string& value)
 {
+#ifdef _WIN32
+    throw std::logic_error("the Windows build has no registry of the test's own for " + value);
+#else
     std::string escaped;
     for (char c : value) {
         if (c == '\\' || c == '"')
@@ -62,12 +78,20 @@ void CryptoLibraryFolders::SetInstallValue(const std::string& value)
     }
     m_registry.WriteUtf8("HKEY_LOCAL_MACHINE",
                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VELQUIST\\PVDirectory]\n\"PVVPVPath\"=\"" + escaped + "\"\n");
+#endif
 }
 
 std::string LoadedModulePath(void* module)
 {
+#ifdef _WIN32
+    std::wstring path(32768, L'\0');
+    const DWORD n = module != nullptr ? GetModuleFileNameW(static_cast<HMODULE>(module), path.data(), 32768) : 0;
+    path.resize(n < 32768 ? n : 0);
+    return fs::path(path).generic_string();  // with '/', as the tests write paths
+#else
     link_map* map = nullptr;
     if (module == nullptr || dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr)
         return "";
     return map->l_name;
+#endif
 }

@@ -1,5 +1,7 @@
 #include "support/OpenSslCipher.h"
 
+#include <openssl/provider.h>
+
 #include <memory>
 
 namespace reference {
@@ -33,6 +35,20 @@ const EVP_CIPHER* AesCbc(size_t keyBytes)
 const EVP_CIPHER* AesCfb1(size_t keyBytes)
 {
     return keyBytes == 16 ? EVP_aes_128_cfb1() : keyBytes == 24 ? EVP_aes_192_cfb1() : EVP_aes_256_cfb1();
+}
+
+const EVP_CIPHER* AriaCbc()
+{
+    return EVP_aria_128_cbc();
+}
+
+// OpenSSL's SEED comes from its legacy provider.
+const EVP_CIPHER* SeedCbc()
+{
+    static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    static OSSL_PROVIDER* base = legacy != nullptr ? OSSL_PROVIDER_load(nullptr, "default") : nullptr;
+    static EVP_CIPHER* seed = base != nullptr ? EVP_CIPHER_fetch(nullptr, "SEED-CBC", nullptr) : nullptr;
+    return seed;
 }
 
 }  // namespace reference

@@ -1,5 +1,6 @@
 // OpenSSL's EVP ciphers: the reference the engines and the raw functions are compared against. The
-// Windows build has no OpenSSL: there the system's AES stands behind the same calls (SystemCipher.cpp).
+// Windows build has no OpenSSL: there the system's AES and libgcrypt's SEED stand behind the same calls
+// (SystemCipher.cpp), and no ARIA.
 #pragma once
 
 #ifdef _WIN32
@@ -23,6 +24,9 @@ std::optional<std::vector<uint8_t>> Evp(const EVP_CIPHER* cipher, bool encrypt, 
 const EVP_CIPHER* AesEcb(size_t keyBytes);
 const EVP_CIPHER* AesCbc(size_t keyBytes);
 const EVP_CIPHER* AesCfb1(size_t keyBytes);
+// ARIA-128 and SEED in CBC mode; null where the reference lacks them.
+const EVP_CIPHER* AriaCbc();
+const EVP_CIPHER* SeedCbc();
 
 inline std::vector<uint8_t> Random(std::mt19937& rng, size_t n)
 {

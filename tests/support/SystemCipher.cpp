@@ -1,9 +1,10 @@
-// The AES calls of OpenSslCipher.h over the system's own AES (CNG), for the Windows build.
+// The calls of OpenSslCipher.h over the system's own AES (CNG), and libgcrypt's SEED, for the Windows build.
 #include "support/OpenSslCipher.h"
 
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <gcrypt.h>
 
 #include <array>
 
@@ -11,6 +12,7 @@ struct EVP_CIPHER {
     const wchar_t* chaining;  // CNG's chaining mode; 1-bit CFB is built here over ECB
     size_t keyBytes;
     bool cfb1;
+    int gcrypt = 0;  // else libgcrypt's cipher of this number, in CBC mode
 };
 
 namespace reference {
@@ -50,11 +52,39 @@ size_t SizeIndex(size_t keyBytes)
     return keyBytes == 16 ? 0 : keyBytes == 24 ? 1 : 2;
 }
 
+// CBC through libgcrypt, PKCS#7 padding done here.
+std::optional<std::vector<uint8_t>> Gcrypt(const EVP_CIPHER& cipher, bool encrypt, bool padding, const uint8_t* key,
+                                           const uint8_t* iv, const uint8_t* data, size_t size)
+{
+    static const bool ready = gcry_check_version(nullptr) != nullptr;
+    gcry_cipher_hd_t handle = nullptr;
+    if (!ready || gcry_cipher_open(&handle, cipher.gcrypt, GCRY_CIPHER_MODE_CBC, 0) != 0)
+        return std::nullopt;
+    std::vector<uint8_t> out(data, data + size);
+    if (encrypt && padding)
+        out.resize(size / 16 * 16 + 16, static_cast<uint8_t>(16 - size % 16));
+    const bool done = gcry_cipher_setkey(handle, key, cipher.keyBytes) == 0 && gcry_cipher_setiv(handle, iv, 16) == 0 &&
+                      (encrypt ? gcry_cipher_encrypt : gcry_cipher_decrypt)(handle, out.data(), out.size(), nullptr,
+                                                                            0) == 0;
+    gcry_cipher_close(handle);
+    if (!done)
+        return std::nullopt;
+    if (!encrypt && padding) {
+        const size_t pad = out.empty() ? 0 : out.back();
+        if (pad == 0 || pad > 16 || pad > out.size())
+            return std::nullopt;
+        out.resize(out.size() - pad);
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> Evp(const EVP_CIPHER* cipher, bool encrypt, bool padding, const uint8_t* key,
                                         const uint8_t* iv, const uint8_t* data, size_t size)
 {
+    if (cipher->gcrypt != 0)
+        return Gcrypt(*cipher, encrypt, padding, key, iv, data, size);
     Key k(*cipher, key);
     if (k.key == nullptr)
         return std::nullopt;
@@ -100,6 +130,17 @@ const EVP_CIPHER* AesCbc(size_t keyBytes)
 const EVP_CIPHER* AesCfb1(size_t keyBytes)
 {
     return &kCiphers[2][SizeIndex(keyBytes)];
+}
+
+const EVP_CIPHER* AriaCbc()
+{
+    return nullptr;  // neither CNG nor libgcrypt 1.10 has ARIA
+}
+
+const EVP_CIPHER* SeedCbc()
+{
+    static const EVP_CIPHER seed{BCRYPT_CHAIN_MODE_CBC, 16, false, GCRY_CIPHER_SEED};
+    return &seed;
 }
 
 }  // namespace reference
