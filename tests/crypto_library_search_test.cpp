@@ -53,8 +53,8 @@ TEST_P(CryptoSearch, BindsTheFirstLibraryOfTheSearchOrder)
 {
     const SearchCase& c = GetParam();
 #ifdef _WIN32
-    if (c.registry[0] != 0 || std::ranges::any_of(c.layout, [](const auto& put) { return put.second != Exe; }))
-        GTEST_SKIP() << "the Windows build reads the system's own registry and Windows folder";
+    if (c.aria == Vendor || std::ranges::any_of(c.layout, [](const auto& put) { return put.second == Vendor; }))
+        GTEST_SKIP() << "the Windows build looks in the system's own Windows folder";
 #endif
     CryptoLibraryFolders folders;
     for (const auto& [file, folder] : c.layout) {
