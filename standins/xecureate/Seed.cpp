@@ -1,31 +1,16 @@
 #include "Seed.h"
 
+#include "GaloisField.h"
+
 #include <array>
 
 namespace seed {
 namespace {
 
-// Multiplication in GF(2^8) modulo x^8 + x^6 + x^5 + x + 1.
-constexpr uint8_t Multiply(uint8_t a, uint8_t b)
-{
-    unsigned x = a, r = 0;
-    while (b != 0) {
-        if (b & 1)
-            r ^= x;
-        x <<= 1;
-        if (x & 0x100)
-            x ^= 0x163;
-        b >>= 1;
-    }
-    return static_cast<uint8_t>(r);
-}
-
+// The field modulo x^8 + x^6 + x^5 + x + 1.
 constexpr uint8_t Power(uint8_t a, int e)
 {
-    uint8_t r = 1;
-    for (int i = 0; i < e; ++i)
-        r = Multiply(r, a);
-    return r;
+    return gf256::Power<0x163>(a, e);
 }
 
 // Bit i of the result is the parity of rows[i] & v.

@@ -1,32 +1,16 @@
 #include "Aria128.h"
 
+#include "GaloisField.h"
+
 #include <cstring>
 
 namespace aria {
 namespace {
 
-// Multiplication in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
-constexpr uint8_t Multiply(uint8_t a, uint8_t b)
-{
-    unsigned x = a, r = 0;
-    while (b != 0) {
-        if (b & 1)
-            r ^= x;
-        x <<= 1;
-        if (x & 0x100)
-            x ^= 0x11b;
-        b >>= 1;
-    }
-    return static_cast<uint8_t>(r);
-}
-
+// The field modulo x^8 + x^4 + x^3 + x + 1.
 constexpr uint8_t Power(uint8_t a, int e)
 {
-    uint8_t r = 1;
-    for (; e != 0; e >>= 1, a = Multiply(a, a))
-        if (e & 1)
-            r = Multiply(r, a);
-    return r;
+    return gf256::Power<0x11b>(a, e);
 }
 
 // The affine map: column b is the image of bit b.
