@@ -15,9 +15,10 @@ static_assert(sizeof(PVWCHAR) == sizeof(char16_t) && alignof(PVWCHAR) == alignof
               "a host's wide character is one UTF-16 unit");
 
 // The host's string itself, read as UTF-16 units: on Windows wchar_t holds
-// exactly those, and neither GCC (one alias set for every 16-bit integer
-// type) nor MSVC (no type-based aliasing) tells the two apart. Null stays
-// null, so a missing path is refused where it always was.
+// exactly those. The library only reads it, and the host wrote it before the
+// call, across the DLL boundary, so no access through the other type can be
+// reordered against those writes. Null stays null, so a missing path is
+// refused where it always was.
 inline plat::LPCWSTR Path(const PVWCHAR* path) noexcept
 {
     return reinterpret_cast<plat::LPCWSTR>(path);
