@@ -15,7 +15,7 @@ linux=${PVCODEC_LINUX:-$here/build/bin/pvcodec}
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64-x86_64.cmake" \
       -DPVCODEC_WERROR=ON -DPVCODEC_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --parallel "$(nproc)" --target pvcodec_cli
-export WINEPREFIX="$build/wine" WINEDEBUG=-all
+export WINEPREFIX="$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="  # no .NET or HTML engine offered
 mkdir -p "$WINEPREFIX"
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 
