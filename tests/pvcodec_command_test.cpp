@@ -278,6 +278,141 @@ TEST_P(CommandFailure, ExitStatusMessageAndNothingCreatedOrLost)
 INSTANTIATE_TEST_SUITE_P(Cases, CommandFailure, testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- Many documents at once -----------------------------------------------
+
+// The tree of every case: plain documents, a container, one under another key, one with a damaged header, and
+// links to a file outside the tree and to a folder inside it (neither followed by -r).
+struct BulkCase {
+    const char* name;
+    std::string commands;                // split at " ; ": the checks are of the last one
+    int status;
+    std::set<std::string> failureLines;  // all of standard error but the summary
+    std::string summary = "";            // the last line up to its time; empty: no summary
+    std::set<std::string> changed = {};  // the files whose bytes change; the others keep theirs
+};
+
+const std::string kUnder = "pvcodec: decrypt: @d/tree/";
+const std::set<std::string> kTreeFailures = {
+    kUnder + "other.pvc: wrong key or damaged container",
+    kUnder + "damaged.pvc: @d/tree/damaged.pvc has a damaged header: its header size field holds -1"};
+const std::string kTreeEncrypted = "pvcodec: encrypt: 5 documents: 2 done (2.9 KiB), 3 skipped (already protected), "
+                                   "0 failed";
+
+const BulkCase kBulkCases[] = {
+    {"EncryptTree", "encrypt -r @d/tree", 0, {}, kTreeEncrypted, {"tree/a.txt", "tree/sub/deep/c.txt"}},
+    {"EncryptTreeOneJob", "encrypt -r --jobs 1 @d/tree", 0, {}, kTreeEncrypted, {"tree/a.txt", "tree/sub/deep/c.txt"}},
+    {"DecryptTree", "decrypt -r --jobs 3 @d/tree", 1, kTreeFailures,
+     "pvcodec: decrypt: 5 documents: 1 done (133 bytes), 2 skipped (not protected), 2 failed", {"tree/sub/b.pvc"}},
+    {"EncryptThenDecryptTree", "encrypt -r --jobs 2 @d/tree ; decrypt -r @d/tree", 1, kTreeFailures,
+     "pvcodec: decrypt: 5 documents: 3 done (3.1 KiB), 0 skipped (not protected), 2 failed", {"tree/sub/b.pvc"}},
+    {"NamedFilesAndALinkNamedIsFollowed", "encrypt --in-place @d/tree/a.txt @d/tree/outside-link", 0, {},
+     "pvcodec: encrypt: 2 documents: 2 done (3.0 KiB), 0 skipped (already protected), 0 failed",
+     {"tree/a.txt", "outside.txt"}},
+    {"FolderWithoutRecursive", "encrypt --jobs 4 @d/tree @d/outside.txt", 1,
+     {"pvcodec: encrypt: @d/tree: is a folder: give -r to change the files in it"},
+     "pvcodec: encrypt: 1 document: 1 done (50 bytes), 0 skipped (already protected), 1 failed", {"outside.txt"}},
+    {"MissingPathChangesNothing", "encrypt --in-place @d/tree/a.txt @d/new.pvc", 2,
+     {"pvcodec: encrypt: @d/new.pvc does not exist (nothing was changed; with --in-place or -r every path is a "
+      "document or folder to change in place, there is no DST)"}},
+    {"ManyPathsWithoutInPlace", "encrypt @d/tree/a.txt @d/outside.txt @d/tree/sub/b.pvc", 2,
+     {"pvcodec: encrypt: give --in-place or -r to encrypt many documents in place (without them the paths are SRC "
+      "[DST])"}},
+    {"StdoutTakesOneContainer", "decrypt -r --stdout @d/tree", 2, {"pvcodec: decrypt: --stdout takes one container"}},
+};
+
+// Every file and link under the scene's folder but the keys: bytes, or where a link points.
+std::map<std::string, std::string> Tree(const Scene& scene)
+{
+    std::map<std::string, std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(scene.Path(""))) {
+        const std::string name = entry.path().lexically_relative(scene.Path("")).string();
+        if (entry.is_symlink())
+            found[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file() && name != "key" && name != "other")
+            found[name] = ReadBytes(entry.path());
+    }
+    return found;
+}
+
+class BulkCommand : public testing::TestWithParam<BulkCase> {};
+
+TEST_P(BulkCommand, FailuresSummaryAndEveryFileOnDisk)
+{
+    const BulkCase& c = GetParam();
+    Scene scene;
+    std::filesystem::create_directories(scene.Path("tree/sub/deep"));
+    const std::map<std::string, std::string> plain = {
+        {"tree/a.txt", Document(3000)}, {"tree/sub/deep/c.txt", ""}, {"outside.txt", Document(50)},
+        {"tree/sub/b.pvc", Document(100)}};
+    for (const auto& [name, bytes] : plain)
+        scene.Write(name, name == "tree/sub/b.pvc" ? AsString(Container("VQPVA002", 100)) : bytes);
+    scene.Write("tree/other.pvc", AsString(reference::Concat(reference::DefaultHeader("VQPVA002", kHeader),
+                                                              reference::SegmentedBody("another key 1234", Bytes(80)))));
+    scene.Write("tree/damaged.pvc",
+                AsString(reference::DefaultHeader("VQPVA002", Bytes(3, 'h'))).replace(10, 4, 4, '\xff') + "bb");
+    std::filesystem::create_symlink("../outside.txt", scene.Path("tree/outside-link"));
+    std::filesystem::create_symlink("sub", scene.Path("tree/sub-link"));
+    const auto before = Tree(scene);
+
+    ToolResult run;
+    for (size_t from = 0, end = 0; end != std::string::npos; from = end + 3) {
+        end = c.commands.find(" ; ", from);
+        run = scene.Run(c.commands.substr(from, end - from), {{"PVCODEC_KEY", kKeyHex}});
+    }
+    EXPECT_EQ(run.status, c.status);
+    std::vector<std::string> lines;
+    for (std::istringstream err(run.err); std::getline(err, lines.emplace_back());) {
+    }
+    lines.pop_back();
+    std::string summary;
+    if (!c.summary.empty() && !lines.empty()) {
+        summary = lines.back();
+        lines.pop_back();
+    }
+    EXPECT_EQ(summary.substr(0, summary.rfind(" in ")), scene.Expand(c.summary)) << run.err;
+    EXPECT_TRUE(summary.empty() || summary.ends_with(" s"));
+    std::set<std::string> expected;
+    for (const std::string& line : c.failureLines)
+        expected.insert(scene.Expand(line));
+    EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), expected) << run.err;
+
+    const auto after = Tree(scene);
+    ASSERT_EQ(std::views::keys(after).size(), std::views::keys(before).size());  // nothing made, nothing lost
+    for (const auto& [name, bytes] : before) {
+        if (!c.changed.contains(name)) {
+            EXPECT_EQ(after.at(name), bytes) << name;
+        } else if (bytes == plain.at(name)) {  // encrypted: it decrypts back
+            EXPECT_EQ(after.at(name).substr(0, 8), "VQPVA002") << name;
+            const ToolResult back = scene.Run("decrypt --stdout @d/" + name, {{"PVCODEC_KEY", kKeyHex}});
+            EXPECT_EQ(back.out, bytes) << name;
+        } else {
+            EXPECT_EQ(after.at(name), plain.at(name)) << name;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BulkCommand, testing::ValuesIn(kBulkCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Interrupted at some point of a run: the documents in hand finish, no other is begun, and every document is
+// either a whole container or untouched, as decrypting them all back shows.
+TEST(BulkCommand, InterruptLeavesEachDocumentWholeOrUntouched)
+{
+    Scene scene;
+    std::filesystem::create_directory(scene.Path("docs"));
+    for (int i = 0; i < 300; ++i)
+        scene.Write("docs/" + std::to_string(i), Document(20000 + i));
+    const ToolResult run = RunTool(PVCODEC_TOOL, {"encrypt", "-r", "--jobs", "4", scene.Path("docs")},
+                                   {{"PVCODEC_KEY", kKeyHex}}, "", 300);
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("pvcodec: encrypt: interrupted: 300 documents: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(" not started in "), std::string::npos) << run.err;
+    EXPECT_EQ(scene.Run("decrypt -r @d/docs", {{"PVCODEC_KEY", kKeyHex}}).status, 0);
+    EXPECT_EQ(containerfiles::Entries(scene.Path("docs")).size(), 300u);
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(scene.Read("@d/docs/" + std::to_string(i)), Document(20000 + i)) << i;
+}
+
 // Every way of giving the key, on success and failure paths, with the trace
 // shown: neither the key's bytes nor its hex form appear in any output.
 TEST(CommandKey, NeverAppearsInAnyOutput)
@@ -339,6 +474,12 @@ TEST(CommandFiles, PermissionBitsFollowTheSourceAndProgressShowsOnATerminal)
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("] 100%"), std::string::npos) << run.out;
     EXPECT_EQ(scene.Read("@d/plain.txt"), Document(10240));
+    std::filesystem::create_directory(scene.Path("many"));  // the bulk form's one bar: files and bytes
+    for (const char* name : {"many/1", "many/2"})
+        scene.Write(name, Document(1024));
+    run = RunToolOnTerminal(PVCODEC_TOOL, {"encrypt", "-r", "--key-file", scene.Path("key"), scene.Path("many")});
+    EXPECT_NE(run.out.find("\rencrypt [##############################] 2/2 files, 2.0 KiB of 2.0 KiB\r\n"),
+              std::string::npos) << run.out;
 }
 
 // One report of each kind: lines, JSON from standard input, the extended form, a damaged header size.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <csignal>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,7 +51,8 @@ int ExitStatus(pid_t pid)
 }  // namespace
 
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& arguments,
-                   const std::map<std::string, std::string>& environment, const std::string& stdinFile)
+                   const std::map<std::string, std::string>& environment, const std::string& stdinFile,
+                   int interruptAfterMs)
 {
     // Files that the child writes and the parent reads afterwards: simpler than draining two pipes at once.
     FILE* out = std::tmpfile();
@@ -63,6 +65,10 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& argu
         dup2(fileno(out), STDOUT_FILENO);
         dup2(fileno(err), STDERR_FILENO);
         Exec(tool, arguments, environment);
+    }
+    if (pid > 0 && interruptAfterMs > 0) {
+        usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
+        kill(pid, SIGINT);
     }
     ToolResult result{ExitStatus(pid), "", ""};
     for (auto [file, text] : {std::pair{out, &result.out}, {err, &result.err}}) {

@@ -11,9 +11,11 @@ struct ToolResult {
     std::string err;
 };
 
-// Without PVCODEC_KEY and QZTRACE, then `environment`; standard input `stdinFile` or /dev/null.
+// Without PVCODEC_KEY and QZTRACE, then `environment`; standard input `stdinFile` or /dev/null; with
+// `interruptAfterMs`, SIGINT is sent that long after the start.
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& arguments,
-                   const std::map<std::string, std::string>& environment = {}, const std::string& stdinFile = "");
+                   const std::map<std::string, std::string>& environment = {}, const std::string& stdinFile = "",
+                   int interruptAfterMs = 0);
 
 // Under a pseudo-terminal (standard error a terminal): all the output in `out`.
 ToolResult RunToolOnTerminal(const std::string& tool, const std::vector<std::string>& arguments);

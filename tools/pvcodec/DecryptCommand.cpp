@@ -1,6 +1,7 @@
 // pvcodec decrypt: turns a protected container back into the plain document,
 // under a new name or in place (DecryptFileW, or DecryptFile2 when
-// streaming), or onto standard output through the readers into memory.
+// streaming), or onto standard output through the readers into memory; or
+// many containers in place (Bulk.h).
 //
 // A wrong key is not always noticed: the padding check passes about one wrong
 // key in 255, and a body of whole 1024-byte segments has no padding to check.
@@ -11,6 +12,7 @@
 // size N, so the offset is 14 + N; the extended form does not store N
 // (--header-size N gives 92 + N); a bare body starts at 0 and carries no mark
 // at all, so it is read only when asked for with --bare.
+#include "Bulk.h"
 #include "Commands.h"
 #include "KeySource.h"
 #include "LibraryCall.h"
@@ -37,6 +39,7 @@ namespace {
 using namespace container;
 
 struct DecryptOptions {
+    BulkOptions bulk;  // the paths: SRC [DST], or the containers of the bulk form; --in-place
     std::string source;
     std::string destination;
     KeyOptions key;
@@ -257,8 +260,92 @@ int ToStandardOutput(const DecryptOptions& options, const CallContext& context, 
     return 0;
 }
 
-int Run(const DecryptOptions& options)
+// The cipher the readers take: from an extended-form prefix, Rijndael otherwise.
+int ReaderAlgorithm(const Probe& probe)
 {
+    const int tag = ReaderTag(probe.head, static_cast<int64_t>(probe.got));
+    return tag >= 0 ? CPVCodec::ConvertFileAlgToProgAlg(static_cast<unsigned char>(tag)) : kAlgorithmRijndael;
+}
+
+// One call of the reader into a file; `progress` may be null.
+CallOutcome DecryptToFile(const DecryptOptions& options, const CallContext& context, const Key& key,
+                          ProgressBar* progress)
+{
+    const auto source = WidePath(context.source);
+    const auto destination = WidePath(context.destination);
+    const PVHWND window = progress != nullptr ? progress->Window() : nullptr;
+    const int offset = static_cast<int>(context.offset);
+    Key copy = key;  // the library's parameter is not const
+    CallOutcome outcome = RunLibraryCall(context, options.verbose, progress, [&] {
+        if (options.streaming)
+            return CPVCodec::DecryptFile2(source.c_str(), destination.c_str(), copy.data(), window, offset);
+        return CPVCodec::DecryptFileW(source.c_str(), destination.c_str(), copy.data(), window, offset);
+    });
+    std::fill(copy.begin(), copy.end(), 0);
+    return outcome;
+}
+
+// A file that begins with no magic the library knows is taken for a plain
+// document and skipped, unless --offset, --bare or --magic say where its
+// body starts: a folder encrypted in part (new files, an interrupted run)
+// then decrypts whole and again without failures.
+DocumentResult DecryptInPlace(DecryptOptions options, const Key& key, const std::string& path)
+{
+    options.source = path;
+    std::string error;
+    auto probe = ProbeSource(path, error);
+    if (!probe)
+        return {DocumentResult::Kind::Failed, error};
+    if (!options.offset && !options.bare && !options.magic &&
+        ReadMagicForm(probe->head, static_cast<int64_t>(probe->got)) == MagicForm::None)
+        return {DocumentResult::Kind::Skipped, ""};
+    bool usage = false;
+    auto offset = BodyOffset(options, *probe, error, usage);
+    if (!offset)
+        return {DocumentResult::Kind::Failed, error};
+    const int algorithm = ReaderAlgorithm(*probe);
+    if (!CipherAvailable(algorithm))
+        return {DocumentResult::Kind::Failed, CipherUnavailable(algorithm)};
+    CallContext context;
+    context.operation = "decrypt";
+    context.source = context.destination = path;
+    context.offset = *offset;
+    const CallOutcome outcome = DecryptToFile(options, context, key, nullptr);
+    if (!outcome.ok)
+        return {DocumentResult::Kind::Failed, outcome.failure};
+    return {};
+}
+
+int DecryptMany(const DecryptOptions& options, const Key& key)
+{
+    if (options.toStdout) {
+        Fail("decrypt: --stdout takes one container");
+        return 2;
+    }
+    // The options alone, against no file: only their own conflicts show.
+    std::string error;
+    bool usage = false;
+    if (!BodyOffset(options, Probe{}, error, usage) && usage) {
+        Fail("decrypt: " + error);
+        return 2;
+    }
+    return RunBulk("decrypt", options.bulk, "not protected", options.verbose,
+                   [&](const std::string& path) { return DecryptInPlace(options, key, path); });
+}
+
+int Run(DecryptOptions options)
+{
+    const bool bulk = WantsBulk(options.bulk);
+    if (!bulk && options.bulk.paths.size() > 2) {
+        Fail("decrypt: give --in-place or -r to decrypt many containers in place (without them the paths are SRC "
+             "[DST])");
+        return 2;
+    }
+    if (!bulk) {
+        options.source = options.bulk.paths[0];
+        options.destination = options.bulk.paths.size() > 1 ? options.bulk.paths[1] : "";
+        options.inPlace = options.bulk.inPlace;
+    }
     if (!options.destination.empty() + options.toStdout + options.inPlace > 1) {
         Fail("decrypt: give at most one of DST, --stdout and --in-place");
         return 2;
@@ -273,6 +360,11 @@ int Run(const DecryptOptions& options)
         Fail("decrypt: " + error);
         return 2;
     }
+    if (bulk) {
+        const int status = DecryptMany(options, *key);
+        std::fill(key->begin(), key->end(), 0);
+        return status;
+    }
     auto probe = ProbeSource(options.source, error);
     if (!probe) {
         Fail("decrypt: " + error);
@@ -284,10 +376,7 @@ int Run(const DecryptOptions& options)
         Fail("decrypt: " + error);
         return usage ? 2 : 1;
     }
-    // The readers take the cipher from an extended-form prefix, Rijndael otherwise.
-    const int tag = ReaderTag(probe->head, static_cast<int64_t>(probe->got));
-    const int algorithm = tag >= 0 ? CPVCodec::ConvertFileAlgToProgAlg(static_cast<unsigned char>(tag))
-                                   : kAlgorithmRijndael;
+    const int algorithm = ReaderAlgorithm(*probe);
     if (!CipherAvailable(algorithm)) {
         Fail("decrypt: " + CipherUnavailable(algorithm));
         return 1;
@@ -311,16 +400,8 @@ int Run(const DecryptOptions& options)
             std::fill(key->begin(), key->end(), 0);
             return 1;
         }
-        const auto source = WidePath(options.source);
-        const auto destination = WidePath(context.destination);
         ProgressBar progress("decrypt " + options.source);
-        CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
-            if (options.streaming)
-                return CPVCodec::DecryptFile2(source.c_str(), destination.c_str(), key->data(), progress.Window(),
-                                              static_cast<int>(*offset));
-            return CPVCodec::DecryptFileW(source.c_str(), destination.c_str(), key->data(), progress.Window(),
-                                          static_cast<int>(*offset));
-        });
+        CallOutcome outcome = DecryptToFile(options, context, *key, &progress);
         if (!outcome.ok) {
             if (claimed)
                 claimed->Release();
@@ -352,16 +433,24 @@ void AddDecryptCommand(CLI::App& app, int& exitStatus)
         "which passes the padding check, and for a body of whole 1024-byte segments, which has no padding:\n"
         "these decrypt to wrong bytes without a sign. So without DST the plain document is written beside\n"
         "SRC (x.pvc gives x, other names get .decrypted before the extension) and SRC is kept; only\n"
-        "--in-place replaces SRC. Exit status: 0 done, 1 the operation failed, 2 bad options.");
-    decrypt->add_option("SRC", o->source, "Container file")->required();
-    decrypt->add_option("DST", o->destination, "Plain file to write (default: a new file beside SRC)");
+        "--in-place replaces SRC.\n"
+        "Many containers: --in-place with two or more paths, -r (folders too) or --jobs N decrypt each in place\n"
+        "through the same call, N at a time; files without a known magic are taken for plain documents and\n"
+        "skipped (unless --offset, --bare or --magic is given). Links inside folders are not followed.\n"
+        "Exit status: 0 done, 1 the operation failed (any document), 2 bad options, 130 interrupted.");
+    decrypt->add_option("PATH", o->bulk.paths,
+                        "SRC [DST]: the container and the plain file to write (default: a new file beside SRC); "
+                        "with -r, --jobs or --in-place and two or more paths: the containers and folders to decrypt "
+                        "in place")
+        ->required();
     AddKeyOptions(*decrypt, o->key);
     decrypt->add_option("--offset", o->offset, "The body starts at this byte, whatever the header says");
     decrypt->add_option("--header-size", o->headerSize, "Extended form: the header size N (body at 92 + N)");
     decrypt->add_option("--magic", o->magic, "The container begins with this caller's magic (header mode 1)");
     decrypt->add_flag("--bare", o->bare, "SRC is a bare body (offset 0)");
     decrypt->add_flag("--streaming", o->streaming, "The streaming reader (1 KiB at a time)");
-    decrypt->add_flag("--in-place", o->inPlace, "Replace SRC with the plain document");
+    decrypt->add_flag("--in-place", o->bulk.inPlace, "Replace SRC (or every PATH) with the plain document");
+    AddBulkOptions(*decrypt, o->bulk);
     decrypt->add_flag("--stdout", o->toStdout, "Write the plain document to standard output (readers into memory)");
     decrypt->add_flag("--verbose", o->verbose, "Show the library's trace lines on standard error");
     decrypt->callback([o, &exitStatus] { exitStatus = Run(*o); });

@@ -1,6 +1,7 @@
 // pvcodec encrypt: turns a plain file into a protected container, in place or
 // under a new name, through the library's full writer (DoEncryptFile) or its
-// streaming writer (EncryptFile2).
+// streaming writer (EncryptFile2); or many documents in place (Bulk.h).
+#include "Bulk.h"
 #include "Commands.h"
 #include "KeySource.h"
 #include "LibraryCall.h"
@@ -33,6 +34,7 @@ constexpr size_t kMaxHeader = size_t{16} << 20;
 constexpr long long kMaxDocument = 2147483647LL;  // sizes are signed 32-bit
 
 struct EncryptOptions {
+    BulkOptions bulk;  // the paths: SRC [DST], or the documents of the bulk form
     std::string source;
     std::string destination;
     KeyOptions key;
@@ -227,8 +229,70 @@ bool CheckSource(const std::string& path, std::string& error)
     return true;
 }
 
-int Run(const EncryptOptions& options)
+// One call of the writer; `progress` may be null.
+CallOutcome Encrypt(const EncryptOptions& options, WriterCall call, const Key& key, const std::string& sourceName,
+                    const std::string& destinationName, ProgressBar* progress)
 {
+    CallContext context;
+    context.operation = "encrypt";
+    context.source = sourceName;
+    context.destination = destinationName.empty() ? sourceName : destinationName;
+    context.bareBody = call.header.empty();
+    const auto source = WidePath(sourceName);
+    const auto destination = destinationName.empty() ? source : WidePath(destinationName);
+    char* header = call.header.empty() ? nullptr : call.header.data();
+    const int headerSize = static_cast<int>(call.header.size());
+    char* magicOrPrefix = call.magicOrPrefix.empty() ? nullptr : call.magicOrPrefix.data();
+    Key copy = key;  // the library's parameter is not const
+    const PVHWND window = progress != nullptr ? progress->Window() : nullptr;
+    CallOutcome outcome = RunLibraryCall(context, options.verbose, progress, [&] {
+        if (options.streaming)
+            return CPVCodec::EncryptFile2(source.c_str(), destination.c_str(), copy.data(), header, headerSize,
+                                          window);
+        return CPVCodec::DoEncryptFile(source.c_str(), destination.c_str(), copy.data(), header, headerSize, window,
+                                       call.mode, magicOrPrefix);
+    });
+    std::fill(copy.begin(), copy.end(), 0);
+    return outcome;
+}
+
+void NoteHeaderSize(const WriterCall& call)
+{
+    if (call.mode == HEADER_MODE_EXTENDED)
+        Fail("note: the extended form does not store its header size: decrypt with --header-size " +
+             std::to_string(call.header.size()));
+}
+
+int EncryptMany(const EncryptOptions& options, const WriterCall& call, const Key& key)
+{
+    const int status = RunBulk("encrypt", options.bulk, "already protected", options.verbose,
+                               [&](const std::string& path) -> DocumentResult {
+                                   std::string error;
+                                   if (!CheckSource(path, error))
+                                       return {DocumentResult::Kind::Failed, error};
+                                   const CallOutcome outcome = Encrypt(options, call, key, path, "", nullptr);
+                                   if (outcome.ok)
+                                       return {};
+                                   if (outcome.alreadyProtected)
+                                       return {DocumentResult::Kind::Skipped, ""};
+                                   return {DocumentResult::Kind::Failed, outcome.failure};
+                               });
+    NoteHeaderSize(call);
+    return status;
+}
+
+int Run(EncryptOptions options)
+{
+    const bool bulk = WantsBulk(options.bulk);
+    if (!bulk && options.bulk.paths.size() > 2) {
+        Fail("encrypt: give --in-place or -r to encrypt many documents in place (without them the paths are SRC "
+             "[DST])");
+        return 2;
+    }
+    if (!bulk) {
+        options.source = options.bulk.paths[0];
+        options.destination = options.bulk.paths.size() > 1 ? options.bulk.paths[1] : "";
+    }
     std::string error;
     auto plan = Plan(options, error);
     if (!plan) {
@@ -244,43 +308,28 @@ int Run(const EncryptOptions& options)
         Fail("encrypt: " + error);
         return 2;
     }
-    if (!CheckSource(options.source, error)) {
-        Fail("encrypt: " + error);
-        return 1;
-    }
     if (!options.streaming && !CipherAvailable(plan->algorithm)) {
         Fail("encrypt: " + CipherUnavailable(plan->algorithm));
         return 1;
     }
-    CallContext context;
-    context.operation = "encrypt";
-    context.source = options.source;
-    context.destination = options.destination.empty() ? options.source : options.destination;
-    context.bareBody = plan->header.empty();
-    const auto source = WidePath(options.source);
-    const auto destination = options.destination.empty() ? source : WidePath(options.destination);
-
-    ProgressBar progress("encrypt " + options.source);
-    WriterCall& call = *plan;
-    char* header = call.header.empty() ? nullptr : call.header.data();
-    const int headerSize = static_cast<int>(call.header.size());
-    char* magicOrPrefix = call.magicOrPrefix.empty() ? nullptr : call.magicOrPrefix.data();
-    CallOutcome outcome = RunLibraryCall(context, options.verbose, &progress, [&] {
-        if (options.streaming)
-            return CPVCodec::EncryptFile2(source.c_str(), destination.c_str(), key->data(), header, headerSize,
-                                          progress.Window());
-        return CPVCodec::DoEncryptFile(source.c_str(), destination.c_str(), key->data(), header, headerSize,
-                                       progress.Window(), call.mode, magicOrPrefix);
-    });
-    std::fill(key->begin(), key->end(), 0);
-    if (!outcome.ok) {
-        Fail("encrypt: " + outcome.failure);
-        return 1;
+    int status = 0;
+    if (bulk) {
+        status = EncryptMany(options, *plan, *key);
+    } else if (!CheckSource(options.source, error)) {
+        Fail("encrypt: " + error);
+        status = 1;
+    } else {
+        ProgressBar progress("encrypt " + options.source);
+        const CallOutcome outcome = Encrypt(options, *plan, *key, options.source, options.destination, &progress);
+        if (!outcome.ok) {
+            Fail("encrypt: " + outcome.failure);
+            status = 1;
+        } else {
+            NoteHeaderSize(*plan);
+        }
     }
-    if (call.mode == HEADER_MODE_EXTENDED)
-        Fail("note: the extended form does not store its header size: decrypt with --header-size " +
-             std::to_string(headerSize));
-    return 0;
+    std::fill(key->begin(), key->end(), 0);
+    return status;
 }
 
 }  // namespace
@@ -296,9 +345,17 @@ void AddEncryptCommand(CLI::App& app, int& exitStatus)
         "--bare writes the body alone; the library then accepts only some document sizes, as its size check\n"
         "counts 14 header bytes. --alg aria|ate writes the extended form: a 92-byte prefix \"VQPVA004\", 0, 0,\n"
         "the tag 'A' or 'T', zeros (or --prefix-file), then the header; decrypt it with --header-size N.\n"
-        "A file that is replaced is wiped out first. Exit status: 0 done, 1 the operation failed, 2 bad options.");
-    encrypt->add_option("SRC", o->source, "Plain file")->required();
-    encrypt->add_option("DST", o->destination, "Container to write (default: SRC, replaced in place)");
+        "A file that is replaced is wiped out first.\n"
+        "Many documents: --in-place with two or more paths, -r (folders too) or --jobs N encrypt each in place\n"
+        "through the same call, N at a time; already protected ones are skipped. Links inside folders are not\n"
+        "followed. Each failure gets its line, then one summary line. Ctrl-C lets the documents in hand finish.\n"
+        "Exit status: 0 done, 1 the operation failed (any document), 2 bad options, 130 interrupted.");
+    encrypt->add_option("PATH", o->bulk.paths,
+                        "SRC [DST]: the plain file and the container to write (default: SRC, replaced in place); "
+                        "with --in-place or -r: the documents and folders to encrypt in place")
+        ->required();
+    encrypt->add_flag("--in-place", o->bulk.inPlace, "Every PATH is a document to encrypt in place");
+    AddBulkOptions(*encrypt, o->bulk);
     AddKeyOptions(*encrypt, o->key);
     encrypt->add_option("--header-file", o->headerFile, "The opaque header bytes (1 byte to 16 MiB)");
     encrypt->add_option("--header-text", o->headerText, "The opaque header as text");

@@ -138,23 +138,57 @@ bool IsLibraryTemporary(const std::string& path)
 }
 
 struct TraceSink {
-    std::mutex mutex;
     std::vector<std::string> lines;
     bool verbose = false;
     ProgressBar* progress = nullptr;
 
-    static void Receive(const char16_t* line, void* context)
+    void Receive(const char16_t* line)
     {
-        auto* self = static_cast<TraceSink*>(context);
         std::string text = plat::Utf16ToUtf8(line).value_or("(a trace line that is not valid UTF-16)");
-        std::lock_guard lock(self->mutex);
-        if (self->verbose) {
-            if (self->progress != nullptr)
-                self->progress->EndLine();
+        if (verbose) {
+            static std::mutex screen;
+            std::lock_guard lock(screen);
+            if (progress != nullptr)
+                progress->EndLine();
             sys::WriteErrorText("trace: " + text + "\n");
         }
-        self->lines.push_back(std::move(text));
+        lines.push_back(std::move(text));
     }
+};
+
+// The trace channel has one sink for the whole process, and the library
+// traces on the thread of the call: while any call runs, the one sink
+// installed hands each line to the sink of its own thread's call.
+thread_local TraceSink* t_sink = nullptr;
+std::mutex g_callsMutex;
+int g_calls = 0;
+
+void Dispatch(const char16_t* line, void*)
+{
+    if (t_sink != nullptr)
+        t_sink->Receive(line);
+}
+
+class ThreadSink {
+public:
+    explicit ThreadSink(TraceSink& sink)
+    {
+        t_sink = &sink;
+        std::lock_guard lock(g_callsMutex);
+        if (g_calls++ == 0)
+            QZTraceSetSink(&Dispatch, nullptr);
+    }
+    ~ThreadSink()
+    {
+        {
+            std::lock_guard lock(g_callsMutex);
+            if (--g_calls == 0)
+                QZTraceSetSink(nullptr, nullptr);
+        }
+        t_sink = nullptr;
+    }
+    ThreadSink(const ThreadSink&) = delete;
+    ThreadSink& operator=(const ThreadSink&) = delete;
 };
 
 }  // namespace
@@ -263,17 +297,18 @@ CallOutcome RunLibraryCall(const CallContext& context, bool verbose, ProgressBar
     CallOutcome outcome;
     std::string escaped;
     int result = 0;
-    QZTraceSetSink(&TraceSink::Receive, &sink);
-    try {
-        result = call();
-    } catch (const plat::CFileException& e) {
-        escaped = e.what();
-    } catch (const std::exception& e) {
-        escaped = e.what();
-    } catch (...) {
-        escaped = "unknown error";
+    {
+        ThreadSink installed(sink);
+        try {
+            result = call();
+        } catch (const plat::CFileException& e) {
+            escaped = e.what();
+        } catch (const std::exception& e) {
+            escaped = e.what();
+        } catch (...) {
+            escaped = "unknown error";
+        }
     }
-    QZTraceSetSink(nullptr, nullptr);
     if (progress != nullptr)
         progress->EndLine();
     outcome.traces = std::move(sink.lines);
@@ -287,6 +322,7 @@ CallOutcome RunLibraryCall(const CallContext& context, bool verbose, ProgressBar
     outcome.failure = ExplainFailure(context, outcome.traces);
     size_t index = 0;
     const KnownFailure* failure = FindFailure(context, outcome.traces, index);
+    outcome.alreadyProtected = failure != nullptr && std::string(failure->fragment) == "Already encrypted";
     const std::string temp = TempPath(outcome.traces);
     if (temp.empty() || !IsLibraryTemporary(temp))
         return outcome;

@@ -63,11 +63,12 @@ struct CallContext {
 struct CallOutcome {
     bool ok = false;
     std::string failure;                 // one plain line when !ok
+    bool alreadyProtected = false;       // an encryption failed as its source is a container already
     std::vector<std::string> traces;     // the trace lines of the call, UTF-8
 };
 
 // Runs `call` (which returns the library's 1 or 0) with a trace sink
-// installed, catching what the library lets through from the file layer. With
+// installed for the calling thread (calls may run on several threads at once), catching what the library lets through from the file layer. With
 // `verbose` every trace line goes to standard error as it comes. On a failure
 // the message names the failed step, taken from the trace; a temporary file
 // the call left behind is removed when it is not the only complete copy of

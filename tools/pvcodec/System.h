@@ -5,6 +5,7 @@
 // form of its name, so a name in any script reaches the file it names.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -54,6 +55,15 @@ int OpenFile(const std::string& path, int flags, int mode = 0600);
 bool WriteAll(int fd, const void* data, size_t length);
 bool CloseFile(int fd);
 bool RemoveFile(const std::string& path);
+
+// From now on an interrupt (POSIX: SIGINT or SIGTERM; Windows: Ctrl-C or
+// Ctrl-Break) sets `stop`; a second one ends the
+// process at once with status 130.
+void StopOnInterrupt(std::atomic<bool>& stop);
+// Interrupts go to another thread than this one (POSIX: they are blocked
+// here, so that a worker's system calls are never cut short; Windows: the
+// console's handler has a thread of its own already).
+void KeepInterruptsAway();
 
 std::optional<FileFacts> FactsOf(int fd);
 // The name itself: a symbolic link is not followed.

@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +18,37 @@ FileFacts Facts(const struct stat& st)
             S_ISREG(st.st_mode)};
 }
 
+std::atomic<bool>* g_stop = nullptr;
+
+void OnInterrupt(int)
+{
+    if (g_stop->exchange(true))
+        std::_Exit(130);
+}
+
 }  // namespace
 
 void UseBinaryStandardStreams() {}
+
+void StopOnInterrupt(std::atomic<bool>& stop)
+{
+    g_stop = &stop;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void KeepInterruptsAway()
+{
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+}
 
 bool StandardErrorIsTerminal()
 {

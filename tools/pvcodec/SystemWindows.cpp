@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 #include <string>
@@ -33,7 +34,26 @@ std::optional<FileFacts> Facts(HANDLE handle)
     return facts;
 }
 
+std::atomic<bool>* g_stop = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    if (g_stop->exchange(true))
+        std::_Exit(130);
+    return TRUE;
+}
+
 }  // namespace
+
+void StopOnInterrupt(std::atomic<bool>& stop)
+{
+    g_stop = &stop;
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+void KeepInterruptsAway() {}
 
 void UseBinaryStandardStreams()
 {
