@@ -211,7 +211,7 @@ void AddBulkOptions(CLI::App& command, BulkOptions& options)
 {
     command.add_flag("-r,--recursive", options.recursive,
                      "Folders too: every regular file under them, in place (links inside are not followed)");
-    command.add_option("--jobs", options.jobs, "Documents changed at the same time (default: 16 per core, at most 64)")
+    command.add_option("--jobs", options.jobs, "Documents changed at the same time (default: 32 per core, 32 to 128)")
         ->check(CLI::Range(1u, kMaxJobs));
 }
 
@@ -220,12 +220,13 @@ bool WantsBulk(const BulkOptions& options)
     return options.recursive || options.jobs != 0 || (options.inPlace && options.paths.size() > 1);
 }
 
-// Most of a call is the library's wait before it writes, not work: on 2
-// cores, 1000 documents of 100 KiB took 1.8 s with 16 jobs, 1.3 s with 32
-// and 1.2 s with 64 (tmpfs; bench/bulk_bench.sh).
+// Most of a call is the library's wait before it writes and the flushes to
+// the disk, not work: on 2 cores, 1000 documents of 100 KiB took 1.8 / 1.3 /
+// 1.2 / 1.3 s with 16 / 32 / 64 / 128 jobs on tmpfs, and 5.2 / 3.3 / 2.4 /
+// 2.1 s on ext4 (bench/bulk_bench.sh).
 unsigned DefaultJobs()
 {
-    return std::clamp(16 * std::max(std::thread::hardware_concurrency(), 1u), 16u, 64u);
+    return std::clamp(32 * std::max(std::thread::hardware_concurrency(), 1u), 32u, 128u);
 }
 
 int RunBulk(const std::string& operation, const BulkOptions& options, const std::string& skippedMeaning, bool quiet,
