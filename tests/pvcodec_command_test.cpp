@@ -346,8 +346,8 @@ TEST_P(BulkCommand, FailuresSummaryAndEveryFileOnDisk)
         {"tree/sub/b.pvc", Document(100)}};
     for (const auto& [name, bytes] : plain)
         scene.Write(name, name == "tree/sub/b.pvc" ? AsString(Container("VQPVA002", 100)) : bytes);
-    scene.Write("tree/other.pvc", AsString(reference::Concat(reference::DefaultHeader("VQPVA002", kHeader),
-                                                              reference::SegmentedBody("another key 1234", Bytes(80)))));
+    const Bytes otherBody = reference::SegmentedBody("another key 1234", Bytes(80));
+    scene.Write("tree/other.pvc", AsString(reference::Concat(reference::DefaultHeader("VQPVA002", kHeader), otherBody)));
     scene.Write("tree/damaged.pvc",
                 AsString(reference::DefaultHeader("VQPVA002", Bytes(3, 'h'))).replace(10, 4, 4, '\xff') + "bb");
     std::filesystem::create_symlink("../outside.txt", scene.Path("tree/outside-link"));

@@ -152,9 +152,9 @@ public:
     std::string Summary(bool interrupted, double seconds) const
     {
         std::string line = m_operation + ": " + (interrupted ? "interrupted: " : "") + std::to_string(m_files) +
-                           (m_files == 1 ? " document: " : " documents: ") + std::to_string(m_done) + " done (" +
-                           Bytes(m_bytesDone) + "), " + std::to_string(m_skipped) + " skipped (" + m_skippedMeaning + "), " +
-                           std::to_string(m_failed) + " failed";
+                           (m_files == 1 ? " document: " : " documents: ");
+        line += std::to_string(m_done) + " done (" + Bytes(m_bytesDone) + "), " + std::to_string(m_skipped) +
+                " skipped (" + m_skippedMeaning + "), " + std::to_string(m_failed) + " failed";
         if (m_finished < m_files)
             line += ", " + std::to_string(m_files - m_finished) + " not started";
         char time[32];

@@ -68,7 +68,8 @@ struct CallOutcome {
 };
 
 // Runs `call` (which returns the library's 1 or 0) with a trace sink
-// installed for the calling thread (calls may run on several threads at once), catching what the library lets through from the file layer. With
+// installed for the calling thread (calls may run on several threads at
+// once), catching what the library lets through from the file layer. With
 // `verbose` every trace line goes to standard error as it comes. On a failure
 // the message names the failed step, taken from the trace; a temporary file
 // the call left behind is removed when it is not the only complete copy of
