@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -117,6 +118,43 @@ std::string Bytes(long long bytes)
         std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
     return text;
 }
+
+// The documents in flight hold at most `limit` bytes together, since a
+// library call holds about twice its document in memory and many jobs of
+// large documents would otherwise exhaust it; a larger document runs alone.
+// Documents are admitted in the order they ask, so a large one waiting holds
+// back those after it rather than being passed over for ever.
+class ByteBudget {
+public:
+    explicit ByteBudget(long long limit) : m_limit(limit) {}
+
+    void Acquire(long long bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        const unsigned long long ticket = m_nextTicket++;
+        m_changed.wait(lock, [&] { return ticket == m_serving && (m_inFlight == 0 || m_inFlight + bytes <= m_limit); });
+        ++m_serving;
+        m_inFlight += bytes;
+        m_changed.notify_all();
+    }
+    void Release(long long bytes)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_inFlight -= bytes;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const long long m_limit;
+    long long m_inFlight = 0;
+    unsigned long long m_nextTicket = 0, m_serving = 0;
+};
+
+constexpr long long kBytesInFlight = 256ll << 20;
 
 // The counts of a run, each failure's line, and the bar that shows them.
 class Tally {
@@ -251,10 +289,16 @@ int RunBulk(const std::string& operation, const BulkOptions& options, const std:
     sys::StopOnInterrupt(stop);
     const Clock::time_point start = Clock::now();
     std::atomic<size_t> next{0};
+    ByteBudget budget(kBytesInFlight);
     auto worker = [&] {
         sys::KeepInterruptsAway();
-        for (size_t i; !stop && (i = next++) < found.documents.size();)
-            tally.Record(found.documents[i], work(found.documents[i].path));
+        for (size_t i; !stop && (i = next++) < found.documents.size();) {
+            const Document& document = found.documents[i];
+            budget.Acquire(document.size);
+            const DocumentResult result = work(document.path);
+            budget.Release(document.size);
+            tally.Record(document, result);
+        }
     };
     const unsigned jobs = options.jobs != 0 ? options.jobs : DefaultJobs();
     {
