@@ -55,6 +55,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -99,6 +100,25 @@ uint64_t EncryptedDocSize(uint64_t containerLength, int headerSize)
 {
     return containerLength - static_cast<uint64_t>(static_cast<int64_t>(headerSize) + kFixedHeaderSize);
 }
+
+// The streaming writer's segments in hand: a batch of 256 (256 KiB, which
+// stays in the processor's cache) for a codec that enciphers segments side
+// by side; one segment for any other codec, or when even the batch's memory
+// is refused (the writer is the fallback for want of memory).
+class SegmentBatch {
+public:
+    explicit SegmentBatch(bool together)
+        : m_heap(together ? new (std::nothrow) char[size_t{kBatchSegments} * ENC_BUFFER_SIZE] : nullptr)
+    {
+    }
+    char* Data() { return m_heap ? m_heap.get() : m_one; }
+    plat::UINT Segments() const { return m_heap ? kBatchSegments : 1; }
+
+private:
+    static constexpr plat::UINT kBatchSegments = 256;
+    std::unique_ptr<char[]> m_heap;
+    char m_one[ENC_BUFFER_SIZE];
+};
 
 // The destination replacement's trace lines, which name the writer.
 struct ReplacementTraces {
@@ -594,35 +614,39 @@ int EncryptFile2Body(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR dest
         return leaveAndFail();
     };
 
-    // 8. Full segments as they are read.
+    // 8. Full segments as they are read. Many are read, enciphered side by
+    // side and written at a time; each is still its own read, encryption,
+    // write and progress step, in that order, up to the step that fails.
     static constexpr const char16_t* kSegmentWriteFailed =
         u"[PVCodec.dll]CPVCodec::EncryptFile2() ERROR! Temp Dest File Write Fail";
-    char in[ENC_BUFFER_SIZE];
+    SegmentBatch batch(TakesSegmentsTogether(codec, kEncrypt));
     char out[kTailWorkSize];
     int64_t nTotalSrcFileReadSize = 0;
+    const char* tailBytes = nullptr;
     int tail = 0;
     for (;;) {
-        const plat::UINT got = source.Read(in, ENC_BUFFER_SIZE);
-        if (got < static_cast<plat::UINT>(ENC_BUFFER_SIZE)) {
-            tail = static_cast<int>(got);
+        const CFile::PieceRun read = source.ReadPieces(batch.Data(), ENC_BUFFER_SIZE, batch.Segments());
+        const int64_t full = static_cast<int64_t>(read.bytes / ENC_BUFFER_SIZE);
+        const SegmentRun run = EncipherSegments(codec, batch.Data(), full, batch.Data());
+        nTotalSrcFileReadSize += run.segments * ENC_BUFFER_SIZE;
+        // A batch's segments give 1024 bytes each; a single segment may give fewer.
+        const auto pieceSize = static_cast<plat::UINT>(run.segments > 1 ? ENC_BUFFER_SIZE : run.produced);
+        const CFile::PieceRun written =
+            temp.WritePieces(batch.Data(), pieceSize, pieceSize == 0 ? 0 : static_cast<plat::UINT>(run.segments));
+        const int64_t segmentsWritten = written.failure ? static_cast<int64_t>(written.bytes / pieceSize) : run.segments;
+        for (int64_t i = 0; i < segmentsWritten; ++i)
+            progress.SegmentDone();
+        if (written.failure)
+            return writeFailed(kSegmentWriteFailed);
+        if (run.failed)
+            break;  // not counted: the count check below ends the call
+        if (read.failure)
+            throw *read.failure;
+        if (full < static_cast<int64_t>(batch.Segments())) {
+            tailBytes = batch.Data() + full * ENC_BUFFER_SIZE;
+            tail = static_cast<int>(read.bytes % ENC_BUFFER_SIZE);
             break;
         }
-        const int produced = EncipherSegment(codec, in, out);
-        if (produced == kPieceFailed)
-            break;  // not counted: the count check below ends the call
-        nTotalSrcFileReadSize += ENC_BUFFER_SIZE;
-        try {
-            temp.Write(out, static_cast<plat::UINT>(produced));
-        } catch (const CFileException&) {
-            return writeFailed(kSegmentWriteFailed);
-        }
-        progress.SegmentDone();
-    }
-    // The segments CFile still holds back: a write error is a segment's.
-    try {
-        temp.DeliverWrites();
-    } catch (const CFileException&) {
-        return writeFailed(kSegmentWriteFailed);
     }
 
     // 9. The tail.
@@ -632,7 +656,7 @@ int EncryptFile2Body(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR dest
             u"[PVCodec.dll]CPVCodec::EncryptFile2() WATCH! Pad 0, nPadBlockSize=%d, nRead=%d",
             nullptr,
         };
-        const TailWrite end = EncipherTail(codec, in, tail, out, kTailTraces);
+        const TailWrite end = EncipherTail(codec, tailBytes, tail, out, kTailTraces);
         if (!end.failed) {
             nTotalSrcFileReadSize += tail;
             try {

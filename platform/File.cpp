@@ -18,12 +18,17 @@ namespace {
 // Reads and writes smaller than this go through the object's buffer.
 constexpr size_t kBufferSize = size_t{128} << 10;
 
-[[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
+CFileException Injected(const fault::Failure& failure, LPCWSTR name)
 {
     SetLastError(failure.error);
     const int cause = failure.cause >= 0 ? failure.cause
                                          : CFileException::OsErrorToException(static_cast<LONG>(failure.error));
-    throw CFileException(cause, static_cast<LONG>(failure.error), name);
+    return CFileException(cause, static_cast<LONG>(failure.error), name);
+}
+
+[[noreturn]] void ThrowInjected(const fault::Failure& failure, LPCWSTR name)
+{
+    throw Injected(failure, name);
 }
 
 [[noreturn]] void ThrowLastErrorFor(LPCWSTR name)
@@ -242,6 +247,86 @@ void CFile::Write(const void* buffer, UINT count)
     std::memcpy(io.bytes.get() + io.end, in, count);
     io.end += count;
     io.use = IoBuffer::Use::writing;
+}
+
+CFile::PieceRun CFile::ReadPieces(void* buffer, UINT pieceSize, UINT pieces)
+{
+    PieceRun run;
+    if (pieceSize == 0 || pieces == 0)
+        return run;
+    auto* out = static_cast<char*>(buffer);
+    const size_t total = size_t{pieceSize} * pieces;
+    ULONGLONG start = 0;
+    size_t got = 0;
+    try {
+        ThrowIfClosed();
+        if (buffer == nullptr || !m_canRead || total > std::numeric_limits<UINT>::max()) {
+            SetLastError(buffer == nullptr || m_canRead ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+            ThrowLastError();
+        }
+        SettleBuffer();
+        ThrowIfFailed(backend::SeekHandle(m_hFile, 0, current, start));
+        got = ReadDirect(out, total);
+    } catch (const CFileException& e) {
+        // The first piece's call meets the seam before anything else.
+        if (auto failure = fault::Check(fault::Op::FileRead))
+            run.failure = Injected(*failure, m_strFileName.c_str());
+        else
+            run.failure = e;
+        return run;
+    }
+    // The calls the pieces stand for: up to and including the first short one.
+    const size_t calls = got == total ? pieces : got / pieceSize + 1;
+    for (size_t i = 0; i < calls; ++i) {
+        if (auto failure = fault::Check(fault::Op::FileRead)) {
+            run.failure = Injected(*failure, m_strFileName.c_str());
+            run.bytes = i * pieceSize;
+            // The file stands where the failing call would have left it.
+            ULONGLONG position = 0;
+            backend::SeekHandle(m_hFile, static_cast<LONGLONG>(start + run.bytes), begin, position);
+            return run;
+        }
+    }
+    run.bytes = got;
+    return run;
+}
+
+CFile::PieceRun CFile::WritePieces(const void* buffer, UINT pieceSize, UINT pieces)
+{
+    PieceRun run;
+    // The calls up to the first that the seam fails.
+    size_t calls = 0;
+    std::optional<fault::Failure> injected;
+    for (; calls < pieces && !injected; ++calls)
+        injected = fault::Check(fault::Op::FileWrite);
+    const size_t whole = injected ? calls - 1 : calls;
+    const size_t total = size_t{pieceSize} * whole;
+    std::optional<ULONGLONG> start;
+    try {
+        if (total > 0) {
+            ThrowIfClosed();
+            if (buffer == nullptr || !m_canWrite) {
+                SetLastError(buffer == nullptr ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+                ThrowLastError();
+            }
+            SettleBuffer();
+            ULONGLONG position = 0;
+            ThrowIfFailed(backend::SeekHandle(m_hFile, 0, current, position));
+            start = position;
+            WriteDirect(static_cast<const char*>(buffer), total);
+        }
+    } catch (const CFileException& e) {
+        run.failure = e;
+        // The whole pieces that reached the file before the system refused.
+        ULONGLONG position = 0;
+        if (start && backend::SeekHandle(m_hFile, 0, current, position) == 0 && position > *start)
+            run.bytes = static_cast<size_t>((position - *start) / pieceSize) * pieceSize;
+        return run;
+    }
+    run.bytes = total;
+    if (injected)
+        run.failure = Injected(*injected, m_strFileName.c_str());
+    return run;
 }
 
 ULONGLONG CFile::Seek(LONGLONG offset, UINT from)

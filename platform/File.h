@@ -118,6 +118,22 @@ public:
     // the disk sync of Flush: a caller that handles failed writes calls it
     // where the last write ends, so that a write error is met there.
     void DeliverWrites();
+    // Runs of equal pieces, for a caller that streams a file in fixed pieces
+    // but wants few system calls: the outcome of `pieces` calls of Read (or
+    // Write) with `pieceSize` bytes each, in order, stopping at the first
+    // call that throws (and, reading, after the first piece that comes back
+    // short: the end of the file). Each piece counts as one call at the
+    // fault seam. A failure does not throw: the run reports it, so that the
+    // caller can first deal with the pieces before it, as it would have
+    // after each single call. A write that the system refuses part of the
+    // way counts the whole pieces that reached the file; held-back bytes of
+    // earlier small writes go first.
+    struct PieceRun {
+        size_t bytes = 0;                       // bytes of the pieces done (reading: the short piece's too)
+        std::optional<CFileException> failure;  // what the failing piece's call would have thrown
+    };
+    PieceRun ReadPieces(void* buffer, UINT pieceSize, UINT pieces);
+    PieceRun WritePieces(const void* buffer, UINT pieceSize, UINT pieces);
     // Closes the file; closing a closed CFile does nothing.
     void Close();
     // Closes without throwing.

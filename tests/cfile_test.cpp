@@ -1,4 +1,5 @@
 // CFile: opens on the scratch layout, refused calls, buffered I/O with 64-bit lengths, share modes.
+#include "platform/FaultInjection.h"
 #include "platform/File.h"
 #include "platform/LastError.h"
 #include "platform/Stdio.h"
@@ -6,6 +7,9 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
 
 using namespace plat;
 using E = CFileException;
@@ -127,4 +131,85 @@ TEST(ShareModeContract, HolderMeetsTheNextCall)
     }
     EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(0x1234)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// A run of pieces has the outcome of its single calls: the same bytes, the
+// same failure, the file at the same place and as many calls at the seam;
+// read ahead or held back by earlier small calls included.
+TEST(CFile, PieceRunsAreTheirSingleCalls)
+{
+    constexpr UINT kPiece = 1024, kPieces = 4;
+    const struct { bool write; size_t fileSize; unsigned failAt; bool smallCallFirst; } rows[] = {
+        {false, 5000, 0, false}, {false, 4096, 0, true}, {false, 3000, 0, false}, {false, 2048, 0, false},
+        {false, 0, 0, false},    {false, 5000, 1, false}, {false, 5000, 3, true}, {false, 3000, 3, false},
+        {false, 3000, 4, false}, {true, 0, 0, false},     {true, 0, 1, false},    {true, 0, 3, true},
+        {true, 0, 4, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << (r.write ? "write" : "read") << " of " << r.fileSize << ", failing call "
+                                        << r.failAt << (r.smallCallFirst ? ", after a small call" : ""));
+        TempDir dir;
+        std::string content(r.fileSize, 0);
+        for (size_t i = 0; i < content.size(); ++i)
+            content[i] = static_cast<char>(i * 7 + i / 1024);
+        struct Outcome {
+            size_t bytes = 0;
+            std::optional<int> cause;
+            ULONGLONG position = 0;
+            unsigned calls = 0;
+            std::string buffer, file;
+        };
+        const auto run = [&](bool together) {
+            const std::string path = dir / (together ? "together" : "singly");
+            WriteBytes(path, content);
+            fault::Scope seam;
+            CFile file(Wide(path).c_str(), r.write ? kReadWrite : kRead);
+            std::string buffer(kPiece * kPieces, 'b');
+            for (size_t i = 0; i < buffer.size(); ++i)
+                buffer[i] = static_cast<char>(i * 13);
+            if (r.smallCallFirst)
+                r.write ? file.Write("head", 4) : (void)file.Read(buffer.data(), 10);
+            if (r.failAt != 0)
+                fault::FailNthCall(r.write ? fault::Op::FileWrite : fault::Op::FileRead, r.failAt,
+                                   fault::Failure{ERROR_DISK_FULL});
+            Outcome o;
+            if (together) {
+                const CFile::PieceRun piece = r.write ? file.WritePieces(buffer.data(), kPiece, kPieces)
+                                                      : file.ReadPieces(buffer.data(), kPiece, kPieces);
+                o.bytes = piece.bytes;
+                if (piece.failure)
+                    o.cause = piece.failure->m_cause;
+            } else {
+                try {
+                    for (UINT i = 0; i < kPieces; ++i) {
+                        if (r.write) {
+                            file.Write(buffer.data() + o.bytes, kPiece);
+                            o.bytes += kPiece;
+                        } else {
+                            const UINT got = file.Read(buffer.data() + o.bytes, kPiece);
+                            o.bytes += got;
+                            if (got < kPiece)
+                                break;
+                        }
+                    }
+                } catch (const CFileException& e) {
+                    o.cause = e.m_cause;
+                }
+            }
+            o.calls = fault::CallCount(r.write ? fault::Op::FileWrite : fault::Op::FileRead);
+            o.position = file.GetPosition();
+            file.Close();
+            o.buffer = buffer;
+            o.file = ReadBytes(path);
+            return o;
+        };
+        const Outcome singly = run(false), together = run(true);
+        EXPECT_EQ(together.bytes, singly.bytes);
+        EXPECT_EQ(together.cause, singly.cause);
+        EXPECT_EQ(together.position, singly.position);
+        EXPECT_EQ(together.calls, singly.calls);
+        EXPECT_TRUE(together.buffer.substr(0, together.bytes) == singly.buffer.substr(0, singly.bytes));
+        EXPECT_TRUE(together.file == singly.file);
+        EXPECT_EQ(together.cause.has_value(), r.failAt != 0 && (r.write || r.failAt <= r.fileSize / kPiece + 1));
+    }
 }

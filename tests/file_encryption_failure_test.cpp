@@ -230,6 +230,18 @@ Step Progress(std::vector<WPARAM> percents)
 {
     return [=](EncryptionFailure& f) { EXPECT_EQ(f.m_percents, percents); };
 }
+// Progress of the first segments up to `last` percent, then 100 when the writer ends with a traced failure.
+Step Percents(WPARAM last, bool finished)
+{
+    return [=](EncryptionFailure& f) {
+        std::vector<WPARAM> percents;
+        for (WPARAM p = 1; p <= last; ++p)
+            percents.push_back(p);
+        if (finished)
+            percents.push_back(100);
+        EXPECT_EQ(f.m_percents, percents);
+    };
+}
 Step Notified(size_t count)
 {
     return [=](EncryptionFailure&) { EXPECT_EQ(fault::ShellNotifications().size(), count); };
@@ -268,6 +280,7 @@ const std::string kEntry2 = k2 + "WATCH! Entering the Function V2, tmpDestPath="
 const std::string kMove = "[PVCodec.dll] WATCH! i=";
 const std::vector<WPARAM> kTens = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
 const Writer F = Writer::Full, S = Writer::Streaming;
+constexpr size_t kLong = 300 * 1024 + 5;
 
 std::vector<Case> Cases()
 {
@@ -337,12 +350,20 @@ std::vector<Case> Cases()
         {"DiskFullPaddedEnd", S, N, Document(10250) + Fail(Op::FileWrite, 14, ERROR_DISK_FULL), 0,
          {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 10240, Progress({9, 19, 29, 39, 49, 59, 69,
          79, 89, 99, 100})},
+        // Past the first 256 segments: the 258 before the failing write are in the file and counted (300 segments
+        // and 5 bytes: a percent per 3 segments), a failing read ends the call after the 260 before it.
+        {"DiskFullInTheSecondBatch", S, N, Document(kLong) + Fail(Op::FileWrite, 3 + 259, ERROR_DISK_FULL), 0,
+         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset + 258 * 1024, Percents(85, true)},
+        {"ReadFailsInTheSecondBatch", S, N, Document(kLong) + Fail(Op::FileRead, 1 + 261), 0, {kUnexpected}, Untouched,
+         kNone, Percents(86, false)},
         // The same for real, past the process's file size limit; a failed header write stays unexpected.
 #ifndef _WIN32
         {"LimitInTheBody", F, N, {}, 0, {"WERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, Done(true),
          std::nullopt, 1500},
         {"LimitInTheSegments", S, N, {}, 0, {"WERROR! Temp Dest File Write Fail"}, Untouched, 1500, Done(true),
          std::nullopt, 1500},
+        {"LimitInTheSecondBatch", S, N, Document(kLong), 0, {"WERROR! Temp Dest File Write Fail"}, Untouched,
+         kOffset + 258 * 1024 + 100, Percents(85, true), std::nullopt, kOffset + 258 * 1024 + 100},
         {"LimitInTheTail", S, N, {}, 0, {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 2048,
          Done(true), std::nullopt, kOffset + 2048},
 #endif
