@@ -103,6 +103,15 @@ void WriteInPieces(CFile& file, const char* data, int64_t length)
     file.DeliverWrites();
 }
 
+void AnswerInPieces(CFile& file, int64_t length)
+{
+    for (int64_t answered = 0; answered < length;) {
+        const UINT piece = static_cast<UINT>(std::min<int64_t>(length - answered, kWritePieceSize));
+        file.AnswerWrite(piece);
+        answered += piece;
+    }
+}
+
 ProgressReporter::ProgressReporter(plat::HWND window, int64_t size)
     : m_window(window), m_step(size > ENC_BUFFER_SIZE ? static_cast<float>(102400.0 / static_cast<double>(size)) : 100.0f)
 {

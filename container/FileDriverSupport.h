@@ -115,6 +115,10 @@ void TraceFileError(const char16_t* format, const plat::CFileException& error);
 // rest, all of them in the file on return (a short body is not left in
 // CFile's buffer). Throws the CFileException of the first failing write.
 void WriteInPieces(plat::CFile& file, const char* data, int64_t length);
+// The same Write calls for `length` bytes already written behind
+// (CFile::WriteBehind): each answers for its piece, and throws what its write
+// would have thrown.
+void AnswerInPieces(plat::CFile& file, int64_t length);
 
 // ---- Progress
 

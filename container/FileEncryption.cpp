@@ -57,6 +57,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 
 using namespace container;
@@ -119,6 +120,39 @@ private:
     std::unique_ptr<char[]> m_heap;
     char m_one[ENC_BUFFER_SIZE];
 };
+
+// The whole-document writer's window for a Rijndael body: 256 KiB, which
+// stays in the processor's cache between the read, the cipher and the write.
+constexpr uint64_t kReadWindow = uint64_t{256} << 10;
+
+// What the read with the body written behind it has done: the full segments
+// enciphered and written behind, and the final partial segment's bytes left
+// at the window's start.
+struct SegmentsBehind {
+    SegmentRun run;
+    int tail = 0;
+};
+
+// The one read of the whole document, each window of it enciphered in place
+// and written behind to `temp` as it arrives; after a segment that the
+// cipher refuses, nothing more is enciphered or written.
+plat::UINT ReadEncipheringBehind(CFile& source, CFile& temp, CRawCodec& codec, plat::UINT count,
+                                 std::span<char> window, SegmentsBehind& done)
+{
+    return source.ReadInParts(count, window, [&](std::span<char> part) -> size_t {
+        const size_t rest = part.size() % ENC_BUFFER_SIZE;
+        const int64_t segments = static_cast<int64_t>(part.size() / ENC_BUFFER_SIZE);
+        if (!done.run.failed && segments > 0) {
+            const SegmentRun run = EncipherSegments(codec, part.data(), segments, part.data());
+            temp.WriteBehind(part.first(static_cast<size_t>(run.produced)));
+            done.run.segments += run.segments;
+            done.run.produced += run.produced;
+            done.run.failed = run.failed;
+        }
+        done.tail = static_cast<int>(rest);
+        return rest;
+    });
+}
 
 // The destination replacement's trace lines, which name the writer.
 struct ReplacementTraces {
@@ -377,20 +411,26 @@ int DoEncryptFileBody(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR des
         return GuardedEncryptFile2(srcPath, destPath, key, header, headerSize, hWnd);
     }
 
-    // A Rijndael body is built where the document is read, in the body image
-    // (its room after the document takes the tail's pieces): the document
-    // image then stays untouched. It is still allocated, so that the call
-    // needs the same memory and falls back on the same conditions. ARIA and
-    // ATE bodies go from the document image to the body image.
-    char* const plain = plan->algorithm == kAlgorithmRijndael && TakesSegmentsTogether(*codec, kEncrypt)
-                            ? body.get()
-                            : document.get();
+    // A Rijndael body is enciphered and written behind the read, a window at
+    // the start of the body image at a time, while the window is still in
+    // the processor's cache: the images are allocated, so that the call
+    // needs the same memory and falls back on the same conditions, but
+    // barely touched. What the host sees keeps the order of one read, then
+    // the body with its progress and traces, then the writes: progress and
+    // traces come after the read, and each write answers for its bytes
+    // (CFile::AnswerWrite). ARIA and ATE bodies go from the document image
+    // to the body image.
+    const bool behind = plan->algorithm == kAlgorithmRijndael && TakesSegmentsTogether(*codec, kEncrypt);
+    const std::span<char> window(body.get(), static_cast<size_t>(std::min<uint64_t>(uint64_t{docSize} + ENC_BUFFER_SIZE,
+                                                                                       kReadWindow)));
+    SegmentsBehind done;
 
     // 12. The whole document in one read.
     plat::UINT got = 0;
     bool readFailed = false;
     try {
-        got = source.Read(plain, docSize);
+        got = behind ? ReadEncipheringBehind(source, temp, *codec, docSize, window, done)
+                     : source.Read(document.get(), docSize);
     } catch (const CFileException& e) {
         // The refused large read's code is the exception's: the system's last
         // error need not outlive the throw.
@@ -414,25 +454,44 @@ int DoEncryptFileBody(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR des
     }
 
     // 13. The body.
+    static constexpr TailEncipherTraces kTailTraces{
+        u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! PadEncrypt, nRead=%d",
+        u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Pad 0, nPadBlockSize=%d, nRead=%d",
+        u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Pad 1, VQPVZP+size(%d)",
+    };
     BodyWrite written;
-    if (plan->algorithm == kAlgorithmAria) {
+    if (behind) {
+        for (int64_t i = 0; i < done.run.segments; ++i)
+            progress.SegmentDone();
+        written.consumed = done.run.segments * ENC_BUFFER_SIZE;
+        written.produced = done.run.produced;
+        written.failed = done.run.failed;
+        if (!written.failed && done.tail > 0) {
+            char work[kTailWorkSize];
+            const TailWrite end = EncipherTail(*codec, window.data(), done.tail, work, kTailTraces);
+            written.failed = end.failed;
+            if (!end.failed) {
+                temp.WriteBehind({work, static_cast<size_t>(end.produced)});
+                written.consumed += done.tail;
+                written.produced += end.produced;
+            }
+        }
+    } else if (plan->algorithm == kAlgorithmAria) {
         const WholeDocumentCut cut = CutWholeDocument(nDocSize);
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Algorithm ARIA DocSize[%d], BufferSize[%d], "
                  u"PadSize[%d]",
                  nDocSize, static_cast<int>(cut.block), static_cast<int>(cut.pad));
-        written = EncipherWholeDocument(*codec, plain, nDocSize, body.get());
+        written = EncipherWholeDocument(*codec, document.get(), nDocSize, body.get());
     } else {
-        static constexpr TailEncipherTraces kTailTraces{
-            u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! PadEncrypt, nRead=%d",
-            u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Pad 0, nPadBlockSize=%d, nRead=%d",
-            u"[PVCodec.dll]CPVCodec::DoEncryptFile() WATCH! Pad 1, VQPVZP+size(%d)",
-        };
-        written = EncipherSegmentedDocument(*codec, plain, nDocSize, body.get(), kTailTraces, &progress);
+        written = EncipherSegmentedDocument(*codec, document.get(), nDocSize, body.get(), kTailTraces, &progress);
     }
 
     // 14. Written in 16 MiB pieces.
     try {
-        WriteInPieces(temp, body.get(), written.produced);
+        if (behind)
+            AnswerInPieces(temp, written.produced);
+        else
+            WriteInPieces(temp, body.get(), written.produced);
     } catch (const CFileException& e) {
         QZTraceW(u"[PVCodec.dll]CPVCodec::DoEncryptFile() ERROR! Dest File Write Fail, m_cause=%d", e.m_cause);
         progress.Finish();

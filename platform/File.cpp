@@ -47,6 +47,12 @@ struct CFile::IoBuffer {
     size_t end = 0;
     Use use = Use::none;
     bool writeThrough = false;  // writes go to the file at once
+    // Written behind the Write calls that answer for them (WriteBehind).
+    struct Behind {
+        ULONGLONG written = 0;
+        ULONGLONG answered = 0;
+        std::optional<CFileException> failure;  // at offset `written`
+    } behind;
 };
 
 CFile::CFile() = default;
@@ -141,6 +147,7 @@ BOOL CFile::Open(LPCWSTR fileName, UINT openFlags, CFileException* pError)
     if (!m_io)
         m_io = std::make_unique<IoBuffer>();
     m_io->writeThrough = (openFlags & (osWriteThrough | osNoBuffer)) != 0;
+    m_io->behind = {};
     m_canRead = request.share.read;
     m_canWrite = request.share.write;
     m_strFileName = name;
@@ -327,6 +334,87 @@ CFile::PieceRun CFile::WritePieces(const void* buffer, UINT pieceSize, UINT piec
     if (injected)
         run.failure = Injected(*injected, m_strFileName.c_str());
     return run;
+}
+
+UINT CFile::ReadInParts(UINT count, std::span<char> window, const std::function<size_t(std::span<char>)>& part)
+{
+    ThrowIfClosed();
+    if (count == 0)
+        return 0;
+    if (auto failure = fault::Check(fault::Op::FileRead))
+        ThrowInjected(*failure, m_strFileName.c_str());
+    if (window.empty() || !m_canRead) {
+        SetLastError(window.empty() ? ERROR_INVALID_PARAMETER : ERROR_ACCESS_DENIED);
+        ThrowLastError();
+    }
+    SettleBuffer();
+    size_t done = 0;
+    size_t kept = 0;
+    while (done < count) {
+        if (kept >= window.size()) {  // the caller keeps the whole window: no room to read on
+            SetLastError(ERROR_INVALID_PARAMETER);
+            ThrowLastError();
+        }
+        const size_t room = std::min(window.size() - kept, size_t{count} - done);
+        const size_t got = ReadDirect(window.data() + kept, room);
+        done += got;
+        const size_t filled = kept + got;
+        kept = std::min(part(window.first(filled)), filled);
+        std::memmove(window.data(), window.data() + filled - kept, kept);
+        if (got < room)
+            break;  // the end of the file
+    }
+    return static_cast<UINT>(done);
+}
+
+void CFile::WriteBehind(std::span<const char> bytes) noexcept
+{
+    if (!m_io || bytes.empty())
+        return;
+    IoBuffer::Behind& behind = m_io->behind;
+    if (behind.failure)
+        return;
+    std::optional<ULONGLONG> start;
+    try {
+        ThrowIfClosed();
+        if (!m_canWrite) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            ThrowLastError();
+        }
+        SettleBuffer();
+        ULONGLONG position = 0;
+        ThrowIfFailed(backend::SeekHandle(m_hFile, 0, current, position));
+        start = position;
+        WriteDirect(bytes.data(), bytes.size());
+        behind.written += bytes.size();
+    } catch (const CFileException& e) {
+        try {
+            behind.failure = e;
+        } catch (...) {  // no memory for the name: the cause still counts
+            behind.failure.emplace(e.m_cause, e.m_lOsError);
+        }
+        // The bytes that reached the file before the system refused still count.
+        ULONGLONG position = 0;
+        if (start && backend::SeekHandle(m_hFile, 0, current, position) == 0 && position > *start)
+            behind.written += position - *start;
+    }
+}
+
+void CFile::AnswerWrite(UINT count)
+{
+    ThrowIfClosed();
+    if (count == 0)
+        return;
+    if (auto failure = fault::Check(fault::Op::FileWrite))
+        ThrowInjected(*failure, m_strFileName.c_str());
+    IoBuffer::Behind& behind = m_io->behind;
+    if (behind.failure && behind.written < behind.answered + count)
+        throw *behind.failure;
+    if (behind.written < behind.answered + count) {  // more than was written behind
+        SetLastError(ERROR_INVALID_PARAMETER);
+        ThrowLastError();
+    }
+    behind.answered += count;
 }
 
 ULONGLONG CFile::Seek(LONGLONG offset, UINT from)

@@ -22,8 +22,10 @@
 #include "platform/FileException.h"
 #include "platform/WinTypes.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace plat {
@@ -134,6 +136,25 @@ public:
     };
     PieceRun ReadPieces(void* buffer, UINT pieceSize, UINT pieces);
     PieceRun WritePieces(const void* buffer, UINT pieceSize, UINT pieces);
+    // One Read call of `count` bytes (one call at the fault seam, its result
+    // and its exceptions) for a caller that works on the bytes as they
+    // arrive instead of holding them all: they arrive in `window`, part by
+    // part, and `part` is handed each filled part. It answers how many bytes
+    // at the part's end it has not used yet; those move to the window's
+    // start, and the next part follows them. Returns the bytes read, fewer
+    // only at the end of the file. A failure part of the way throws after
+    // the parts before it were handed over.
+    UINT ReadInParts(UINT count, std::span<char> window, const std::function<size_t(std::span<char>)>& part);
+    // Writing behind: a writer that produces its output while it still reads
+    // its input puts the bytes into the file at once, and answers for them
+    // with Write calls of its own order later. WriteBehind writes the bytes
+    // after those written before and never throws: the first failure is
+    // kept, and nothing behind it is written. AnswerWrite is then one Write
+    // call for the next `count` bytes written behind: the fault seam counts
+    // it, and it throws what that call would have thrown, the seam's failure
+    // or the kept failure when it lies within those bytes.
+    void WriteBehind(std::span<const char> bytes) noexcept;
+    void AnswerWrite(UINT count);
     // Closes the file; closing a closed CFile does nothing.
     void Close();
     // Closes without throwing.

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include "support/FileSizeLimit.h"
+#endif
+
 #include <optional>
 #include <string>
 
@@ -212,4 +216,74 @@ TEST(CFile, PieceRunsAreTheirSingleCalls)
         EXPECT_TRUE(together.file == singly.file);
         EXPECT_EQ(together.cause.has_value(), r.failAt != 0 && (r.write || r.failAt <= r.fileSize / kPiece + 1));
     }
+}
+
+// One read handed over in parts: every byte once and in order, whatever the
+// caller keeps for the next part; the seam fails the call before any part.
+TEST(CFile, ReadInPartsHandsOverEveryByteOnce)
+{
+    TempDir dir;
+    std::string content(5000, 0);
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 7 + i / 256);
+    WriteBytes(dir / "f", content);
+    for (const size_t keep : {0, 100, 1023}) {
+        CFile file(Wide(dir / "f").c_str(), kRead);
+        ASSERT_EQ(file.Read(std::string(10, 0).data(), 10), 10u);  // read ahead by the small read
+        file.SeekToBegin();
+        char window[1024];
+        std::string seen;
+        size_t kept = 0;
+        const UINT got = file.ReadInParts(6000, window, [&](std::span<char> part) {
+            kept = std::min(keep, part.size());
+            seen.append(part.data(), part.size() - kept);
+            return kept;
+        });
+        EXPECT_EQ(got, 5000u);
+        EXPECT_TRUE(seen + std::string(window, kept) == content)
+            << "keeping " << keep;
+    }
+    fault::Scope seam;
+    fault::FailNthCall(fault::Op::FileRead, 1, fault::Failure{ERROR_READ_FAULT});
+    CFile file(Wide(dir / "f").c_str(), kRead);
+    char window[1024];
+    int parts = 0;
+    EXPECT_EQ(ThrownCause([&] { file.ReadInParts(10, window, [&](std::span<char>) { return ++parts, size_t{0}; }); }),
+              E::OsErrorToException(ERROR_READ_FAULT));
+    EXPECT_EQ(parts, 0);
+}
+
+// Bytes written behind are answered for by later writes: each throws what its
+// own write would have, the seam's failure or the system's where its bytes lie.
+TEST(CFile, WritesBehindAnswerForTheirBytes)
+{
+    TempDir dir;
+    const std::string part(1000, 'p');
+    {
+        fault::Scope seam;
+        CFile file(Wide(dir / "seam").c_str(), kCreate | kWrite);
+        file.Write("head", 4);  // held back, delivered first
+        for (int i = 0; i < 3; ++i)
+            file.WriteBehind(part);
+        fault::FailNthCall(fault::Op::FileWrite, 2, fault::Failure{ERROR_DISK_FULL});
+        file.AnswerWrite(1000);
+        EXPECT_EQ(ThrownCause([&] { file.AnswerWrite(1000); }), E::diskFull);
+        file.AnswerWrite(2000);
+        EXPECT_NE(ThrownCause([&] { file.AnswerWrite(1); }), E::none);  // more than was written behind
+    }
+    EXPECT_EQ(ReadBytes(dir / "seam"), "head" + part + part + part);
+#ifndef _WIN32
+    {
+        CFile file(Wide(dir / "limit").c_str(), kCreate | kWrite);
+        {
+            FileSizeLimit limit(2500);
+            for (int i = 0; i < 3; ++i)
+                file.WriteBehind(part);  // the third stops at the limit, and nothing more goes
+            file.WriteBehind(part);
+        }
+        file.AnswerWrite(2000);
+        EXPECT_NE(ThrownCause([&] { file.AnswerWrite(1000); }), E::none);
+    }
+    EXPECT_EQ(ReadBytes(dir / "limit").size(), 2500u);
+#endif
 }

@@ -281,6 +281,7 @@ const std::string kMove = "[PVCodec.dll] WATCH! i=";
 const std::vector<WPARAM> kTens = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
 const Writer F = Writer::Full, S = Writer::Streaming;
 constexpr size_t kLong = 300 * 1024 + 5;
+constexpr size_t kPiecesLong = (17 << 20) + 5;  // two pieces of the whole-document writer's writes
 
 std::vector<Case> Cases()
 {
@@ -345,6 +346,8 @@ std::vector<Case> Cases()
         // A full disk: the full writer discards its temporary file, the streaming one leaves what it wrote.
         {"DiskFullInTheBody", F, N, Document(10240) + Fail(Op::FileWrite, 4, ERROR_DISK_FULL), 0,
          {"WERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, Progress(kTens)},
+        {"DiskFullInTheSecondPiece", F, N, Document(kPiecesLong) + Fail(Op::FileWrite, 3 + 2, ERROR_DISK_FULL), 0,
+         {"WERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, Percents(99, true)},
         {"DiskFullFirstSegment", S, N, Document(10240) + Fail(Op::FileWrite, 4, ERROR_DISK_FULL), 0,
          {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset, Progress({100})},
         {"DiskFullPaddedEnd", S, N, Document(10250) + Fail(Op::FileWrite, 14, ERROR_DISK_FULL), 0,
@@ -360,6 +363,8 @@ std::vector<Case> Cases()
 #ifndef _WIN32
         {"LimitInTheBody", F, N, {}, 0, {"WERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, Done(true),
          std::nullopt, 1500},
+        {"LimitInTheSecondPiece", F, N, Document(kPiecesLong), 0, {"WERROR! Dest File Write Fail, m_cause="}, Untouched,
+         kNone, Percents(99, true), std::nullopt, kOffset + (16 << 20) + 1000},
         {"LimitInTheSegments", S, N, {}, 0, {"WERROR! Temp Dest File Write Fail"}, Untouched, 1500, Done(true),
          std::nullopt, 1500},
         {"LimitInTheSecondBatch", S, N, Document(kLong), 0, {"WERROR! Temp Dest File Write Fail"}, Untouched,
