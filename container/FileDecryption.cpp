@@ -32,7 +32,7 @@
 // path keeps its short form where short forms are no shorter than the path.
 // DecryptFileW writes its output image straight from the cipher calls, with
 // no working copies beside the two images; a Rijndael body is deciphered in
-// the output image itself. The status goes onto the short
+// a window of the output image and written behind the read. The status goes onto the short
 // form of the destination, made again after the rename when the destination
 // had none before it existed.
 //
@@ -60,6 +60,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -455,20 +456,40 @@ int DecryptFileWBody(Call& c)
         return HandOver(c);
     }
 
-    // A Rijndael body is read into the output image and deciphered where it
-    // lies: the input image then stays untouched. It is still allocated, so
-    // that the call needs the same memory and hands over on the same
-    // conditions. Other ciphers go from the input image to the output image
-    // (their codec is made once the body is read, as always).
+    // A Rijndael body is deciphered and written behind the read, a window at
+    // the start of the output image at a time, while the window is still in
+    // the processor's cache: the images are allocated, so that the call
+    // needs the same memory and hands over on the same conditions, but
+    // barely touched. What the host sees keeps the order of one read, then
+    // the body with its progress and traces, then the writes, which answer
+    // for the bytes written behind; the temporary file of a call that ends
+    // before the writes is emptied again. Other ciphers go from the input
+    // image to the output image (their codec is made once the body is read,
+    // as always).
     std::optional<CRawCodec> codec;
     if (c.algorithm == kAlgorithmRijndael)
         codec.emplace(kDecrypt, c.key, c.algorithm);
+    const bool behind = codec && TakesSegmentsTogether(*codec, kDecrypt);
     char* const out = outImage.get();
-    char* const in = codec && TakesSegmentsTogether(*codec, kDecrypt) ? out : inImage.get();
+    char* const in = inImage.get();
+    const std::span<char> window(out, static_cast<size_t>(std::min<uint64_t>(docSize, kBehindWindow)));
+    SegmentsBehind done;
+    const auto leaveEmpty = [&] {
+        if (!behind)
+            return;
+        try {
+            c.temp.SetLength(0);
+        } catch (const CFileException&) {
+            c.CloseFiles();
+            c.DeleteTemporaryFile();
+        }
+    };
 
     plat::UINT read = 0;
     try {
-        read = c.source.Read(in, static_cast<plat::UINT>(docSize));
+        read = behind ? ReadSegmentsBehind(c.source, c.temp, *codec, kDecrypt, static_cast<plat::UINT>(docSize), window,
+                                           done)
+                      : c.source.Read(in, static_cast<plat::UINT>(docSize));
     } catch (const CFileException& e) {
         // As for encryption: the refused large read's code travels in the exception.
         if (static_cast<plat::DWORD>(e.m_lOsError) == plat::ERROR_NO_SYSTEM_RESOURCES) {
@@ -484,6 +505,7 @@ int DecryptFileWBody(Call& c)
         Trace(c.driver, u"ERROR! read fail");
         inImage.reset();
         outImage.reset();
+        leaveEmpty();
         c.CloseFiles();
         return 0;
     }
@@ -492,7 +514,7 @@ int DecryptFileWBody(Call& c)
         codec.emplace(kDecrypt, c.key, c.algorithm);
     ProgressReporter progress(c.hWnd, docSize);
     int64_t consumed = 0;
-    int64_t length = 0;  // plain bytes in the output image
+    int64_t length = 0;  // plain bytes of the body
     if (c.algorithm == kAlgorithmAria) {
         TraceAriaCut(c);
         const BodyRead body = DecipherWholeDocument(*codec, in, docSize, out);
@@ -500,7 +522,14 @@ int DecryptFileWBody(Call& c)
         length = body.produced;
     } else {
         const int64_t segments = docSize / ENC_BUFFER_SIZE;
-        const SegmentRun run = DecipherSegments(*codec, in, segments, out, &progress);
+        SegmentRun run;
+        if (behind) {
+            run = done.run;
+            for (int64_t i = 0; i < run.segments; ++i)
+                progress.SegmentDone();
+        } else {
+            run = DecipherSegments(*codec, in, segments, out, &progress);
+        }
         consumed = run.segments * ENC_BUFFER_SIZE;
         length = run.produced;
         // A tail of 1 to 15 bytes is neither deciphered nor counted.
@@ -508,7 +537,8 @@ int DecryptFileWBody(Call& c)
         if (!run.failed && tail >= 16) {
             consumed += tail;
             char work[kTailReadWorkSize];
-            const TailRead piece = DecipherTail(*codec, in + segments * ENC_BUFFER_SIZE, tail, work);
+            const TailRead piece =
+                DecipherTail(*codec, behind ? window.data() : in + segments * ENC_BUFFER_SIZE, tail, work);
             if (piece.trailer) {
                 const int64_t total = ShortenByTrailer(consumed - kTrailerPieceSize, piece.padBlockSize);
                 c.temp.SetLength(static_cast<plat::ULONGLONG>(total));
@@ -517,11 +547,15 @@ int DecryptFileWBody(Call& c)
                 length = ShortenByTrailer(length, piece.padBlockSize);
             }
             if (piece.failed) {
+                leaveEmpty();
                 c.CloseFiles();
                 TracePadFailure(c, piece);
                 return 0;
             }
-            std::memcpy(out + length, work, static_cast<size_t>(piece.plainBytes));
+            if (behind)
+                c.temp.WriteBehind({work, static_cast<size_t>(piece.plainBytes)});
+            else
+                std::memcpy(out + length, work, static_cast<size_t>(piece.plainBytes));
             length += piece.plainBytes;
         }
     }
@@ -530,7 +564,10 @@ int DecryptFileWBody(Call& c)
     Trace(c.driver, u"WATCH! nDestPos(%d) nBlock(%d), nPad(%d) ", static_cast<int>(length),
           static_cast<int>(length / kWritePieceSize), static_cast<int>(length % kWritePieceSize));
     try {
-        WriteInPieces(c.temp, out, length);
+        if (behind)
+            AnswerInPieces(c.temp, length);
+        else
+            WriteInPieces(c.temp, out, length);
     } catch (const CFileException& e) {
         Trace(c.driver, u"ERROR! Dest File Write Fail, m_cause=%d", e.m_cause);
         progress.Finish();

@@ -112,6 +112,25 @@ void AnswerInPieces(CFile& file, int64_t length)
     }
 }
 
+plat::UINT ReadSegmentsBehind(CFile& source, CFile& temp, CRawCodec& codec, int direction, plat::UINT count,
+                              std::span<char> window, SegmentsBehind& done)
+{
+    return source.ReadInParts(count, window, [&](std::span<char> part) -> size_t {
+        const size_t rest = part.size() % ENC_BUFFER_SIZE;
+        const int64_t segments = static_cast<int64_t>(part.size() / ENC_BUFFER_SIZE);
+        if (!done.run.failed && segments > 0) {
+            const SegmentRun run = direction == 1 ? EncipherSegments(codec, part.data(), segments, part.data())
+                                                  : DecipherSegments(codec, part.data(), segments, part.data());
+            temp.WriteBehind(part.first(static_cast<size_t>(run.produced)));
+            done.run.segments += run.segments;
+            done.run.produced += run.produced;
+            done.run.failed = run.failed;
+        }
+        done.tail = static_cast<int>(rest);
+        return rest;
+    });
+}
+
 ProgressReporter::ProgressReporter(plat::HWND window, int64_t size)
     : m_window(window), m_step(size > ENC_BUFFER_SIZE ? static_cast<float>(102400.0 / static_cast<double>(size)) : 100.0f)
 {

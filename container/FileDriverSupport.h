@@ -17,6 +17,7 @@
 #include "platform/WinTypes.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -119,6 +120,29 @@ void WriteInPieces(plat::CFile& file, const char* data, int64_t length);
 // (CFile::WriteBehind): each answers for its piece, and throws what its write
 // would have thrown.
 void AnswerInPieces(plat::CFile& file, int64_t length);
+
+// ---- Whole images worked on behind the read
+
+// The whole-image drivers' window for a Rijndael body: 256 KiB, which stays in
+// the processor's cache between the read, the cipher and the write.
+inline constexpr uint64_t kBehindWindow = uint64_t{256} << 10;
+
+// What a read with the body worked on behind it has done: the full segments
+// enciphered or deciphered and written behind, and the final partial
+// segment's bytes left at the window's start.
+struct SegmentsBehind {
+    SegmentRun run;
+    int tail = 0;
+};
+
+// One read of `count` bytes (CFile::ReadInParts) whose full segments are
+// enciphered (direction 1) or deciphered (2) in place, a window at a time as
+// they arrive, and written behind to `temp` (CFile::WriteBehind); after a
+// segment that the cipher refuses, nothing more is worked on or written.
+// The observer hears of nothing: the driver tells it of the segments once
+// the read is over, in the order of a read followed by the body.
+plat::UINT ReadSegmentsBehind(plat::CFile& source, plat::CFile& temp, CRawCodec& codec, int direction,
+                              plat::UINT count, std::span<char> window, SegmentsBehind& done);
 
 // ---- Progress
 

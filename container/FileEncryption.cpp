@@ -121,39 +121,6 @@ private:
     char m_one[ENC_BUFFER_SIZE];
 };
 
-// The whole-document writer's window for a Rijndael body: 256 KiB, which
-// stays in the processor's cache between the read, the cipher and the write.
-constexpr uint64_t kReadWindow = uint64_t{256} << 10;
-
-// What the read with the body written behind it has done: the full segments
-// enciphered and written behind, and the final partial segment's bytes left
-// at the window's start.
-struct SegmentsBehind {
-    SegmentRun run;
-    int tail = 0;
-};
-
-// The one read of the whole document, each window of it enciphered in place
-// and written behind to `temp` as it arrives; after a segment that the
-// cipher refuses, nothing more is enciphered or written.
-plat::UINT ReadEncipheringBehind(CFile& source, CFile& temp, CRawCodec& codec, plat::UINT count,
-                                 std::span<char> window, SegmentsBehind& done)
-{
-    return source.ReadInParts(count, window, [&](std::span<char> part) -> size_t {
-        const size_t rest = part.size() % ENC_BUFFER_SIZE;
-        const int64_t segments = static_cast<int64_t>(part.size() / ENC_BUFFER_SIZE);
-        if (!done.run.failed && segments > 0) {
-            const SegmentRun run = EncipherSegments(codec, part.data(), segments, part.data());
-            temp.WriteBehind(part.first(static_cast<size_t>(run.produced)));
-            done.run.segments += run.segments;
-            done.run.produced += run.produced;
-            done.run.failed = run.failed;
-        }
-        done.tail = static_cast<int>(rest);
-        return rest;
-    });
-}
-
 // The destination replacement's trace lines, which name the writer.
 struct ReplacementTraces {
     const char16_t* startWipeoutAt;       // %s: the ".wipeout" name
@@ -422,14 +389,14 @@ int DoEncryptFileBody(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR des
     // to the body image.
     const bool behind = plan->algorithm == kAlgorithmRijndael && TakesSegmentsTogether(*codec, kEncrypt);
     const std::span<char> window(body.get(), static_cast<size_t>(std::min<uint64_t>(uint64_t{docSize} + ENC_BUFFER_SIZE,
-                                                                                       kReadWindow)));
+                                                                                       kBehindWindow)));
     SegmentsBehind done;
 
     // 12. The whole document in one read.
     plat::UINT got = 0;
     bool readFailed = false;
     try {
-        got = behind ? ReadEncipheringBehind(source, temp, *codec, docSize, window, done)
+        got = behind ? ReadSegmentsBehind(source, temp, *codec, kEncrypt, docSize, window, done)
                      : source.Read(document.get(), docSize);
     } catch (const CFileException& e) {
         // The refused large read's code is the exception's: the system's last

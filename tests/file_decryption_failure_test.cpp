@@ -187,6 +187,14 @@ const Case kCases[] = {
      {"PERROR! Padding Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
     {"DiskFullAria", S, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
      {"PERROR! Temp Dest File Write Fail"}, Untouched, kAny, Progress({100})},
+    // Past the first window and the first 16 MiB piece: a call that ends before the writes leaves its temporary
+    // file empty, a failure in the second piece is the write's, and a trailer still cuts the end.
+    {"WrongKeyLeavesNothingBehind", F, O, In(Form::Default, 300 * 1024 + 500) + kWrongKey, 0,
+     {"PERROR! padDecrypt fail nRead="}, Untouched, 0},
+    {"DiskFullInTheSecondPiece", F, O, In(Form::Default, (17 << 20) + 500) + Fail(Op::FileWrite, 2,
+     plat::ERROR_DISK_FULL), 0, {"PERROR! Dest File Write Fail, m_cause=13"}, Untouched, kNone, kDone},
+    {"TrailerAfterManyWindows", F, N, In(Form::Default, 300 * 1024 + 1016), 1,
+     {"PWATCH! Pad 1, nSizeResult(15) VQPVZP+size(8) total(308216)", kGood}, Document, kNone},
     {"DiskFull", F, O, Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0, {"PERROR! Dest File Write Fail, m_cause=13"},
      Untouched, kNone, Progress({34, 68, 100})},
     {"DiskFullAria", F, O, In(Form::ExtendedA, 3000) + Fail(Op::FileWrite, 1, plat::ERROR_DISK_FULL), 0,
@@ -198,6 +206,8 @@ const Case kCases[] = {
     {"LimitInTheTail", S, O, {}, 0, {"PERROR! Padding Temp Dest File Write Fail"}, Untouched, 2048, kDone, std::nullopt,
      2048},
     {"Limit", F, O, {}, 0, {"PERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, kDone, std::nullopt, 1500},
+    {"LimitInTheSecondPiece", F, O, In(Form::Default, (17 << 20) + 500), 0, {"PERROR! Dest File Write Fail, m_cause="},
+     Untouched, kNone, kDone, std::nullopt, (16 << 20) + 1000},
 #endif
     {"RenameWaitsOutAMomentaryLock", B, O, kMomentaryLock, 1, {"PERROR! Fail CFile::Rename(), m_cause=",
      kMove + "0, Sleep and MoveFile", kMove + "1, Sleep and MoveFile", kMove + "2, Sleep and MoveFile",
