@@ -107,12 +107,16 @@ printf '%-36s %10s %8s %8s %6s %11s %11s %10s\n' "dd bs=1024 (1 KiB reads and wr
   "$(awk -v a="$dd_ms" -v b="$cp_ms" 'BEGIN { printf "%.2f", a / b }')" \
   "$(awk -v a="$dd_ms" -v b="$cp_sync_ms" 'BEGIN { printf "%.2f", a / b }')" "" "" "" ""
 
+# The goal is against cp for a new destination (whose data the library does
+# not flush: there is no older copy to lose) and against cp + sync over an
+# existing file (the result is flushed before the older file goes).
 row() {
-  local label=$1 op=$2 src=$3 existing=$4 goal=$5 mem_goal_kib=$6 result ms kib flt ratio mark mem_mark
+  local label=$1 op=$2 src=$3 existing=$4 goal=$5 mem_goal_kib=$6 result ms kib flt ratio base mark mem_mark
   result=$(best_driver "$op" "$src" "$existing")
   read -r ms kib flt <<<"$result"
   ratio=$(awk -v a="$ms" -v b="$cp_ms" 'BEGIN { printf "%.2f", a / b }')
-  mark=$(awk -v r="$ratio" -v g="$goal" 'BEGIN { print (r <= g) ? "" : " !" }')
+  base=$( [ "$existing" = 1 ] && echo "$cp_sync_ms" || echo "$cp_ms")
+  mark=$(awk -v a="$ms" -v b="$base" -v g="$goal" 'BEGIN { print (a / b <= g) ? "" : " !" }')
   mem_mark=$( [ "$kib" -le "$mem_goal_kib" ] && echo "" || echo " !")
   printf '%-36s %10s %8s %8s %6s %11s %11s %10s\n' "$label" "$ms" "$ratio" \
     "$(awk -v a="$ms" -v b="$cp_sync_ms" 'BEGIN { printf "%.2f", a / b }')" "${goal}x$mark" \
@@ -122,9 +126,9 @@ row() {
 
 whole=$((2 * d_kib + 4096))  # 2 x D + 4 MiB
 flat=4096                    # 4 MiB whatever D
-row "DoEncryptFile (new destination)" DoEncryptFile "$plain" 0 2.0 $whole
-row "DecryptFileW (new destination)" DecryptFileW "$container" 0 2.0 $whole
-row "EncryptFile2 (new destination)" EncryptFile2 "$plain" 0 4.0 $flat
-row "DecryptFile2 (new destination)" DecryptFile2 "$container" 0 4.0 $flat
-row "DecryptFileW (over existing)" DecryptFileW "$container" 1 2.0 $whole
-row "DecryptFile2 (over existing)" DecryptFile2 "$container" 1 4.0 $flat
+row "DoEncryptFile (new destination)" DoEncryptFile "$plain" 0 1.3 $whole
+row "DecryptFileW (new destination)" DecryptFileW "$container" 0 1.3 $whole
+row "EncryptFile2 (new destination)" EncryptFile2 "$plain" 0 1.5 $flat
+row "DecryptFile2 (new destination)" DecryptFile2 "$container" 0 1.5 $flat
+row "DecryptFileW (over existing)" DecryptFileW "$container" 1 1.2 $whole
+row "DecryptFile2 (over existing)" DecryptFile2 "$container" 1 1.5 $flat

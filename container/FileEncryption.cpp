@@ -4,10 +4,12 @@
 // destination wiped out (or deleted) and the temporary file renamed into its
 // place, with the source's times and attributes.
 //
-// Two writers: DoEncryptFile holds the whole document and body in memory and
-// knows the header modes; EncryptFile2 streams 1024 bytes at a time in the
-// default form with Rijndael, and is DoEncryptFile's fallback when memory or
-// system resources run out.
+// Two writers: DoEncryptFile takes images of the whole document and body and
+// knows the header modes (a Rijndael body is worked on in a window of the
+// body image, behind the one read); EncryptFile2 streams the default form
+// with Rijndael, segment by segment as the host sees it (256 at a time in
+// fact), and is DoEncryptFile's fallback when memory or system resources run
+// out.
 //
 // Choices where the container format and the writers leave the ending open:
 // - Null paths, a source of 2 GiB or more, an ARIA document of 0 bytes (no
