@@ -308,6 +308,8 @@ const BulkCase kBulkCases[] = {
     {"NamedFilesAndALinkNamedIsFollowed", "encrypt --in-place @d/tree/a.txt @d/tree/outside-link", 0, {},
      "pvcodec: encrypt: 2 documents: 2 done (3.0 KiB), 0 skipped (already protected), 0 failed",
      {"tree/a.txt", "outside.txt"}},
+    {"OneDocumentInPlaceThroughALink", "encrypt @d/tree/outside-link ; decrypt --in-place @d/tree/outside-link ; "
+     "encrypt @d/tree/outside-link", 0, {}, "", {"outside.txt"}},
     {"FolderWithoutRecursive", "encrypt --jobs 4 @d/tree @d/outside.txt", 1,
      {"pvcodec: encrypt: @d/tree: is a folder: give -r to change the files in it"},
      "pvcodec: encrypt: 1 document: 1 done (50 bytes), 0 skipped (already protected), 1 failed", {"outside.txt"}},

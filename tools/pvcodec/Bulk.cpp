@@ -71,8 +71,25 @@ void Walk(const fs::path& folder, Collection& found)
     }
 }
 
-// A path named on the command line. A link named there is followed (the
-// user chose it); the file it points to is changed and the link stays.
+}  // namespace
+
+std::optional<std::string> FollowNamedLink(const std::string& name, std::string& error)
+{
+    std::error_code failure;
+    const fs::path path = sys::FsPath(name);
+    if (!fs::is_symlink(fs::symlink_status(path, failure)))
+        return name;
+    const fs::path target = fs::canonical(path, failure);
+    if (failure) {
+        error = "cannot follow the link: " + ErrorText(failure);
+        return std::nullopt;
+    }
+    return sys::Utf8(target);
+}
+
+namespace {
+
+// A path named on the command line (a link named there is followed).
 // Returns false when the path does not exist.
 bool CollectNamed(const std::string& name, bool recursive, Collection& found)
 {
@@ -81,13 +98,13 @@ bool CollectNamed(const std::string& name, bool recursive, Collection& found)
     const fs::file_status own = fs::symlink_status(path, error);
     if (error || !fs::exists(own))
         return false;
-    if (fs::is_symlink(own)) {
-        path = fs::canonical(path, error);
-        if (error) {
-            found.failures.emplace_back(name, "cannot follow the link: " + ErrorText(error));
-            return true;
-        }
+    std::string why;
+    const std::optional<std::string> followed = FollowNamedLink(name, why);
+    if (!followed) {
+        found.failures.emplace_back(name, why);
+        return true;
     }
+    path = sys::FsPath(*followed);
     const fs::file_status status = fs::status(path, error);
     if (fs::is_directory(status)) {
         if (recursive)

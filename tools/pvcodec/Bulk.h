@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,12 @@ void AddBulkOptions(CLI::App& command, BulkOptions& options);
 // Whether the options ask for the bulk form: -r, --jobs, or --in-place with
 // two or more paths. One path with --in-place alone is the single-file form.
 bool WantsBulk(const BulkOptions& options);
+
+// The document a path named for a change in place stands for: a link is
+// followed (the user chose it), so that the file it points to is changed and
+// the link stays. nullopt, with `error`, when a link cannot be followed; any
+// other path comes back as it is.
+std::optional<std::string> FollowNamedLink(const std::string& name, std::string& error);
 
 // What became of one document.
 struct DocumentResult {

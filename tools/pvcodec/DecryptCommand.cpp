@@ -365,6 +365,14 @@ int Run(DecryptOptions options)
         std::fill(key->begin(), key->end(), 0);
         return status;
     }
+    if (options.inPlace) {  // the document a link names, not the link
+        const auto followed = FollowNamedLink(options.source, error);
+        if (!followed) {
+            Fail("decrypt: " + options.source + ": " + error);
+            return 1;
+        }
+        options.source = *followed;
+    }
     auto probe = ProbeSource(options.source, error);
     if (!probe) {
         Fail("decrypt: " + error);

@@ -289,11 +289,19 @@ int Run(EncryptOptions options)
              "[DST])");
         return 2;
     }
+    std::string error;
     if (!bulk) {
         options.source = options.bulk.paths[0];
         options.destination = options.bulk.paths.size() > 1 ? options.bulk.paths[1] : "";
+        if (options.destination.empty()) {  // in place: the document a link names, not the link
+            const auto followed = FollowNamedLink(options.source, error);
+            if (!followed) {
+                Fail("encrypt: " + options.source + ": " + error);
+                return 1;
+            }
+            options.source = *followed;
+        }
     }
-    std::string error;
     auto plan = Plan(options, error);
     if (!plan) {
         Fail("encrypt: " + error);
