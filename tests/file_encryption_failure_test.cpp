@@ -288,6 +288,7 @@ std::vector<Case> Cases()
     std::vector<Case> both = {
         {"NoTemporaryName", F, N, Fail(Op::GetTempFileNameW, 1), 0, {"WBAD! Fail GetTempFileName path=<F>"}, Untouched,
          kNone},
+        {"ProgressToTheEnd", F, N, Document(10240), 1, {}, Container, kNone, Progress(kTens)},
         {"ReadOnlyDestination", F, O, kReadOnlyDestination, 1, {kStart, kEnd}, Container, kNone, kWritableNow},
         {"WipedUnderItsName", F, O, {}, 1, {kStart, kEnd}, Container, kNone},
         {"WipedUnderWipeoutName", F, O, kIconsOnly, 1, {kStart + "=<D>.wipeout", kEnd + "=<D>.wipeout"}, Container,
