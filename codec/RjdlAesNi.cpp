@@ -29,8 +29,6 @@ struct AesNi {
 
     RJDL_AES_TARGET static Block Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const Block*>(p)); }
     RJDL_AES_TARGET static void Store(uint8_t* p, Block v) { _mm_storeu_si128(reinterpret_cast<Block*>(p), v); }
-    RJDL_AES_TARGET static void Stream(uint8_t* p, Block v) { _mm_stream_si128(reinterpret_cast<Block*>(p), v); }
-    RJDL_AES_TARGET static void StreamFence() { _mm_sfence(); }
     RJDL_AES_TARGET static Block Xor(Block a, Block b) { return _mm_xor_si128(a, b); }
 
     template <int R, int N>

@@ -32,9 +32,6 @@ struct ArmCe {
 
     static Block Load(const uint8_t* p) { return vld1q_u8(p); }
     static void Store(uint8_t* p, Block v) { vst1q_u8(p, v); }
-    // NEON has no store around the caches: streamed output is stored as any other.
-    static void Stream(uint8_t* p, Block v) { vst1q_u8(p, v); }
-    static void StreamFence() {}
     static Block Xor(Block a, Block b) { return veorq_u8(a, b); }
 
     template <int R, int N>

@@ -9,8 +9,7 @@
 // time: no lookups or branches on secret data.
 //
 // The struct A has
-//   Block; Load, Store, Xor; Stream (a store around the caches) and
-//   StreamFence (orders streamed stores before later ones);
+//   Block; Load, Store, Xor;
 //   EncipherN<R, N>(k, b): the whole cipher on N blocks;
 //   DecipherToLastN<R, N>(k, b): the equivalent inverse cipher without its
 //   last key addition, which DecipherLast(b, key) makes with round key 0 (for
@@ -120,7 +119,7 @@ RJDL_AES_TARGET void EcbBlocks(const RjdlState& s, const uint8_t* in, uint8_t* o
 // Each block's last round key is round key 0 merged with the previous
 // ciphertext block, which is held in a register: the output may be the input.
 // Returns the last ciphertext block.
-template <class A, int R, bool Stream = false>
+template <class A, int R>
 RJDL_AES_TARGET typename A::Block CbcDecryptRun(const Keys<A, R>& k, typename A::Block prev, const uint8_t* in,
                                                 uint8_t* out, size_t blocks)
 {
@@ -136,12 +135,8 @@ RJDL_AES_TARGET typename A::Block CbcDecryptRun(const Keys<A, R>& k, typename A:
         for (int j = 1; j < kWide; ++j)
             b[j] = A::DecipherLast(b[j], A::Xor(k.k[0], c[j - 1]));
         RJDL_UNROLL
-        for (int j = 0; j < kWide; ++j) {
-            if constexpr (Stream)
-                A::Stream(out + 16 * (i + j), b[j]);
-            else
-                A::Store(out + 16 * (i + j), b[j]);
-        }
+        for (int j = 0; j < kWide; ++j)
+            A::Store(out + 16 * (i + j), b[j]);
         prev = c[kWide - 1];
     }
     for (; i < blocks; ++i) {
@@ -217,17 +212,13 @@ RJDL_AES_TARGET void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_
     const Keys<A, R> k = LoadKeys<A, R>(s.roundKeys);
     const typename A::Block iv = A::Load(s.iv);
     const size_t stride = 16 * blocks;
-    // Streaming stores (kStreamBytes) need a 16-byte aligned output.
-    const bool stream = chains * stride >= kStreamBytes && reinterpret_cast<uintptr_t>(out) % 16 == 0;
+    // No streaming stores (kStreamBytes) here: one block a register keeps
+    // these engines below what memory carries, and 16-byte streamed stores
+    // measured slower than ordinary ones for large bodies.
     for (size_t j = 0; j < chains; ++j) {
         PrefetchAhead(in, j * stride, stride, chains * stride);
-        if (stream)
-            CbcDecryptRun<A, R, true>(k, iv, in + j * stride, out + j * stride, blocks);
-        else
-            CbcDecryptRun<A, R>(k, iv, in + j * stride, out + j * stride, blocks);
+        CbcDecryptRun<A, R>(k, iv, in + j * stride, out + j * stride, blocks);
     }
-    if (stream)
-        A::StreamFence();  // the streamed stores are ordered before anything after the call
 }
 
 // 1-bit CFB. The register is kept as two big-endian halves, so shifting in a

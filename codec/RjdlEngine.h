@@ -146,8 +146,9 @@ inline void PrefetchAhead(const uint8_t* in, size_t from, size_t bytes, size_t t
 }
 
 // Bodies of segments at least this large are deciphered with streaming
-// stores, around the caches: the output would not stay there anyway, and the
-// processor then need not read each output line before writing it.
+// stores on the VAES engines, around the caches: the output would not stay
+// there anyway, and the processor then need not read each output line before
+// writing it.
 inline constexpr size_t kStreamBytes = size_t{32} << 20;
 
 // Blocks to take one at a time before `out` sits on a `vectorBytes`

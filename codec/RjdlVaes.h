@@ -17,7 +17,8 @@
 // A width struct W has
 //   Vec, kLanes (blocks a vector), kVectors, kChainVectors;
 //   Load, Store, Stream (a whole vector; Stream bypasses the caches);
-//   Broadcast (one block into every lane), TopLane (the last lane's block);
+//   Broadcast (one block into every lane), TopLane (the last lane's block),
+//   SetLane(v, lane, block) (v with one lane replaced);
 //   Xor, Xor3, AesEnc, AesEncLast, AesDec, AesDecLast;
 //   Before(previous, v): each lane's preceding block, lane 0 taking the top
 //   lane of `previous`;
@@ -178,7 +179,7 @@ RJDL_VAES_TARGET size_t CbcDecryptRun(const Keys<W, R>& k, uint8_t chain[16], co
 
 // One chain: the blocks before the first vector boundary of the output and
 // those after the last whole vector on AES-NI, the rest in vectors.
-template <class W, int R, bool Stream = false>
+template <class W, int R>
 RJDL_VAES_TARGET void CbcDecryptWith(const Keys<W, R>& k, const RjdlState& s, uint8_t chain[16], const uint8_t* in,
                                      uint8_t* out, size_t blocks)
 {
@@ -186,7 +187,7 @@ RJDL_VAES_TARGET void CbcDecryptWith(const Keys<W, R>& k, const RjdlState& s, ui
     if (head != 0)
         kAesNiOps.decryptCbc(s, chain, in, out, head);
     const size_t done =
-        head + CbcDecryptRun<W, R, Stream>(k, chain, in + 16 * head, out + 16 * head, blocks - head);
+        head + CbcDecryptRun<W, R, false>(k, chain, in + 16 * head, out + 16 * head, blocks - head);
     if (done < blocks)
         kAesNiOps.decryptCbc(s, chain, in + 16 * done, out + 16 * done, blocks - done);
 }
@@ -269,29 +270,90 @@ RJDL_VAES_TARGET void ChainsEncrypt(const RjdlState& s, const uint8_t* in, uint8
         kAesNiOps.encryptCbcChains(s, in + j * stride, out + j * stride, chains - j, blocks);
 }
 
+// The 64-byte line at `out` (line-aligned) whose first `tail` blocks end one
+// chain and whose others begin the next, deciphered from `in` in vectors and
+// streamed. `chain` holds the ciphertext block before the line on entry and
+// the line's last ciphertext block on return; the next chain's first block
+// takes the IV instead. The output may be the input.
+template <class W, int R>
+RJDL_VAES_TARGET inline void SharedLine(const Keys<W, R>& k, __m128i iv, uint8_t chain[16], const uint8_t* in,
+                                        uint8_t* out, size_t tail)
+{
+    constexpr int N = 4 / W::kLanes;
+    constexpr int kBytes = 16 * W::kLanes;
+    typename W::Vec c[N], b[N], before[N];
+    RJDL_UNROLL
+    for (int j = 0; j < N; ++j)
+        b[j] = c[j] = W::Load(in + kBytes * j);
+    RJDL_UNROLL
+    for (int j = 0; j < N; ++j)
+        before[j] = W::Before(j == 0 ? W::Broadcast(LoadU(chain)) : c[j - 1], c[j]);
+    before[tail / W::kLanes] = W::SetLane(before[tail / W::kLanes], static_cast<int>(tail % W::kLanes), iv);
+    DecipherToLastN<W, R, N>(k, b);
+    RJDL_UNROLL
+    for (int j = 0; j < N; ++j)
+        W::Stream(out + kBytes * j, W::AesDecLast(b[j], W::Xor(k.k[0], before[j])));
+    StoreU(chain, W::TopLane(c[N - 1]));
+}
+
+// Chains of `blocks` blocks deciphered with streaming stores to `out`, which
+// is 16-byte aligned, `stride` a multiple of 64. Consecutive chains' outputs
+// are contiguous, and every whole line of the output is streamed: a line
+// written partly streamed and partly through the caches costs the processor
+// far more than either. Where the output does not start on a line, each
+// line that a chain's last blocks share with the next chain's first is
+// deciphered as one (SharedLine); only the output's first and last partial
+// lines take ordinary stores.
+template <class W, int R>
+RJDL_VAES_TARGET void ChainsDecryptStreamed(const Keys<W, R>& k, const RjdlState& s, const uint8_t* in,
+                                            uint8_t* out, size_t chains, size_t blocks)
+{
+    const size_t stride = 16 * blocks;
+    const size_t head = BlocksToAlign(out, 64, blocks);
+    const size_t tail = head == 0 ? 0 : 4 - head;
+    const size_t middle = blocks - head - tail;
+    const __m128i iv = LoadU(s.iv);
+    uint8_t chain[16];  // the ciphertext block before the middle of chain j
+    StoreU(chain, iv);
+    if (head != 0)
+        kAesNiOps.decryptCbc(s, chain, in, out, head);
+    for (size_t j = 0; j < chains; ++j) {
+        PrefetchAhead(in, j * stride, stride, chains * stride);
+        const uint8_t* from = in + j * stride + 16 * head;
+        uint8_t* to = out + j * stride + 16 * head;
+        const size_t done = CbcDecryptRun<W, R, true>(k, chain, from, to, middle);
+        if (done < middle)  // not for whole lines, which are whole vectors
+            kAesNiOps.decryptCbc(s, chain, from + 16 * done, to + 16 * done, middle - done);
+        if (tail == 0)
+            StoreU(chain, iv);
+        else if (j + 1 < chains)
+            SharedLine<W, R>(k, iv, chain, from + 16 * middle, to + 16 * middle, tail);
+        else
+            kAesNiOps.decryptCbc(s, chain, from + 16 * middle, to + 16 * middle, tail);
+    }
+    _mm_sfence();  // the streamed stores are ordered before anything after the call
+}
+
 template <class W, int R>
 RJDL_VAES_TARGET void ChainsDecrypt(const RjdlState& s, const uint8_t* in, uint8_t* out, size_t chains,
                                     size_t blocks)
 {
     const Keys<W, R> k = LoadKeys<W, R>(s.roundKeys);
     const size_t stride = 16 * blocks;
-    // Streaming stores (kStreamBytes) must land on whole 64-byte lines: the
-    // output 16-byte aligned (the first blocks then align it), segments a
-    // multiple of 64 bytes.
-    const bool stream = chains * stride >= kStreamBytes && reinterpret_cast<uintptr_t>(out) % 16 == 0 &&
-                        stride % 64 == 0;
+    // Bodies of kStreamBytes and more go past the caches, where streaming
+    // stores can write whole lines: the output 16-byte aligned (the first
+    // blocks then align it to a line), segments a multiple of 64 bytes.
+    if (chains * stride >= kStreamBytes && reinterpret_cast<uintptr_t>(out) % 16 == 0 && stride % 64 == 0) {
+        ChainsDecryptStreamed<W, R>(k, s, in, out, chains, blocks);
+        return;
+    }
     for (size_t j = 0; j < chains; ++j) {
         PrefetchAhead(in, j * stride, stride, chains * stride);
         uint8_t chain[16];
         for (int b = 0; b < 16; ++b)
             chain[b] = s.iv[b];
-        if (stream)
-            CbcDecryptWith<W, R, true>(k, s, chain, in + j * stride, out + j * stride, blocks);
-        else
-            CbcDecryptWith<W, R>(k, s, chain, in + j * stride, out + j * stride, blocks);
+        CbcDecryptWith<W, R>(k, s, chain, in + j * stride, out + j * stride, blocks);
     }
-    if (stream)
-        _mm_sfence();  // the streamed stores are ordered before anything after the call
 }
 
 // ---- Entry points (plain functions: the templates behind them carry the

@@ -26,6 +26,10 @@ struct Vec256 {
     RJDL_VAES_TARGET static void Stream(uint8_t* p, Vec v) { _mm256_stream_si256(reinterpret_cast<Vec*>(p), v); }
     RJDL_VAES_TARGET static Vec Broadcast(__m128i block) { return _mm256_broadcastsi128_si256(block); }
     RJDL_VAES_TARGET static __m128i TopLane(Vec v) { return _mm256_extracti128_si256(v, 1); }
+    RJDL_VAES_TARGET static Vec SetLane(Vec v, int lane, __m128i block)
+    {
+        return lane == 0 ? _mm256_inserti128_si256(v, block, 0) : _mm256_inserti128_si256(v, block, 1);
+    }
     RJDL_VAES_TARGET static Vec Xor(Vec a, Vec b) { return _mm256_xor_si256(a, b); }
     RJDL_VAES_TARGET static Vec Xor3(Vec a, Vec b, Vec c) { return Xor(Xor(a, b), c); }
     RJDL_VAES_TARGET static Vec AesEnc(Vec b, Vec key) { return _mm256_aesenc_epi128(b, key); }

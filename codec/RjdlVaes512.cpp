@@ -50,6 +50,10 @@ struct Vec512 {
     RJDL_VAES_TARGET static void Stream(uint8_t* p, Vec v) { _mm512_stream_si512(reinterpret_cast<Vec*>(p), v); }
     RJDL_VAES_TARGET static Vec Broadcast(__m128i block) { return _mm512_broadcast_i32x4(block); }
     RJDL_VAES_TARGET static __m128i TopLane(Vec v) { return _mm512_extracti32x4_epi32(v, 3); }
+    RJDL_VAES_TARGET static Vec SetLane(Vec v, int lane, __m128i block)
+    {
+        return _mm512_mask_broadcast_i32x4(v, static_cast<__mmask16>(0xf << (4 * lane)), block);
+    }
     RJDL_VAES_TARGET static Vec Xor(Vec a, Vec b) { return _mm512_xor_si512(a, b); }
     // VPTERNLOGQ: a three-way XOR in one instruction.
     RJDL_VAES_TARGET static Vec Xor3(Vec a, Vec b, Vec c) { return _mm512_ternarylogic_epi64(a, b, c, 0x96); }

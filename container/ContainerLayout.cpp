@@ -122,6 +122,12 @@ namespace {
 // processor's cache and the observer hears of the segments as the work goes.
 constexpr int64_t kSegmentsPerCall = 256;
 
+// With no observer to tell, a run goes to the cipher whole (up to what one
+// call takes): the engine then sees the size of the body, and writes a large
+// one past the caches instead of reading every output line before writing
+// it, which chunks of kSegmentsPerCall would each be too small for.
+constexpr int64_t kMostSegmentsPerCall = INT32_MAX / ENC_BUFFER_SIZE;
+
 // The multi-segment entry takes an output equal to its input or apart from it.
 bool SameOrApart(const char* in, const char* out, int64_t bytes)
 {
@@ -143,8 +149,13 @@ SegmentRun RunSegments(CRawCodec& codec, const char* in, int64_t count, char* ou
 {
     SegmentRun run;
     const bool together = codec.Algorithm() == ALG_RIJNDAEL;
+    // Input and output that overlap (an image decrypted where it lies, a few
+    // bytes on) go in chunks, which may still each lie apart.
+    const int64_t perCall = observer == nullptr && SameOrApart(in, out, count * ENC_BUFFER_SIZE)
+                                ? kMostSegmentsPerCall
+                                : kSegmentsPerCall;
     while (run.segments < count) {
-        const int64_t chunk = std::min(count - run.segments, kSegmentsPerCall);
+        const int64_t chunk = std::min(count - run.segments, perCall);
         const int64_t bytes = chunk * ENC_BUFFER_SIZE;
         const char* from = in + run.segments * ENC_BUFFER_SIZE;
         char* to = out + run.produced;

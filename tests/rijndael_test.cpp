@@ -285,7 +285,8 @@ TEST(RjdlCodes, PadDecryptionChecksEveryPadByte)
 }
 
 // The multi-segment entry on every engine against OpenSSL per segment: every interleave width and
-// remainder, alignments, in place; 32 MiB streams decrypted stores (aligned output) or not (misaligned).
+// remainder, alignments, in place; 32 MiB streams decrypted stores (output on a line or off it by 16,
+// 32, 48 bytes, apart and in place) or not (misaligned).
 TEST(RjdlSegments, EveryEngineMatchesOneChainPerSegment)
 {
     std::vector<int> counts(41);
@@ -326,6 +327,22 @@ TEST(RjdlSegments, EveryEngineMatchesOneChainPerSegment)
             ASSERT_EQ(std::memcmp(out, expected.data(), bytes + 1), 0);
             ASSERT_EQ(dec.BlockDecryptSegments(out, in, count), int(bytes));
             ASSERT_EQ(std::memcmp(in, plain.data(), bytes + 1), 0);
+            if (bytes >= rjdl::kStreamBytes) {
+                // Streamed to an output off a line by 16, 32, 48 bytes (the lines chains share),
+                // apart and in place, with nothing written before or after the output.
+                for (size_t shift : {16, 32, 48}) {
+                    SCOPED_TRACE("streamed at " + std::to_string(shift));
+                    std::fill(inArea.begin(), inArea.end(), 0xa5);
+                    char* to = at64(inArea, shift);
+                    ASSERT_EQ(dec.BlockDecryptSegments(out, to, count), int(bytes));
+                    ASSERT_EQ(std::memcmp(to, plain.data(), bytes), 0);
+                    const auto filler = std::count(inArea.begin(), inArea.end(), 0xa5);
+                    ASSERT_EQ(filler, std::ptrdiff_t(inArea.size() - bytes) + std::count(to, to + bytes, char(0xa5)));
+                    std::memcpy(to, expected.data(), bytes);
+                    ASSERT_EQ(dec.BlockDecryptSegments(to, to, count), int(bytes));
+                    ASSERT_EQ(std::memcmp(to, plain.data(), bytes), 0);
+                }
+            }
             ASSERT_EQ(dec.BlockDecryptSegments(out, out, count), int(bytes));
             ASSERT_EQ(std::memcmp(out, plain.data(), bytes + 1), 0);
             ASSERT_EQ(enc.BlockEncryptSegments(out, out, count), int(bytes));
