@@ -129,6 +129,36 @@ TEST(MemoryContainers, RoundTripEveryFormSizeAndReader)
     }
 }
 
+// A body past the size from which the engines write around the caches, on each
+// engine: written like the reference, and read back apart and where it lies
+// (the extended header is longer than the 32 bytes the document is put at).
+TEST(MemoryContainers, BodiesPastTheCachesOnEveryEngine)
+{
+    RegistrySandbox registry;
+    const size_t size = rjdl::kStreamBytes + 1017;
+    const Bytes document = DocumentOf(size);
+    const Bytes reference = Reference(Form::ExtendedR, document);
+    const int offset = OffsetOf(Form::ExtendedR);
+    for (rjdl::Engine engine : rjdl::AvailableEngines()) {
+        SCOPED_TRACE(rjdl::EngineName(engine));
+        rjdl::ScopedEngine scope(engine);
+        Image image(document);
+        ASSERT_EQ(image.EncryptAs(Form::ExtendedR), 1);
+        EXPECT_TRUE(image.Container() == reference);
+        Bytes apart(reference.size() + 64, kFill);
+        int got = -1;
+        Bytes source = reference;
+        ASSERT_EQ(CPVCodec::DecryptMemoryToMemory(source.data(), apart.data(), int(source.size()), &got,
+                                                  KeyArg(kKey), offset), 1);
+        EXPECT_EQ(got, int(size));
+        EXPECT_TRUE(std::equal(document.begin(), document.end(), apart.begin() + 32));
+        EXPECT_EQ(std::count(apart.end() - 64, apart.end(), kFill), 64);  // the body's length, no more
+        ASSERT_EQ(CPVCodec::DecryptMemoryToMemory(source.data(), source.data(), int(source.size()), nullptr,
+                                                  KeyArg(kKey), offset), 1);
+        EXPECT_TRUE(std::equal(document.begin(), document.end(), source.begin() + 32));
+    }
+}
+
 TEST(MemoryContainers, WriterBadInputAndTraceLines)
 {
     RegistrySandbox registry;
