@@ -368,6 +368,23 @@ TEST_P(Decryption, InPlaceOpenComparesPathsWithoutRegardToCase)
     }
 }
 
+// Documents are 32-bit: a (sparse) container whose body is 2 GiB is refused before anything on disk is touched.
+TEST_P(Decryption, BodiesOf2GiBAreRefused)
+{
+    const std::string source = Put(Bytes{}, "huge.pvc");
+    std::filesystem::resize_file(source, (uint64_t{1} << 31) + kOffset);
+    const std::string older = Put(Bytes{'o', 'l', 'd'}, "older.txt");
+    const std::string refused =
+        Prefix(GetParam()) + "ERROR! encrypted doc size is too large nDocSize=2147483648, nOffsetToMain=" + std::to_string(kOffset);
+    for (const std::string& destination : {older, source}) {
+        EXPECT_EQ(Run(GetParam(), source, destination, kOffset), 0);
+        EXPECT_TRUE(Traced(refused)) << destination;
+    }
+    EXPECT_EQ(std::filesystem::file_size(source), (uint64_t{1} << 31) + kOffset);
+    EXPECT_EQ(Contents(older), (Bytes{'o', 'l', 'd'}));
+    EXPECT_TRUE(Temporaries().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, Decryption, ::testing::Values(kFull, kStreaming),
                          [](const auto& info) { return std::string(info.param.name); });
 
