@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <utility>
 
 namespace plat {
@@ -52,6 +53,10 @@ struct CFile::IoBuffer {
         ULONGLONG written = 0;
         ULONGLONG answered = 0;
         std::optional<CFileException> failure;  // at offset `written`
+        // The failure could not even be told (no memory for its exception):
+        // the Write answering for it runs out of memory as it would have.
+        bool outOfMemory = false;
+        bool Failed() const { return failure.has_value() || outOfMemory; }
     } behind;
 };
 
@@ -336,7 +341,7 @@ CFile::PieceRun CFile::WritePieces(const void* buffer, UINT pieceSize, UINT piec
     return run;
 }
 
-UINT CFile::ReadInParts(UINT count, std::span<char> window, const std::function<size_t(std::span<char>)>& part)
+UINT CFile::ReadInPartsThrough(UINT count, std::span<char> window, PartCall part)
 {
     ThrowIfClosed();
     if (count == 0)
@@ -359,7 +364,7 @@ UINT CFile::ReadInParts(UINT count, std::span<char> window, const std::function<
         const size_t got = ReadDirect(window.data() + kept, room);
         done += got;
         const size_t filled = kept + got;
-        kept = std::min(part(window.first(filled)), filled);
+        kept = std::min(part.call(part.target, window.first(filled)), filled);
         std::memmove(window.data(), window.data() + filled - kept, kept);
         if (got < room)
             break;  // the end of the file
@@ -367,12 +372,20 @@ UINT CFile::ReadInParts(UINT count, std::span<char> window, const std::function<
     return static_cast<UINT>(done);
 }
 
+// The bytes that reached the file before the system refused still count.
+void CFile::CountPartialWrite(std::optional<ULONGLONG> start) noexcept
+{
+    ULONGLONG position = 0;
+    if (start && backend::SeekHandle(m_hFile, 0, current, position) == 0 && position > *start)
+        m_io->behind.written += position - *start;
+}
+
 void CFile::WriteBehind(std::span<const char> bytes) noexcept
 {
     if (!m_io || bytes.empty())
         return;
     IoBuffer::Behind& behind = m_io->behind;
-    if (behind.failure)
+    if (behind.Failed())
         return;
     std::optional<ULONGLONG> start;
     try {
@@ -393,10 +406,10 @@ void CFile::WriteBehind(std::span<const char> bytes) noexcept
         } catch (...) {  // no memory for the name: the cause still counts
             behind.failure.emplace(e.m_cause, e.m_lOsError);
         }
-        // The bytes that reached the file before the system refused still count.
-        ULONGLONG position = 0;
-        if (start && backend::SeekHandle(m_hFile, 0, current, position) == 0 && position > *start)
-            behind.written += position - *start;
+        CountPartialWrite(start);
+    } catch (...) {  // std::bad_alloc while the failure's exception was built
+        behind.outOfMemory = true;
+        CountPartialWrite(start);
     }
 }
 
@@ -408,8 +421,11 @@ void CFile::AnswerWrite(UINT count)
     if (auto failure = fault::Check(fault::Op::FileWrite))
         ThrowInjected(*failure, m_strFileName.c_str());
     IoBuffer::Behind& behind = m_io->behind;
-    if (behind.failure && behind.written < behind.answered + count)
-        throw *behind.failure;
+    if (behind.Failed() && behind.written < behind.answered + count) {
+        if (behind.failure)
+            throw *behind.failure;
+        throw std::bad_alloc();
+    }
     if (behind.written < behind.answered + count) {  // more than was written behind
         SetLastError(ERROR_INVALID_PARAMETER);
         ThrowLastError();

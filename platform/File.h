@@ -22,11 +22,11 @@
 #include "platform/FileException.h"
 #include "platform/WinTypes.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 
 namespace plat {
 
@@ -144,7 +144,15 @@ public:
     // start, and the next part follows them. Returns the bytes read, fewer
     // only at the end of the file. A failure part of the way throws after
     // the parts before it were handed over.
-    UINT ReadInParts(UINT count, std::span<char> window, const std::function<size_t(std::span<char>)>& part);
+    template <class Part>
+    UINT ReadInParts(UINT count, std::span<char> window, Part&& part)
+    {
+        // Called through a plain pointer: handing the part over allocates nothing.
+        using Target = std::remove_reference_t<Part>;
+        return ReadInPartsThrough(count, window, PartCall{&part, [](void* target, std::span<char> filled) -> size_t {
+                                                       return (*static_cast<Target*>(target))(filled);
+                                                   }});
+    }
     // Writing behind: a writer that produces its output while it still reads
     // its input puts the bytes into the file at once, and answers for them
     // with Write calls of its own order later. WriteBehind writes the bytes
@@ -178,6 +186,11 @@ public:
 
 private:
     struct IoBuffer;
+    struct PartCall {
+        void* target;
+        size_t (*call)(void*, std::span<char>);
+    };
+    UINT ReadInPartsThrough(UINT count, std::span<char> window, PartCall part);
 
     [[noreturn]] void ThrowLastError() const;
     // ThrowLastError with `error` as the last error, unless it is 0.
@@ -187,6 +200,7 @@ private:
     // Buffered bytes reach the file (writing) or are given back (reading), so
     // that the handle's position is the object's.
     void SettleBuffer() const;
+    void CountPartialWrite(std::optional<ULONGLONG> start) noexcept;
     // Where the bytes held back from writes end in the file; 0 when none are.
     ULONGLONG BufferedWritesEnd() const;
     UINT ReadDirect(char* out, size_t count);

@@ -2,7 +2,11 @@
 // lost document. Every operator new form is replaced: no block crosses to another allocator (sanitizers bring theirs).
 #include "PVCodec.h"
 #include "platform/FaultInjection.h"
+#include "platform/File.h"
 #include "support/ContainerFiles.h"
+#ifndef _WIN32
+#include "support/FileSizeLimit.h"
+#endif
 #include "support/OpenSslKeys.h"
 #include "support/ReferenceContainer.h"
 #include "support/TempDir.h"
@@ -319,5 +323,30 @@ TEST_P(EveryAllocationFails, TheCallEndsWithItsResultOrItsFailure)
 }
 
 INSTANTIATE_TEST_SUITE_P(ExportedFunctions, EveryAllocationFails, testing::Range<size_t>(0, kCallCount));
+
+#ifndef _WIN32  // RLIMIT_FSIZE
+// A write behind that fails while no memory is left to tell the failure: nothing escapes the write, the
+// bytes that reached the file count, and the Write answering past them runs out of memory as it would have.
+TEST(WriteBehind, KeepsAFailureItHadNoMemoryToTell)
+{
+    TempDir dir;
+    const std::string path = dir / "behind";
+    plat::CFile file(HostPath(path).c_str(), plat::CFile::modeCreate | plat::CFile::modeReadWrite);
+    const std::vector<char> bytes(4096, 'b');
+    {
+        FileSizeLimit limit(1000);
+        t_count = 0;
+        t_failFrom = 1;
+        t_armed = true;
+        file.WriteBehind(bytes);
+        file.WriteBehind(bytes);  // nothing more after a failure
+        t_armed = false;
+    }
+    EXPECT_NO_THROW(file.AnswerWrite(1000));
+    EXPECT_THROW(file.AnswerWrite(1), std::bad_alloc);
+    file.Close();
+    EXPECT_EQ(containerfiles::FileBytes(path), Bytes(1000, 'b'));
+}
+#endif
 
 }  // namespace
