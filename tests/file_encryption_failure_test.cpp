@@ -360,6 +360,16 @@ std::vector<Case> Cases()
          {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset + 258 * 1024, Percents(85, true)},
         {"ReadFailsInTheSecondBatch", S, N, Document(kLong) + Fail(Op::FileRead, 1 + 261), 0, {kUnexpected}, Untouched,
          kNone, Percents(86, false)},
+        // The seam between two batches: the last of the first, the first of the second, and a read that finds
+        // the end of a document of exactly one batch.
+        {"WriteFailsLastOfTheFirstBatch", S, N, Document(kLong) + Fail(Op::FileWrite, 3 + 256, ERROR_DISK_FULL), 0,
+         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset + 255 * 1024, Percents(84, true)},
+        {"WriteFailsFirstOfTheSecondBatch", S, N, Document(kLong) + Fail(Op::FileWrite, 3 + 257, ERROR_DISK_FULL), 0,
+         {"WERROR! Temp Dest File Write Fail"}, Untouched, kOffset + 256 * 1024, Percents(85, true)},
+        {"ReadFailsFirstOfTheSecondBatch", S, N, Document(kLong) + Fail(Op::FileRead, 1 + 257), 0, {kUnexpected},
+         Untouched, kNone, Percents(85, false)},
+        {"ReadFailsAtTheEndOfOneWholeBatch", S, N, Document(256 * 1024) + Fail(Op::FileRead, 1 + 257), 0,
+         {kUnexpected}, Untouched, kNone, Percents(99, false)},
         // The same for real, past the process's file size limit; a failed header write stays unexpected.
 #ifndef _WIN32
         {"LimitInTheBody", F, N, {}, 0, {"WERROR! Dest File Write Fail, m_cause="}, Untouched, kNone, Done(true),
@@ -370,6 +380,8 @@ std::vector<Case> Cases()
          std::nullopt, 1500},
         {"LimitInTheSecondBatch", S, N, Document(kLong), 0, {"WERROR! Temp Dest File Write Fail"}, Untouched,
          kOffset + 258 * 1024 + 100, Percents(85, true), std::nullopt, kOffset + 258 * 1024 + 100},
+        {"LimitAtTheEndOfTheFirstBatch", S, N, Document(kLong), 0, {"WERROR! Temp Dest File Write Fail"}, Untouched,
+         kOffset + 256 * 1024, Percents(85, true), std::nullopt, kOffset + 256 * 1024},
         {"LimitInTheTail", S, N, {}, 0, {"WERROR! Padding Temp Dest File Write Fail"}, Untouched, kOffset + 2048,
          Done(true), std::nullopt, kOffset + 2048},
 #endif
@@ -548,6 +560,29 @@ TEST_F(FileEncryption, ExactTraceOfWholeCalls)
         EXPECT_EQ(FileBytes(m_src), ContainerOf(document));
         EXPECT_EQ(Entries(m_dir.Path()), Lines{"plain.doc"});
         EXPECT_EQ(fault::Sleeps(), writer == Writer::Full ? V{20} : V{}) << "the destination probe";
+    }
+}
+
+// Documents around the seams of the readers' windows and the streaming writer's batches (256 KiB): every
+// writer makes the reference container, and the whole-image reader gives the document back.
+TEST_F(FileEncryption, DocumentsAroundTheWindowSeams)
+{
+    constexpr size_t kWindow = 256 * 1024;
+    for (size_t size : {kWindow - 1, kWindow, kWindow + 1, kWindow + 16, kWindow + 1015, kWindow + 1016,
+                        kWindow + 1023, 2 * kWindow, kWindow - 1024 + 1016, kWindow - 1023}) {
+        const Bytes document = reference::Document(size, 4);
+        WriteFile(m_src, document);
+        for (Writer writer : kWriters) {
+            SCOPED_TRACE(std::to_string(size) + " " + Prefix(writer));
+            std::remove(m_dst.c_str());
+            ASSERT_EQ(Encrypt(writer, m_src, m_dst), 1);
+            EXPECT_TRUE(FileBytes(m_dst) == ContainerOf(document));
+            const std::string back = m_dir / "back.doc";
+            const HostString container = HostPath(m_dst), plain = HostPath(back);
+            ASSERT_EQ(CPVCodec::DecryptFileW(container.c_str(), plain.c_str(), m_key, nullptr, kOffset), 1);
+            EXPECT_TRUE(FileBytes(back) == document);
+            std::remove(back.c_str());
+        }
     }
 }
 
