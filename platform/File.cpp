@@ -330,9 +330,7 @@ CFile::PieceRun CFile::WritePieces(const void* buffer, UINT pieceSize, UINT piec
     } catch (const CFileException& e) {
         run.failure = e;
         // The whole pieces that reached the file before the system refused.
-        ULONGLONG position = 0;
-        if (start && backend::SeekHandle(m_hFile, 0, current, position) == 0 && position > *start)
-            run.bytes = static_cast<size_t>((position - *start) / pieceSize) * pieceSize;
+        run.bytes = static_cast<size_t>(WrittenSince(start) / pieceSize) * pieceSize;
         return run;
     }
     run.bytes = total;
@@ -372,12 +370,12 @@ UINT CFile::ReadInPartsThrough(UINT count, std::span<char> window, PartCall part
     return static_cast<UINT>(done);
 }
 
-// The bytes that reached the file before the system refused still count.
-void CFile::CountPartialWrite(std::optional<ULONGLONG> start) noexcept
+ULONGLONG CFile::WrittenSince(std::optional<ULONGLONG> start) const noexcept
 {
     ULONGLONG position = 0;
     if (start && backend::SeekHandle(m_hFile, 0, current, position) == 0 && position > *start)
-        m_io->behind.written += position - *start;
+        return position - *start;
+    return 0;
 }
 
 void CFile::WriteBehind(std::span<const char> bytes) noexcept
@@ -406,10 +404,10 @@ void CFile::WriteBehind(std::span<const char> bytes) noexcept
         } catch (...) {  // no memory for the name: the cause still counts
             behind.failure.emplace(e.m_cause, e.m_lOsError);
         }
-        CountPartialWrite(start);
+        behind.written += WrittenSince(start);  // what reached the file before the refusal still counts
     } catch (...) {  // std::bad_alloc while the failure's exception was built
         behind.outOfMemory = true;
-        CountPartialWrite(start);
+        behind.written += WrittenSince(start);
     }
 }
 

@@ -200,7 +200,9 @@ private:
     // Buffered bytes reach the file (writing) or are given back (reading), so
     // that the handle's position is the object's.
     void SettleBuffer() const;
-    void CountPartialWrite(std::optional<ULONGLONG> start) noexcept;
+    // How far the file's position moved on from `start` (0 without one): the
+    // bytes of a write that reached the file before the system refused.
+    ULONGLONG WrittenSince(std::optional<ULONGLONG> start) const noexcept;
     // Where the bytes held back from writes end in the file; 0 when none are.
     ULONGLONG BufferedWritesEnd() const;
     UINT ReadDirect(char* out, size_t count);
