@@ -525,8 +525,7 @@ int DecryptFileWBody(Call& c)
         SegmentRun run;
         if (behind) {
             run = done.run;
-            for (int64_t i = 0; i < run.segments; ++i)
-                progress.SegmentDone();
+            progress.SegmentsDone(run.segments);
         } else {
             run = DecipherSegments(*codec, in, segments, out, &progress);
         }

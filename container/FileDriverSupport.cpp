@@ -147,6 +147,12 @@ void ProgressReporter::SegmentDone()
     ++m_counter;
 }
 
+void ProgressReporter::SegmentsDone(int64_t count)
+{
+    for (int64_t i = 0; i < count; ++i)
+        SegmentDone();
+}
+
 void ProgressReporter::Finish() const
 {
     if (m_window != nullptr)

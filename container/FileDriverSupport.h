@@ -157,6 +157,8 @@ public:
     ProgressReporter(plat::HWND window, int64_t size);
 
     void SegmentDone() override;
+    // SegmentDone for each of `count` segments done together.
+    void SegmentsDone(int64_t count);
     // Sends 100, when there is a window.
     void Finish() const;
     plat::HWND Window() const { return m_window; }

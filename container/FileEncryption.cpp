@@ -430,8 +430,7 @@ int DoEncryptFileBody(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR des
     };
     BodyWrite written;
     if (behind) {
-        for (int64_t i = 0; i < done.run.segments; ++i)
-            progress.SegmentDone();
+        progress.SegmentsDone(done.run.segments);
         written.consumed = done.run.segments * ENC_BUFFER_SIZE;
         written.produced = done.run.produced;
         written.failed = done.run.failed;
@@ -662,8 +661,7 @@ int EncryptFile2Body(CallState& state, plat::LPCWSTR srcPath, plat::LPCWSTR dest
         const CFile::PieceRun written =
             temp.WritePieces(batch.Data(), pieceSize, pieceSize == 0 ? 0 : static_cast<plat::UINT>(run.segments));
         const int64_t segmentsWritten = written.failure ? static_cast<int64_t>(written.bytes / pieceSize) : run.segments;
-        for (int64_t i = 0; i < segmentsWritten; ++i)
-            progress.SegmentDone();
+        progress.SegmentsDone(segmentsWritten);
         if (written.failure)
             return writeFailed(kSegmentWriteFailed);
         if (run.failed)
